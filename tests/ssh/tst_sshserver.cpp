@@ -1,0 +1,117 @@
+// The sshd fixture itself: other areas' tests rely on it behaving as documented.
+#include "SshServer.h"
+
+#include <QTcpSocket>
+#include <QtTest>
+
+class TestSshServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void loginRunsCommandWithBuildPath_data();
+    void loginRunsCommandWithBuildPath();
+    void unknownHostKeyIsRefusedWithoutAskpass();
+    void passphraseKeyNeedsAnAnswer();
+    void stopReleasesThePort();
+    void exportedEnvironmentIsRestored();
+};
+
+void TestSshServer::loginRunsCommandWithBuildPath_data()
+{
+    QTest::addColumn<int>("keyType");
+    QTest::addColumn<QString>("typeName");
+    QTest::newRow("ed25519") << int(SshServer::KeyType::Ed25519) << QStringLiteral("ED25519");
+    QTest::newRow("rsa") << int(SshServer::KeyType::Rsa) << QStringLiteral("RSA");
+    QTest::newRow("ecdsa") << int(SshServer::KeyType::Ecdsa) << QStringLiteral("ECDSA");
+}
+
+void TestSshServer::loginRunsCommandWithBuildPath()
+{
+    QFETCH(int, keyType);
+    QFETCH(QString, typeName);
+    SshServer::Options options;
+    options.hostKeyType = SshServer::KeyType(keyType);
+    SshServer server(options);
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    QCOMPARE(server.hostKeyTypeName(), typeName);
+    QVERIFY(server.hostKeyFingerprint().startsWith(QLatin1String("SHA256:")));
+
+    const SshServer::RunResult result = server.runSsh(QStringLiteral("cat; echo \"[$PATH]\""), "from stdin\n");
+    QVERIFY2(result.finished, result.standardError.constData());
+    QCOMPARE(result.exitCode, 0);
+    const QList<QByteArray> lines = result.standardOutput.split('\n');
+    QCOMPARE(lines.value(0), QByteArray("from stdin"));
+    QVERIFY2(lines.value(1).contains(SshServer::binDir().toLocal8Bit() + ':'), lines.value(1).constData());
+    QVERIFY(server.serverLog().contains(QStringLiteral("Accepted publickey for %1").arg(server.user())));
+}
+
+void TestSshServer::unknownHostKeyIsRefusedWithoutAskpass()
+{
+    SshServer::Options options;
+    options.knownHost = false;
+    SshServer server(options);
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    const SshServer::RunResult result = server.runSsh(QStringLiteral("true"));
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 255);
+    QVERIFY2(result.standardError.contains("Host key verification failed."), result.standardError.constData());
+}
+
+void TestSshServer::passphraseKeyNeedsAnAnswer()
+{
+    SshServer::Options options;
+    options.clientKeyPassphrase = QStringLiteral("correct horse");
+    options.extraServerConfig << QStringLiteral("PasswordAuthentication no");
+    SshServer server(options);
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    const SshServer::RunResult result = server.runSsh(QStringLiteral("true"));
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 255);
+    QVERIFY2(result.standardError.contains("Permission denied (publickey)"), result.standardError.constData());
+}
+
+void TestSshServer::stopReleasesThePort()
+{
+    quint16 port = 0;
+    {
+        SshServer server;
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        QVERIFY(server.isRunning());
+        port = server.port();
+    }
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(!probe.waitForConnected(2000));
+    QCOMPARE(probe.error(), QAbstractSocket::ConnectionRefusedError);
+}
+
+void TestSshServer::exportedEnvironmentIsRestored()
+{
+    const QByteArray home = qgetenv("HOME");
+    const QByteArray path = qgetenv("PATH");
+    {
+        SshServer server;
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        server.exportClientEnvironment();
+        QCOMPARE(qgetenv("HOME"), server.clientHome().toLocal8Bit());
+        QVERIFY(qgetenv("PATH").startsWith(server.clientBinDir().toLocal8Bit() + ':'));
+
+        QProcess ssh;
+        ssh.start(QStringLiteral("ssh"), {QStringLiteral("-l"), server.user(), QStringLiteral("-p"),
+                                          QString::number(server.port()), server.host(), QStringLiteral("echo ok")});
+        QVERIFY(ssh.waitForFinished(30000));
+        QCOMPARE(ssh.exitCode(), 0);
+        QCOMPARE(ssh.readAllStandardOutput(), QByteArray("ok\n"));
+    }
+    QCOMPARE(qgetenv("HOME"), home);
+    QCOMPARE(qgetenv("PATH"), path);
+}
+
+QTEST_GUILESS_MAIN(TestSshServer)
+#include "tst_sshserver.moc"
