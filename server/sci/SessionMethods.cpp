@@ -1,0 +1,7 @@
+#include "SessionMethods.h"
+
+#include "SciServer.h"
+
+void registerSessionMethods(SciServer&)
+{
+}
