@@ -1,0 +1,209 @@
+#include "Connection.h"
+
+#include "ConnectionsLogging.h"
+
+#include <QAbstractMessageHandler>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QUrl>
+#include <QXmlSchema>
+#include <QXmlSchemaValidator>
+
+const Connection Connection::null;
+
+namespace {
+
+const QString RootTag = QStringLiteral("SshConnection");
+const QString UidTag = QStringLiteral("Uid");
+const QString NameTag = QStringLiteral("Name");
+const QString HostTag = QStringLiteral("Host");
+const QString PortTag = QStringLiteral("Port");
+const QString UserTag = QStringLiteral("User");
+const QString SciTag = QStringLiteral("Sci");
+const QString FipsTag = QStringLiteral("Fips");
+const quint16 DefaultPort = 22;
+// A real connection file is a few hundred bytes; anything far larger is not
+// one and is not worth reading into memory.
+const qint64 MaxConnectionFileSize = 64 * 1024;
+
+void appendText(QDomDocument& document, QDomElement& root, const QString& tag, const QString& text)
+{
+    QDomElement element = document.createElement(tag);
+    element.appendChild(document.createTextNode(text));
+    root.appendChild(element);
+}
+
+// Schema problems of single files are expected (foreign or damaged files are
+// skipped), so they only go to the debug log.
+class SchemaMessageHandler : public QAbstractMessageHandler
+{
+protected:
+    void handleMessage(QtMsgType type, const QString& description, const QUrl& identifier,
+                       const QSourceLocation& sourceLocation) override
+    {
+        Q_UNUSED(sourceLocation)
+        qCDebug(lcConnections) << "schema message" << type << identifier.toString() << description;
+    }
+};
+
+} // namespace
+
+QDomDocument Connection::toXml() const
+{
+    QDomDocument document;
+    QDomElement root = document.createElement(RootTag);
+    document.appendChild(root);
+    if (!m_uid.isNull())
+        appendText(document, root, UidTag, m_uid.toString());
+    if (!m_name.isEmpty())
+        appendText(document, root, NameTag, m_name);
+    if (!m_host.isEmpty())
+        appendText(document, root, HostTag, m_host);
+    if (m_port != DefaultPort)
+        appendText(document, root, PortTag, QString::number(m_port));
+    if (!m_user.isEmpty())
+        appendText(document, root, UserTag, m_user);
+    if (!m_sci.isEmpty())
+        appendText(document, root, SciTag, m_sci);
+    if (m_fips)
+        appendText(document, root, FipsTag, QStringLiteral("true"));
+    return document;
+}
+
+Connection Connection::fromXml(const QDomDocument& document)
+{
+    Connection connection;
+    const QDomElement root = document.documentElement();
+    if (root.tagName() != RootTag)
+        return connection;
+
+    const QDomElement uid = root.firstChildElement(UidTag);
+    if (!uid.isNull())
+        connection.m_uid = QUuid(uid.text());
+    const QDomElement name = root.firstChildElement(NameTag);
+    if (!name.isNull())
+        connection.m_name = name.text();
+    const QDomElement host = root.firstChildElement(HostTag);
+    if (!host.isNull())
+        connection.m_host = host.text();
+    const QDomElement port = root.firstChildElement(PortTag);
+    if (!port.isNull()) {
+        bool ok = false;
+        const ushort value = port.text().toUShort(&ok, 10);
+        connection.m_port = ok ? value : 0;
+    }
+    const QDomElement user = root.firstChildElement(UserTag);
+    if (!user.isNull())
+        connection.m_user = user.text();
+    const QDomElement sci = root.firstChildElement(SciTag);
+    if (!sci.isNull())
+        connection.m_sci = sci.text();
+    const QDomElement fips = root.firstChildElement(FipsTag);
+    if (!fips.isNull())
+        connection.m_fips = fips.text().toLower() == QLatin1String("true");
+    return connection;
+}
+
+QString Connection::fileName(const QUuid& uid)
+{
+    return QStringLiteral("%1.rv32").arg(uid.toString());
+}
+
+bool Connection::operator==(const Connection& other) const
+{
+    return m_uid == other.m_uid && m_name == other.m_name && m_host == other.m_host
+           && m_port == other.m_port && m_user == other.m_user && m_sci == other.m_sci
+           && m_fips == other.m_fips;
+}
+
+bool writeConnectionFile(const QString& path, const Connection& connection, QString* error)
+{
+    QDir().mkpath(QFileInfo(path).path());
+
+    // Write a temporary file and rename it over the old one only when all of
+    // it is on disk: a full disk or a quota must not destroy the saved record.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    const QByteArray data = connection.toXml().toByteArray(1);
+    if (file.write(data) != data.size() || !file.commit()) {
+        if (error)
+            *error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    return true;
+}
+
+bool removeConnectionFile(const QString& path, QString* error)
+{
+    QFile file(path);
+    if (!file.remove()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+ConnectionScan scanConnectionFiles(const QStringList& directories)
+{
+    QStringList candidates;
+    for (const QString& directory : directories) {
+        if (directory.isEmpty())
+            continue;
+        const QDir dir(directory);
+        const QFileInfoList entries = dir.entryInfoList({QStringLiteral("*.rv32")},
+                                                        QDir::Files, QDir::Unsorted);
+        for (const QFileInfo& entry : entries)
+            candidates.append(QDir::cleanPath(entry.filePath()));
+    }
+
+    ConnectionScan scan;
+    if (candidates.isEmpty())
+        return scan;
+
+    SchemaMessageHandler messages;
+    QXmlSchema schema;
+    schema.setMessageHandler(&messages);
+    if (!schema.load(QUrl(QStringLiteral("qrc:/schemas/resources/Connection.schema")))
+        || !schema.isValid()) {
+        qCWarning(lcConnections) << "the connection schema could not be loaded";
+        return scan;
+    }
+    QXmlSchemaValidator validator(schema);
+    validator.setMessageHandler(&messages);
+
+    for (const QString& path : qAsConst(candidates)) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            qCDebug(lcConnections) << "cannot read" << path << file.errorString();
+            continue;
+        }
+        if (file.size() > MaxConnectionFileSize) {
+            qCDebug(lcConnections) << "skipping oversized connection file" << path;
+            continue;
+        }
+        const QByteArray data = file.readAll();
+        if (!validator.validate(data, QUrl::fromLocalFile(path))) {
+            qCDebug(lcConnections) << "skipping invalid connection file" << path;
+            continue;
+        }
+        QDomDocument document;
+        if (!document.setContent(data)) {
+            qCDebug(lcConnections) << "skipping unparsable connection file" << path;
+            continue;
+        }
+        const Connection connection = Connection::fromXml(document);
+        if (!connection.isValid() || scan.files.contains(connection.uid()))
+            continue;
+        scan.connections.append(connection);
+        scan.files.insert(connection.uid(), path);
+    }
+    return scan;
+}

@@ -1,0 +1,3 @@
+#include "ConnectionsLogging.h"
+
+Q_LOGGING_CATEGORY(lcConnections, "zentu.connections")
