@@ -1,0 +1,309 @@
+#include <QFile>
+#include <QSaveFile>
+
+#include "DisplayServer.h"
+
+#include "DisplayLog.h"
+#include "PeerConnection.h"
+
+#include <freerdp/channels/channels.h>
+#include <freerdp/error.h>
+#include <winpr/ssl.h>
+#include <winpr/handle.h>
+#include <winpr/synch.h>
+#include <winpr/wtsapi.h>
+
+#include <csignal>
+#include <chrono>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcDisplay, "zentu.server.display")
+
+namespace {
+
+constexpr int MaxHandles = 64;
+// Frame rate when the server adjusts by itself.
+constexpr int AutomaticFps = 30;
+
+} // namespace
+
+DisplayServer::DisplayServer(DisplayConfig config)
+    : m_config(std::move(config))
+{
+}
+
+DisplayServer::~DisplayServer()
+{
+    m_peers.clear();
+    if (m_listener) {
+        m_listener->Close(m_listener);
+        freerdp_listener_free(m_listener);
+    }
+    if (m_xEvent)
+        CloseHandle(m_xEvent);
+    if (m_signalEvent)
+        CloseHandle(m_signalEvent);
+    if (m_signalFd >= 0)
+        close(m_signalFd);
+    m_clipboard.reset();
+    m_input.reset();
+}
+
+quint64 DisplayServer::nowMs() const
+{
+    using namespace std::chrono;
+    return quint64(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+bool DisplayServer::start(QString* error)
+{
+    if (!m_screen.open(m_config.display, error))
+        return false;
+    m_knownWidth = m_screen.width();
+    m_knownHeight = m_screen.height();
+    m_input = std::make_unique<X11Input>(m_screen.display());
+    m_clipboard = std::make_unique<X11Clipboard>(m_screen.display(), m_screen.root());
+    m_clipboard->setOwnerChangedHandler([this] {
+        for (auto& peer : m_peers)
+            peer->announceClipboard();
+    });
+
+    sigset_t watched;
+    sigemptyset(&watched);
+    sigaddset(&watched, SIGTERM);
+    sigaddset(&watched, SIGINT);
+    sigaddset(&watched, SIGUSR1);
+    sigprocmask(SIG_BLOCK, &watched, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    m_signalFd = signalfd(-1, &watched, SFD_NONBLOCK | SFD_CLOEXEC);
+    m_signalEvent = CreateFileDescriptorEventA(nullptr, FALSE, FALSE, m_signalFd, WINPR_FD_READ);
+    m_xEvent = CreateFileDescriptorEventA(nullptr, FALSE, FALSE, m_screen.connectionFd(),
+                                          WINPR_FD_READ);
+    if (m_signalFd < 0 || !m_signalEvent || !m_xEvent) {
+        *error = QStringLiteral("cannot watch signals and the X connection");
+        return false;
+    }
+
+    WTSRegisterWtsApiFunctionTable(FreeRDP_InitWtsApi());
+    winpr_InitializeSSL(WINPR_SSL_INIT_DEFAULT);
+    m_listener = freerdp_listener_new();
+    if (!m_listener) {
+        *error = QStringLiteral("cannot create the RDP listener");
+        return false;
+    }
+    m_listener->info = this;
+    m_listener->PeerAccepted = peerAccepted;
+    if (!m_listener->Open(m_listener, "127.0.0.1", UINT16(m_config.port))) {
+        *error = QStringLiteral("cannot listen on 127.0.0.1:%1").arg(m_config.port);
+        return false;
+    }
+    writeState();
+    qCInfo(lcDisplay) << "serving" << m_config.display << "on port" << m_config.port;
+    return true;
+}
+
+BOOL DisplayServer::peerAccepted(freerdp_listener* listener, freerdp_peer* peer)
+{
+    static_cast<DisplayServer*>(listener->info)->acceptPeer(peer);
+    return TRUE;
+}
+
+void DisplayServer::acceptPeer(freerdp_peer* peer)
+{
+    auto connection = std::make_unique<PeerConnection>(*this, peer, m_nextPeerId++);
+    if (!connection->initialize(m_config.keyFile)) {
+        qCWarning(lcDisplay) << "client" << connection->id() << "failed to initialize";
+        return;
+    }
+    qCInfo(lcDisplay) << "client" << connection->id() << "connected";
+    m_peers.push_back(std::move(connection));
+}
+
+bool DisplayServer::checkPassword(const QByteArray& password) const
+{
+    // Constant time: the comparison does not stop at the first difference.
+    unsigned diff = unsigned(password.size() ^ m_config.password.size());
+    for (int i = 0; i < password.size(); ++i)
+        diff |= unsigned(char(password[i] ^ m_config.password[i % std::max(1, m_config.password.size())]));
+    return diff == 0 && !m_config.password.isEmpty();
+}
+
+void DisplayServer::clientsChanged()
+{
+    writeState();
+}
+
+void DisplayServer::writeState()
+{
+    int count = 0;
+    for (const auto& peer : m_peers)
+        count += peer->authenticated() ? 1 : 0;
+    if (count == m_lastStateCount || m_config.stateFile.isEmpty())
+        return;
+    QSaveFile file(m_config.stateFile);
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(QByteArray::number(count) + '\n');
+        if (file.commit())
+            m_lastStateCount = count;
+    }
+    if (m_lastStateCount != count)
+        qCWarning(lcDisplay) << "cannot write" << m_config.stateFile;
+}
+
+void DisplayServer::requestDesktopSize(PeerConnection* from, int width, int height)
+{
+    QString error;
+    if (!m_screen.resize(width, height, &error))
+        qCWarning(lcDisplay) << "client" << from->id() << "desktop size" << width << height << ":" << error;
+    applyScreenSize();
+    // The asking client learns the outcome even when the size stayed.
+    from->sendDesktopResized(m_screen.width(), m_screen.height());
+}
+
+void DisplayServer::applyScreenSize()
+{
+    if (m_screen.width() == m_knownWidth && m_screen.height() == m_knownHeight)
+        return;
+    m_knownWidth = m_screen.width();
+    m_knownHeight = m_screen.height();
+    qCInfo(lcDisplay) << "desktop is now" << m_knownWidth << "x" << m_knownHeight;
+    for (auto& peer : m_peers) {
+        peer->resizeDesktop(m_knownWidth, m_knownHeight);
+        peer->sendDesktopResized(m_knownWidth, m_knownHeight);
+    }
+}
+
+void DisplayServer::setOptions(PeerConnection* from, const QByteArray& json)
+{
+    QString error;
+    const UpdateOptions before = m_options;
+    if (!m_options.apply(json, &error)) {
+        qCWarning(lcDisplay) << "client" << from->id() << "options refused:" << error;
+        from->writeChannel("qzcfg", 3, QByteArray("{\"error\":") + '"' + error.toUtf8() + "\"}");
+        return;
+    }
+    from->writeChannel("qzcfg", 3, QByteArrayLiteral("{\"success\":true}"));
+    if (m_options == before)
+        return;
+    const QByteArray report = m_options.toJson();
+    qCInfo(lcDisplay) << "options now" << report;
+    for (auto& peer : m_peers)
+        peer->sendOptions(report);
+}
+
+void DisplayServer::clipboardFromClient(PeerConnection* from, const QString& text)
+{
+    m_clipboard->setText(text);
+    for (auto& peer : m_peers) {
+        if (peer.get() != from)
+            peer->announceClipboard();
+    }
+}
+
+void DisplayServer::disconnectAll(uint32_t errorInfo)
+{
+    for (auto& peer : m_peers) {
+        if (peer->authenticated())
+            peer->disconnectWithInfo(errorInfo);
+    }
+    m_peers.clear();
+    writeState();
+}
+
+quint64 DisplayServer::frameIntervalMs() const
+{
+    const int fps = m_options.bandwidthThrottleAdjust ? AutomaticFps : m_options.fpsLimit;
+    return quint64(1000 / std::max(1, fps));
+}
+
+void DisplayServer::processX()
+{
+    m_screen.processEvents([this](const XEvent& ev) { m_clipboard->handleEvent(ev); });
+    applyScreenSize();
+}
+
+void DisplayServer::sendFrames()
+{
+    std::vector<ScreenRect> rects;
+    if (m_screen.takeDamage(&rects)) {
+        for (auto& peer : m_peers)
+            peer->addDamage(rects);
+    }
+    bool wanted = false;
+    for (const auto& peer : m_peers)
+        wanted = wanted || peer->wantsFrame();
+    if (wanted && m_screen.capture()) {
+        m_lastFrameAt = nowMs();
+        for (auto& peer : m_peers) {
+            if (peer->wantsFrame())
+                peer->sendFrame(m_screen);
+        }
+    }
+    if (m_cursorPending || m_screen.cursorChanged()) {
+        m_cursorPending = false;
+        CursorImage cursor;
+        if (m_screen.fetchCursor(&cursor)) {
+            for (auto& peer : m_peers)
+                peer->sendCursor(cursor);
+        }
+    }
+}
+
+int DisplayServer::run()
+{
+    for (;;) {
+        HANDLE handles[MaxHandles];
+        DWORD count = m_listener->GetEventHandles(m_listener, handles, MaxHandles - 2);
+        handles[count++] = m_signalEvent;
+        handles[count++] = m_xEvent;
+        for (auto& peer : m_peers)
+            count += DWORD(peer->eventHandles(handles + count, int(MaxHandles - count)));
+
+        XFlush(m_screen.display());
+        bool framePending = m_screen.damaged();
+        for (const auto& peer : m_peers)
+            framePending = framePending || peer->wantsFrame();
+        DWORD timeout = 250;
+        if (framePending) {
+            const quint64 due = m_lastFrameAt + frameIntervalMs();
+            const quint64 now = nowMs();
+            timeout = due > now ? DWORD(due - now) : 0;
+        }
+        if (XPending(m_screen.display()) > 0)
+            timeout = 0;
+        if (WaitForMultipleObjects(count, handles, FALSE, timeout) == WAIT_FAILED) {
+            qCCritical(lcDisplay) << "wait failed";
+            return 2;
+        }
+
+        signalfd_siginfo info;
+        while (read(m_signalFd, &info, sizeof(info)) == ssize_t(sizeof(info))) {
+            if (info.ssi_signo == SIGUSR1) {
+                qCInfo(lcDisplay) << "disconnecting all clients";
+                disconnectAll(ERRINFO_RPC_INITIATED_DISCONNECT);
+            } else {
+                qCInfo(lcDisplay) << "ending on signal" << info.ssi_signo;
+                disconnectAll(ERRINFO_RPC_INITIATED_DISCONNECT);
+                return 0;
+            }
+        }
+        if (!m_listener->CheckFileDescriptor(m_listener)) {
+            qCCritical(lcDisplay) << "listener failed";
+            return 2;
+        }
+        processX();
+        for (auto it = m_peers.begin(); it != m_peers.end();) {
+            if ((*it)->check()) {
+                ++it;
+                continue;
+            }
+            qCInfo(lcDisplay) << "client" << (*it)->id() << "disconnected";
+            it = m_peers.erase(it);
+            writeState();
+        }
+        processX();
+        if (nowMs() >= m_lastFrameAt + frameIntervalMs())
+            sendFrames();
+    }
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "UpdateOptions.h"
+#include "X11Clipboard.h"
+#include "X11Input.h"
+#include "X11Screen.h"
+
+#include <freerdp/listener.h>
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class PeerConnection;
+
+struct DisplayConfig
+{
+    QString display;
+    int port = 0;
+    QByteArray password;
+    QString keyFile;
+    QString stateFile; // receives the number of connected clients
+};
+
+// The RDP server of one session display: accepts clients on loopback and
+// runs everything on one thread around a single wait.
+class DisplayServer
+{
+public:
+    explicit DisplayServer(DisplayConfig config);
+    ~DisplayServer();
+    DisplayServer(const DisplayServer&) = delete;
+    DisplayServer& operator=(const DisplayServer&) = delete;
+
+    bool start(QString* error);
+    // Runs until SIGTERM or SIGINT; returns the process exit code.
+    int run();
+
+    X11Screen& screen() { return m_screen; }
+    X11Input& input() { return *m_input; }
+    X11Clipboard& clipboard() { return *m_clipboard; }
+    const UpdateOptions& options() const { return m_options; }
+    quint64 nowMs() const;
+
+    bool checkPassword(const QByteArray& password) const;
+    void clientsChanged();
+    void requestCursorUpdate() { m_cursorPending = true; }
+    void requestDesktopSize(PeerConnection* from, int width, int height);
+    void setOptions(PeerConnection* from, const QByteArray& json);
+    void clipboardFromClient(PeerConnection* from, const QString& text);
+
+private:
+    static BOOL peerAccepted(freerdp_listener* listener, freerdp_peer* peer);
+    void acceptPeer(freerdp_peer* peer);
+    void disconnectAll(uint32_t errorInfo);
+    void processX();
+    void sendFrames();
+    void applyScreenSize();
+    quint64 frameIntervalMs() const;
+    void writeState();
+
+    DisplayConfig m_config;
+    X11Screen m_screen;
+    std::unique_ptr<X11Input> m_input;
+    std::unique_ptr<X11Clipboard> m_clipboard;
+    UpdateOptions m_options;
+    freerdp_listener* m_listener = nullptr;
+    HANDLE m_signalEvent = nullptr;
+    HANDLE m_xEvent = nullptr;
+    int m_signalFd = -1;
+    std::vector<std::unique_ptr<PeerConnection>> m_peers;
+    int m_nextPeerId = 1;
+    int m_lastStateCount = -1;
+    bool m_cursorPending = true;
+    quint64 m_lastFrameAt = 0;
+    int m_knownWidth = 0, m_knownHeight = 0;
+};

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The session's screen-update settings, as reported on "qzcfg".
+struct UpdateOptions
+{
+    static constexpr int CompressionMax = 3;
+    static constexpr int FpsLimitMax = 60;
+    static constexpr int FrameAckWindowMax = 60;
+
+    bool bandwidthThrottleAdjust = true;
+    int compression = 0;
+    int fpsLimit = 30;
+    int frameAckWindow = 0;
+
+    QByteArray toJson() const;
+    // Applies a set-options request. Every key present must have the right type
+    // and range; on any error nothing changes.
+    bool apply(const QByteArray& json, QString* error);
+
+    bool operator==(const UpdateOptions& other) const;
+    bool operator!=(const UpdateOptions& other) const { return !(*this == other); }
+};

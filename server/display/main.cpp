@@ -1,0 +1,56 @@
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+
+#include "DisplayLog.h"
+#include "DisplayServer.h"
+
+#include <cstdio>
+
+// zentu2_display: the RDP server of one session's X display.
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("RDP server of one session display"));
+    parser.addHelpOption();
+    const QCommandLineOption display(QStringLiteral("display"), QStringLiteral("X display"), QStringLiteral("name"));
+    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("loopback port"), QStringLiteral("port"));
+    const QCommandLineOption passwordFile(QStringLiteral("password-file"),
+                                          QStringLiteral("file holding the session password"),
+                                          QStringLiteral("file"));
+    const QCommandLineOption key(QStringLiteral("key"), QStringLiteral("RSA key (PEM)"), QStringLiteral("file"));
+    const QCommandLineOption state(QStringLiteral("state-file"),
+                                   QStringLiteral("file that receives the client count"),
+                                   QStringLiteral("file"));
+    parser.addOptions({ display, port, passwordFile, key, state });
+    parser.process(app);
+
+    DisplayConfig config;
+    config.display = parser.value(display);
+    bool portOk = false;
+    config.port = parser.value(port).toInt(&portOk);
+    config.keyFile = parser.value(key);
+    config.stateFile = parser.value(state);
+    QFile password(parser.value(passwordFile));
+    if (!password.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "zentu2_display: cannot read the password file\n");
+        return 2;
+    }
+    config.password = password.readAll().trimmed();
+    if (config.display.isEmpty() || !portOk || config.port <= 0 || config.port > 65535
+        || config.keyFile.isEmpty() || config.password.isEmpty()) {
+        std::fprintf(stderr, "zentu2_display: --display, --port, --password-file and --key are required\n");
+        return 2;
+    }
+    // The keyboard mapping reads the layout of the display named here.
+    qputenv("DISPLAY", config.display.toLocal8Bit());
+
+    DisplayServer server(config);
+    QString error;
+    if (!server.start(&error)) {
+        qCCritical(lcDisplay) << error;
+        return 2;
+    }
+    return server.run();
+}
