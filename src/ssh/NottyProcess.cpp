@@ -1,0 +1,8 @@
+#include "NottyProcess.h"
+
+#include <unistd.h>
+
+void NottyProcess::setupChildProcess()
+{
+    ::setsid();
+}

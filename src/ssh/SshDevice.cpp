@@ -1,0 +1,376 @@
+#include "SshDevice.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTcpSocket>
+
+#include "NottyProcess.h"
+#include "SshLogging.h"
+
+namespace {
+
+const QString kAskpassVariable = QStringLiteral("TALVENE_ASKPASS_SERVER");
+
+// Resolves name on the PATH the child will see, not on ours.
+QString findProgram(const QString& name, const QProcessEnvironment& environment)
+{
+    const QString path = environment.value(QStringLiteral("PATH"));
+    const QString found = QStandardPaths::findExecutable(name, path.split(QLatin1Char(':'), Qt::SkipEmptyParts));
+    return found.isEmpty() ? name : found;
+}
+
+QString decodeUpToNul(QByteArray bytes)
+{
+    const int nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes.truncate(nul);
+    return QString::fromLocal8Bit(bytes);
+}
+
+} // namespace
+
+SshDevice::SshDevice(QObject* parent)
+    : QIODevice(parent)
+{
+}
+
+SshDevice::~SshDevice()
+{
+    // Nobody hears about an end caused by destruction.
+    blockSignals(true);
+    close();
+    delete m_aproc;
+    delete m_proc;
+}
+
+void SshDevice::start(const QString& host, quint16 port, const QString& user, const QString& command, bool fips,
+                      const QString& askpassServer)
+{
+    if (isOpen())
+        return;
+    m_host = host;
+    m_port = port;
+    m_user = user;
+    m_command = command;
+    m_fips = fips;
+    m_askpassServer = askpassServer;
+    m_realHost = host;
+    m_tunnelPort = 0;
+    m_lookupId = -1;
+    m_connected = false;
+    m_log.clear();
+    m_logSize = 0;
+    m_status = true;
+    m_sshArguments.clear();
+    setErrorString(QString());
+    open(QIODevice::ReadWrite);
+    if (m_user.isEmpty())
+        startAskpass();
+    else
+        startSsh();
+}
+
+QString SshDevice::host() const { return m_host; }
+quint16 SshDevice::port() const { return m_port; }
+QString SshDevice::user() const { return m_user; }
+QString SshDevice::command() const { return m_command; }
+bool SshDevice::fips() const { return m_fips; }
+QString SshDevice::askpassServer() const { return m_askpassServer; }
+quint16 SshDevice::tunnelPort() const { return m_tunnelPort; }
+QString SshDevice::realHost() const { return m_realHost; }
+bool SshDevice::isConnected() const { return m_connected; }
+bool SshDevice::status() const { return m_status; }
+QStringList SshDevice::log() const { return m_log; }
+QStringList SshDevice::sshArguments() const { return m_sshArguments; }
+
+QProcessEnvironment SshDevice::childEnvironment(const QString& askpassServer, bool forSsh)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // The askpass program lives beside this program, installed or not.
+    const QString ownDirectory = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+    const QString path = environment.value(QStringLiteral("PATH"));
+    environment.insert(QStringLiteral("PATH"), path.isEmpty() ? ownDirectory : ownDirectory + QLatin1Char(':') + path);
+    if (!forSsh) {
+        environment.insert(kAskpassVariable, askpassServer);
+        return environment;
+    }
+    if (!environment.contains(QStringLiteral("DISPLAY")))
+        environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":0"));
+    if (!environment.contains(QStringLiteral("SSH_ASKPASS"))) {
+        environment.insert(QStringLiteral("SSH_ASKPASS"), QStringLiteral("askpass"));
+        environment.insert(kAskpassVariable, askpassServer);
+    }
+    return environment;
+}
+
+void SshDevice::startAskpass()
+{
+    m_aproc = new QProcess(this);
+    connect(m_aproc, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &SshDevice::on_AProc_finished);
+    const QProcessEnvironment environment = childEnvironment(m_askpassServer, false);
+    m_aproc->setProcessEnvironment(environment);
+    m_aproc->setTextModeEnabled(false);
+    m_aproc->start(findProgram(QStringLiteral("askpass"), environment), {tr("The user for \"%1\": ").arg(m_host)},
+                   QIODevice::ReadWrite);
+}
+
+void SshDevice::on_AProc_finished(int exitCode, QProcess::ExitStatus exitStatus)
+{
+    QProcess* process = m_aproc;
+    m_aproc = nullptr;
+    if (!process)
+        return;
+    process->deleteLater();
+    if (exitStatus == QProcess::CrashExit) {
+        setErrorString(tr("%1 crashed").arg(QStringLiteral("askpass")));
+        end(false);
+        return;
+    }
+    if (exitCode != 0) {
+        end(false);
+        return;
+    }
+    m_user = decodeUpToNul(process->readAllStandardOutput());
+    startSsh();
+}
+
+quint16 SshDevice::findFreePort(quint16 first, quint16 end)
+{
+    for (int port = first; port < end; ++port) {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, quint16(port));
+        if (probe.waitForConnected(100)) {
+            probe.abort();
+            continue;
+        }
+        if (probe.error() == QAbstractSocket::ConnectionRefusedError)
+            return quint16(port);
+    }
+    return 0;
+}
+
+void SshDevice::startSsh()
+{
+    m_tunnelPort = findFreePort(FirstTunnelPort, EndTunnelPort);
+    if (m_tunnelPort == 0)
+        appendLog(tr("Failed to find an open port for tunneling"));
+
+    m_proc = new NottyProcess(this);
+    connect(m_proc, &QProcess::bytesWritten, this, &QIODevice::bytesWritten);
+    connect(m_proc, &QProcess::readyRead, this, &QIODevice::readyRead);
+    connect(m_proc, &QProcess::errorOccurred, this, &SshDevice::on_Proc_error);
+    connect(m_proc, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &SshDevice::on_Proc_finished);
+    connect(m_proc, &QProcess::readyReadStandardError, this, &SshDevice::on_Proc_readyReadStandardError);
+
+    const QProcessEnvironment environment = childEnvironment(m_askpassServer, true);
+    m_proc->setProcessEnvironment(environment);
+
+    QStringList arguments{QStringLiteral("-v")};
+    if (m_port != 0)
+        arguments << QStringLiteral("-p") << QString::number(m_port);
+    if (m_tunnelPort != 0)
+        arguments << QStringLiteral("-D") << QString::number(m_tunnelPort);
+    if (m_command.isEmpty())
+        arguments << QStringLiteral("-N");
+    arguments << QStringLiteral("-l") << m_user;
+    // "--" keeps a host text that starts with "-" from being read as an option.
+    arguments << QStringLiteral("--") << m_host;
+    if (!m_command.isEmpty())
+        arguments << m_command;
+    m_sshArguments = arguments;
+    qCDebug(lcSsh) << "Starting ssh" << arguments;
+
+    m_proc->setTextModeEnabled(false);
+    m_proc->start(findProgram(QStringLiteral("ssh"), environment), arguments, QIODevice::ReadWrite);
+    if (!isOpen())
+        open(QIODevice::ReadWrite);
+}
+
+void SshDevice::appendLog(const QString& line)
+{
+    while (!m_log.isEmpty() && m_logSize + line.size() > LogLimit)
+        m_logSize -= m_log.takeFirst().size();
+    m_log.append(line);
+    m_logSize += line.size();
+}
+
+void SshDevice::end(bool status)
+{
+    m_status = status;
+    emit finished(status);
+}
+
+void SshDevice::on_Proc_readyReadStandardError()
+{
+    if (!m_proc)
+        return;
+    static const QRegularExpression connecting(QStringLiteral("debug1: Connecting to .* \\[(.*)\\] port"));
+    const QPointer<SshDevice> self(this);
+    m_proc->setReadChannel(QProcess::StandardError);
+    while (m_proc && m_lookupId == -1 && m_proc->canReadLine()) {
+        QString line = QString::fromLocal8Bit(m_proc->readLine());
+        line.chop(1);
+        const QRegularExpressionMatch match = connecting.match(line);
+        if (match.hasMatch())
+            m_lookupId = QHostInfo::lookupHost(match.captured(1), this, SLOT(RealHost_lookupFinished(QHostInfo)));
+        const bool interactive = line.contains(QLatin1String("Entering interactive session"));
+        appendLog(line);
+        if (interactive) {
+            m_connected = true;
+            emit connected();
+            if (!self)
+                return;
+        }
+    }
+    if (m_proc)
+        m_proc->setReadChannel(QProcess::StandardOutput);
+}
+
+void SshDevice::RealHost_lookupFinished(const QHostInfo& info)
+{
+    if (info.lookupId() != m_lookupId)
+        return;
+    if (info.error() == QHostInfo::NoError && !info.hostName().isEmpty())
+        m_realHost = info.hostName();
+    m_lookupId = -1;
+    on_Proc_readyReadStandardError();
+}
+
+void SshDevice::on_Proc_error(QProcess::ProcessError error)
+{
+    if (error != QProcess::FailedToStart)
+        return;
+    qCWarning(lcSsh) << "ssh failed to start:" << (m_proc ? m_proc->errorString() : QString());
+    setErrorString(tr("%1 failed to start").arg(QStringLiteral("ssh")));
+    end(false);
+}
+
+void SshDevice::on_Proc_finished(int exitCode, QProcess::ExitStatus exitStatus)
+{
+    if (m_proc) {
+        m_proc->setReadChannel(QProcess::StandardError);
+        appendLog(QString::fromLocal8Bit(m_proc->readAll()));
+        m_proc->setReadChannel(QProcess::StandardOutput);
+    }
+    m_connected = false;
+    qCDebug(lcSsh) << "ssh ended" << exitStatus << exitCode;
+    if (exitStatus == QProcess::CrashExit) {
+        setErrorString(tr("%1 crashed").arg(QStringLiteral("ssh")));
+        end(false);
+    } else if (exitCode == 0) {
+        end(true);
+    } else {
+        setErrorString(tr("%2 quit with error code %1").arg(exitCode).arg(QStringLiteral("ssh")));
+        end(false);
+    }
+}
+
+void SshDevice::close()
+{
+    if (!isOpen())
+        return;
+    QIODevice::close();
+    m_status = true;
+    // finished() goes out last: a receiver may destroy this device.
+    bool ended = false;
+
+    if (QProcess* process = m_aproc) {
+        m_aproc = nullptr;
+        process->disconnect(this);
+        process->setParent(nullptr);
+        if (process->state() != QProcess::NotRunning) {
+            connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), process,
+                    &QObject::deleteLater);
+            process->terminate();
+            ended = true;
+        } else {
+            process->deleteLater();
+        }
+    }
+
+    if (m_lookupId != -1) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
+    }
+
+    if (NottyProcess* process = m_proc) {
+        m_proc = nullptr;
+        process->disconnect(this);
+        process->setParent(nullptr);
+        switch (process->state()) {
+        case QProcess::Starting:
+            connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), process,
+                    &QObject::deleteLater);
+            process->terminate();
+            ended = true;
+            break;
+        case QProcess::Running:
+            connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), process,
+                    &QObject::deleteLater);
+            // The command interface ends when its input does, and ssh with it.
+            if (!m_command.isEmpty() && m_connected)
+                process->closeWriteChannel();
+            else
+                process->terminate();
+            ended = true;
+            break;
+        case QProcess::NotRunning:
+            process->deleteLater();
+            break;
+        }
+    }
+    m_connected = false;
+    if (ended)
+        emit finished(m_status);
+}
+
+bool SshDevice::atEnd() const
+{
+    if (!isOpen())
+        return true;
+    if (!m_proc)
+        return false;
+    return m_proc->atEnd() && QIODevice::atEnd();
+}
+
+qint64 SshDevice::bytesAvailable() const
+{
+    if (!isOpen() || !m_proc)
+        return 0;
+    return m_proc->bytesAvailable() + QIODevice::bytesAvailable();
+}
+
+qint64 SshDevice::bytesToWrite() const
+{
+    if (!isOpen() || !m_proc)
+        return 0;
+    return m_proc->bytesToWrite();
+}
+
+bool SshDevice::canReadLine() const
+{
+    if (!isOpen() || !m_proc)
+        return false;
+    return m_proc->canReadLine() || QIODevice::canReadLine();
+}
+
+bool SshDevice::isSequential() const
+{
+    return true;
+}
+
+qint64 SshDevice::readData(char* data, qint64 maxSize)
+{
+    if (!m_proc)
+        return -1;
+    return m_proc->read(data, maxSize);
+}
+
+qint64 SshDevice::writeData(const char* data, qint64 size)
+{
+    if (!m_proc)
+        return -1;
+    return m_proc->write(data, size);
+}

@@ -1,0 +1,3 @@
+#include "SshLogging.h"
+
+Q_LOGGING_CATEGORY(lcSsh, "zentu.ssh")
