@@ -1,11 +1,30 @@
 #include "SessionLauncher.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <unistd.h>
 
 namespace {
+
+// Size of the X screen of a rootless session: room for any window layout.
+const char RootlessGeometry[] = "1920x1200";
+const char DefaultGeometry[] = "1024x768";
+constexpr int StartTimeoutMs = 20000;
+constexpr int StopTimeoutMs = 10000;
 
 bool randomPassword(QString* password, QString* error)
 {
@@ -23,6 +42,75 @@ bool randomPassword(QString* password, QString* error)
     }
     *password = QString::fromLatin1(bytes.toHex());
     return true;
+}
+
+bool writePrivateFile(const QString& path, const QByteArray& contents, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        || file.write(contents) != contents.size()) {
+        *error = QStringLiteral("Error writing the file \"%1\": %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+QString readText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+quint16 freeLoopbackPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return 0;
+    sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(addr);
+    quint16 port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
+        port = ntohs(addr.sin_port);
+    ::close(fd);
+    return port;
+}
+
+QString helperProgram(const QString& name)
+{
+    const QString beside = QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
+    return QFileInfo(beside).isExecutable() ? beside : QStandardPaths::findExecutable(name);
+}
+
+QString screenGeometry(const QString& geometry)
+{
+    if (geometry == QLatin1String("rootless") || geometry == QLatin1String("fullscreen"))
+        return QLatin1String(RootlessGeometry);
+    static const QRegularExpression size(QStringLiteral("^(\\d{2,5})x(\\d{2,5})$"));
+    return size.match(geometry).hasMatch() ? geometry : QLatin1String(DefaultGeometry);
+}
+
+qint64 supervisorPid(const SessionRecord& session)
+{
+    return qint64(session.runtime.value(QStringLiteral("pid")).toDouble());
+}
+
+QString sessionDirectory(const SessionRecord& session)
+{
+    return session.runtime.value(QStringLiteral("dir")).toString();
+}
+
+// The pid file guards against a recycled pid: only a running supervisor keeps it.
+bool supervisorRunning(const SessionRecord& session)
+{
+    const qint64 pid = supervisorPid(session);
+    if (pid <= 0 || ::kill(pid_t(pid), 0) != 0)
+        return false;
+    return readText(sessionDirectory(session) + QStringLiteral("/supervisor.pid")).trimmed()
+        == QString::number(pid);
 }
 
 } // namespace
@@ -53,29 +141,111 @@ bool SessionLauncher::startSession(SessionRecord& session, QString* error, QStri
         *log = *error + QLatin1Char('\n');
         return false;
     }
-    session.port = 0;
+    const QString supervisor = helperProgram(QStringLiteral("zentu2_session"));
+    const QString displayServer = helperProgram(QStringLiteral("zentu2_display"));
+    if (supervisor.isEmpty() || displayServer.isEmpty()) {
+        *error = QStringLiteral("The session programs are not installed.");
+        *log = QStringLiteral("zentu2_session or zentu2_display not found next to %1 or on PATH\n")
+                   .arg(QCoreApplication::applicationFilePath());
+        return false;
+    }
+
+    const QString dir = m_dataDirectory + QStringLiteral("/sessions/") + session.id;
+    QDir().mkpath(dir);
+    QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    auto fail = [&](const QString& message) {
+        *error = message;
+        *log = readText(dir + QStringLiteral("/session.log"));
+        if (log->isEmpty())
+            *log = message + QLatin1Char('\n');
+        QDir(dir).removeRecursively();
+        return false;
+    };
+    if (!writePrivateFile(dir + QStringLiteral("/password"), session.password.toUtf8(), error))
+        return fail(*error);
+    QProcess openssl;
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.start(QStringLiteral("openssl"),
+                  { QStringLiteral("genrsa"), QStringLiteral("-out"), dir + QStringLiteral("/key.pem"),
+                    QStringLiteral("2048") });
+    if (!openssl.waitForFinished(StartTimeoutMs) || openssl.exitCode() != 0)
+        return fail(QStringLiteral("Could not create the session key: %1")
+                        .arg(QString::fromLocal8Bit(openssl.readAll()).trimmed()));
+
+    const quint16 port = freeLoopbackPort();
+    if (port == 0)
+        return fail(QStringLiteral("No free port for the session display."));
+    const QString geometry = screenGeometry(session.geometry);
+    qint64 pid = 0;
+    if (!QProcess::startDetached(supervisor,
+                                 { QStringLiteral("--dir"), dir, QStringLiteral("--port"),
+                                   QString::number(port), QStringLiteral("--display-server"),
+                                   displayServer, QStringLiteral("--geometry"), geometry,
+                                   QStringLiteral("--command"), session.command },
+                                 dir, &pid))
+        return fail(QStringLiteral("The session supervisor did not start."));
+
+    QElapsedTimer timer;
+    timer.start();
+    const QString ready = dir + QStringLiteral("/ready");
+    while (!QFile::exists(ready)) {
+        const bool running = ::kill(pid_t(pid), 0) == 0;
+        if (!running || timer.elapsed() > StartTimeoutMs) {
+            if (running)
+                ::kill(pid_t(pid), SIGTERM);
+            return fail(QStringLiteral("The session did not start."));
+        }
+        QThread::msleep(20);
+    }
+    session.port = port;
     session.windowMode = session.geometry == QLatin1String("rootless") ? session.geometry
                                                                          : QStringLiteral("desktop");
-    session.runtime = QJsonObject();
+    session.runtime = QJsonObject { { QStringLiteral("pid"), double(pid) },
+                                    { QStringLiteral("dir"), dir },
+                                    { QStringLiteral("display"),
+                                      readText(dir + QStringLiteral("/display")).trimmed() } };
     return true;
 }
 
-bool SessionLauncher::isAlive(const SessionRecord&) const
+bool SessionLauncher::isAlive(const SessionRecord& session) const
 {
+    return supervisorRunning(session);
+}
+
+int SessionLauncher::clientCount(const SessionRecord& session) const
+{
+    if (!supervisorRunning(session))
+        return 0;
+    return readText(sessionDirectory(session) + QStringLiteral("/clients")).trimmed().toInt();
+}
+
+bool SessionLauncher::disconnectClients(const SessionRecord& session, QString* error)
+{
+    if (!supervisorRunning(session)) {
+        *error = QStringLiteral("The session \"%1\" is not running.").arg(session.id);
+        return false;
+    }
+    ::kill(pid_t(supervisorPid(session)), SIGUSR1);
     return true;
 }
 
-int SessionLauncher::clientCount(const SessionRecord&) const
+bool SessionLauncher::terminateSession(const SessionRecord& session, QString* error)
 {
-    return 0;
-}
-
-bool SessionLauncher::disconnectClients(const SessionRecord&, QString*)
-{
-    return true;
-}
-
-bool SessionLauncher::terminateSession(const SessionRecord&, QString*)
-{
+    const QString dir = sessionDirectory(session);
+    if (supervisorRunning(session)) {
+        const pid_t pid = pid_t(supervisorPid(session));
+        ::kill(pid, SIGTERM);
+        QElapsedTimer timer;
+        timer.start();
+        while (supervisorRunning(session)) {
+            if (timer.elapsed() > StopTimeoutMs) {
+                *error = QStringLiteral("The session \"%1\" did not end.").arg(session.id);
+                return false;
+            }
+            QThread::msleep(20);
+        }
+    }
+    if (!dir.isEmpty())
+        QDir(dir).removeRecursively();
     return true;
 }

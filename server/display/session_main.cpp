@@ -1,0 +1,230 @@
+// zentu2_session: runs one session detached from the login that started it:
+// a private Xvnc display, the RDP display server and the user's command, and
+// tears all of them down when any one ends or on SIGTERM. SIGUSR1 is passed
+// to the display server (disconnect all clients).
+//
+// Files in the session directory: "session.log" (all output), "display"
+// (":N"), "ready" (written once the RDP port accepts connections), and
+// "supervisor.pid" (removed on exit).
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Options
+{
+    std::string dir, geometry = "1024x768", command, port, displayServer;
+};
+
+void logLine(const std::string& text)
+{
+    std::fprintf(stderr, "zentu2_session: %s\n", text.c_str());
+}
+
+pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+            int keepFd = -1)
+{
+    const pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    // Own process group, so the whole command tree can be signalled.
+    setpgid(0, 0);
+    for (const std::string& e : env)
+        putenv(strdup(e.c_str()));
+    for (int fd = 3; fd < 1024; ++fd) {
+        if (fd != keepFd)
+            close(fd);
+    }
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    std::fprintf(stderr, "zentu2_session: cannot run %s: %s\n", args[0], std::strerror(errno));
+    _exit(127);
+}
+
+bool writeFile(const std::string& path, const std::string& contents)
+{
+    const std::string tmp = path + ".tmp";
+    FILE* f = std::fopen(tmp.c_str(), "w");
+    if (!f)
+        return false;
+    std::fputs(contents.c_str(), f);
+    return std::fclose(f) == 0 && std::rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+bool portAccepts(int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(uint16_t(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+    close(fd);
+    return ok;
+}
+
+bool alive(pid_t pid)
+{
+    return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0;
+}
+
+// Signals a process group and waits up to the timeout for its leader.
+void stop(pid_t pid, int signal, int timeoutMs)
+{
+    if (pid <= 0)
+        return;
+    kill(-pid, signal);
+    kill(pid, signal);
+    for (int waited = 0; waited < timeoutMs; waited += 20) {
+        if (waitpid(pid, nullptr, WNOHANG) != 0)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(-pid, SIGKILL);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options o;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string key = argv[i];
+        const std::string value = argv[i + 1];
+        if (key == "--dir") o.dir = value;
+        else if (key == "--geometry") o.geometry = value;
+        else if (key == "--command") o.command = value;
+        else if (key == "--port") o.port = value;
+        else if (key == "--display-server") o.displayServer = value;
+    }
+    if (o.dir.empty() || o.command.empty() || o.port.empty() || o.displayServer.empty()) {
+        std::fprintf(stderr, "usage: zentu2_session --dir D --port P --display-server PATH "
+                             "--command CMD [--geometry WxH]\n");
+        return 2;
+    }
+    setsid();
+    const int logFd = open((o.dir + "/session.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    const int nullFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (logFd < 0 || nullFd < 0)
+        return 2;
+    dup2(nullFd, 0);
+    dup2(logFd, 1);
+    dup2(logFd, 2);
+    writeFile(o.dir + "/supervisor.pid", std::to_string(getpid()) + "\n");
+
+    sigset_t watched;
+    sigemptyset(&watched);
+    sigaddset(&watched, SIGTERM);
+    sigaddset(&watched, SIGINT);
+    sigaddset(&watched, SIGHUP);
+    sigaddset(&watched, SIGUSR1);
+    sigaddset(&watched, SIGCHLD);
+    sigprocmask(SIG_BLOCK, &watched, nullptr);
+
+    // Xvnc picks a free display number and reports it on the pipe.
+    int displayPipe[2];
+    if (pipe(displayPipe) != 0)
+        return 2;
+    const pid_t xvnc = spawn({ "Xvnc", "-displayfd", std::to_string(displayPipe[1]), "-geometry",
+                               o.geometry, "-depth", "24", "-rfbport", "-1", "-SecurityTypes",
+                               "None", "-nolisten", "tcp", "-auth", "/dev/null" },
+                             {}, displayPipe[1]);
+    close(displayPipe[1]);
+    std::string number;
+    char c;
+    while (read(displayPipe[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    close(displayPipe[0]);
+    pid_t server = -1, command = -1, commandGroup = -1;
+    int status = 1;
+    if (number.empty()) {
+        logLine("the X display did not start");
+    } else {
+        const std::string display = ":" + number;
+        writeFile(o.dir + "/display", display + "\n");
+        logLine("display " + display);
+        server = spawn({ o.displayServer, "--display", display, "--port", o.port, "--password-file",
+                         o.dir + "/password", "--key", o.dir + "/key.pem", "--state-file",
+                         o.dir + "/clients" },
+                       {});
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (alive(server) && !portAccepts(std::atoi(o.port.c_str()))
+               && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!alive(server) || !portAccepts(std::atoi(o.port.c_str()))) {
+            logLine("the RDP display server did not start");
+        } else {
+            const char* shell = std::getenv("SHELL");
+            const std::string loginShell = shell && *shell ? shell : "/bin/sh";
+            command = commandGroup = spawn({ loginShell, "-lc", o.command }, { "DISPLAY=" + display });
+            writeFile(o.dir + "/ready", "1\n");
+            logLine("started: " + o.command);
+            for (;;) {
+                siginfo_t info;
+                if (sigwaitinfo(&watched, &info) < 0)
+                    continue;
+                if (info.si_signo == SIGUSR1) {
+                    kill(server, SIGUSR1);
+                    continue;
+                }
+                if (info.si_signo == SIGCHLD) {
+                    int childStatus = 0;
+                    const pid_t ended = waitpid(command, &childStatus, WNOHANG);
+                    if (ended == command) {
+                        command = -1;
+                        status = 0;
+                        logLine("the command ended");
+                        break;
+                    }
+                    if (!alive(server)) {
+                        server = -1;
+                        logLine("the RDP display server ended");
+                        break;
+                    }
+                    if (!alive(xvnc)) {
+                        logLine("the X display ended");
+                        break;
+                    }
+                    continue;
+                }
+                logLine("ending on signal " + std::to_string(info.si_signo));
+                status = 0;
+                break;
+            }
+        }
+    }
+    // Clients hear why first (the server sends the error info on SIGTERM).
+    stop(server, SIGTERM, 3000);
+    stop(command, SIGTERM, 2000);
+    // The command's process group may outlive its leader.
+    if (commandGroup > 0)
+        kill(-commandGroup, SIGKILL);
+    stop(xvnc, SIGTERM, 3000);
+    unlink((o.dir + "/ready").c_str());
+    unlink((o.dir + "/supervisor.pid").c_str());
+    return status;
+}
