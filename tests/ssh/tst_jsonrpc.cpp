@@ -1,0 +1,337 @@
+// The JSON-RPC client: marker search, reply matching, failures, and a round
+// trip with the command-interface stand-in.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include "FeedDevice.h"
+#include "JsonRpcHandler.h"
+#include "NetString.h"
+#include "RandomToken.h"
+
+namespace {
+
+struct Received
+{
+    QString id;
+    QJsonValue result;
+    QJsonValue error;
+};
+
+QByteArray replyFrame(const QJsonObject& reply)
+{
+    return encodeNetString(QJsonDocument(reply).toJson(QJsonDocument::Compact));
+}
+
+QByteArray resultFrame(const QString& id, const QJsonValue& result)
+{
+    return replyFrame({{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
+                       {QStringLiteral("id"), id},
+                       {QStringLiteral("result"), result}});
+}
+
+// Payloads of the frames written so far.
+QList<QJsonObject> writtenRequests(const FeedDevice& device)
+{
+    NetStringBuffer buffer;
+    buffer.append(device.written());
+    QList<QJsonObject> requests;
+    QByteArray payload;
+    while (buffer.takeFrame(&payload) == NetStringBuffer::Payload)
+        requests << QJsonDocument::fromJson(payload).object();
+    return requests;
+}
+
+} // namespace
+
+class TestJsonRpc : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void randomTokens();
+    void requestWireFormat();
+    void outputBeforeMarkerIsSkipped();
+    void markerSplitAcrossReads();
+    void markerAtEveryCut();
+    void repliesMatchedOutOfOrder();
+    void twoRepliesInOneReadInStreamOrder();
+    void ignoredReplies();
+    void cancelledReplyInvokesNothing();
+    void callbackMayCallAgain();
+    void callbackMayDestroyHandler();
+    void failures_data();
+    void failures();
+    void standInRoundTrip();
+};
+
+void TestJsonRpc::randomTokens()
+{
+    QSet<QString> tokens;
+    for (int i = 0; i < 100; ++i) {
+        QString token;
+        QString error;
+        QVERIFY2(randomToken(&token, &error), qPrintable(error));
+        QVERIFY2(QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(token).hasMatch(), qPrintable(token));
+        tokens.insert(token);
+    }
+    QCOMPARE(tokens.size(), 100);
+}
+
+void TestJsonRpc::requestWireFormat()
+{
+    FeedDevice device;
+    JsonRpcHandler handler(&device);
+    const QString id = handler.call(QStringLiteral("Zentu.start"),
+                                    {{QStringLiteral("name"), QStringLiteral("\u00e9t\u00e9")},
+                                     {QStringLiteral("command"), QStringLiteral("xterm")}},
+                                    JsonRpcCallback());
+    QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(id).hasMatch());
+    const QByteArray json = QStringLiteral("{\"id\":\"%1\",\"jsonrpc\":\"2.0\",\"method\":\"Zentu.start\","
+                                           "\"params\":{\"command\":\"xterm\",\"name\":\"\u00e9t\u00e9\"}}")
+                                .arg(id)
+                                .toUtf8();
+    QCOMPARE(device.written(), QByteArray::number(json.size()) + ':' + json + ',');
+
+    const QString second = handler.call(QStringLiteral("Zentu.list"), QJsonObject(), JsonRpcCallback());
+    QVERIFY(second != id);
+    QCOMPARE(writtenRequests(device).value(1).value(QStringLiteral("params")).toObject(), QJsonObject());
+    QCOMPARE(handler.pendingCount(), 2);
+}
+
+void TestJsonRpc::outputBeforeMarkerIsSkipped()
+{
+    FeedDevice device;
+    JsonRpcHandler handler(&device);
+    QList<Received> received;
+    const QString id = handler.call(QStringLiteral("Zentu.version"), QJsonObject(),
+                                    [&](const QString& i, const QJsonValue& r, const QJsonValue& e) {
+                                        received.append({i, r, e});
+                                    });
+    // Banner text that looks like frames must never reach the JSON parser.
+    QByteArray banner = "Last login: today\n5:hello,3:[1],";
+    banner += QByteArray(20000, '9');
+    device.feed(banner);
+    QCOMPARE(handler.state(), JsonRpcHandler::Waiting);
+    QVERIFY(handler.isValid());
+    device.feed("\n" + JsonRpcHandler::Marker + "\n" + resultFrame(id, QJsonObject{{QStringLiteral("v"), 1}}));
+    QCOMPARE(handler.state(), JsonRpcHandler::Reading);
+    QCOMPARE(received.size(), 1);
+    QCOMPARE(received.at(0).id, id);
+    QCOMPARE(received.at(0).result.toObject().value(QStringLiteral("v")).toInt(), 1);
+    QVERIFY(received.at(0).error.isUndefined());
+}
+
+void TestJsonRpc::markerSplitAcrossReads()
+{
+    FeedDevice device;
+    JsonRpcHandler handler(&device);
+    int calls = 0;
+    const QString id = handler.call(QStringLiteral("Zentu.version"), QJsonObject(),
+                                    [&](const QString&, const QJsonValue&, const QJsonValue&) { ++calls; });
+    // The marker's first half ends a 4096-byte read.
+    const QByteArray before(4096 - 15, 'b');
+    device.feed(before + JsonRpcHandler::Marker.left(15));
+    QCOMPARE(handler.state(), JsonRpcHandler::Waiting);
+    device.feed(JsonRpcHandler::Marker.mid(15) + "\n" + resultFrame(id, 1));
+    QCOMPARE(handler.state(), JsonRpcHandler::Reading);
+    QCOMPARE(calls, 1);
+}
+
+void TestJsonRpc::markerAtEveryCut()
+{
+    const QByteArray marker = JsonRpcHandler::Marker;
+    for (int cut = 0; cut <= marker.size() + 1; ++cut) {
+        FeedDevice device;
+        JsonRpcHandler handler(&device);
+        int calls = 0;
+        const QString id = handler.call(QStringLiteral("m"), QJsonObject(),
+                                        [&](const QString&, const QJsonValue&, const QJsonValue&) { ++calls; });
+        const QByteArray stream = "motd ---- BEGIN\n" + marker + "\n" + resultFrame(id, true);
+        const int split = 16 + cut;
+        device.feed(stream.left(split));
+        device.feed(stream.mid(split));
+        QVERIFY2(calls == 1, qPrintable(QStringLiteral("cut %1").arg(cut)));
+        QVERIFY(handler.isValid());
+    }
+}
+
+void TestJsonRpc::repliesMatchedOutOfOrder()
+{
+    FeedDevice device;
+    JsonRpcHandler handler(&device);
+    QStringList order;
+    QHash<QString, QString> methodOf;
+    auto record = [&](const QString& id, const QJsonValue& result, const QJsonValue&) {
+        order << methodOf.value(id) + QLatin1Char('=') + result.toString();
+    };
+    for (const QString& method : {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")})
+        methodOf.insert(handler.call(method, QJsonObject(), record), method);
+    device.feed(JsonRpcHandler::Marker + "\n");
+    const QString idOf_c = methodOf.key(QStringLiteral("c"));
+    const QString idOf_a = methodOf.key(QStringLiteral("a"));
+    const QString idOf_b = methodOf.key(QStringLiteral("b"));
+    device.feed(resultFrame(idOf_c, QStringLiteral("3")));
+    device.feed(resultFrame(idOf_a, QStringLiteral("1")) + resultFrame(idOf_b, QStringLiteral("2")));
+    QCOMPARE(order, (QStringList{QStringLiteral("c=3"), QStringLiteral("a=1"), QStringLiteral("b=2")}));
+    QCOMPARE(handler.pendingCount(), 0);
+    // A second reply to an answered id is dropped.
+    device.feed(resultFrame(idOf_a, QStringLiteral("again")));
+    QCOMPARE(order.size(), 3);
+    QVERIFY(handler.isValid());
+}
+
+void TestJsonRpc::twoRepliesInOneReadInStreamOrder()
+{
+    FeedDevice device;
+    JsonRpcHandler handler(&device);
+    QStringList seen;
+    auto record = [&](const QString& id, const QJsonValue&, const QJsonValue& error) {
+        seen << id + QLatin1Char(':') + error.toObject().value(QStringLiteral("message")).toString();
+    };
+    const QString first = handler.call(QStringLiteral("x"), QJsonObject(), record);
+    const QString second = handler.call(QStringLiteral("y"), QJsonObject(), record);
+    const QByteArray errorReply = replyFrame({{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
+                                              {QStringLiteral("id"), second},
+                                              {QStringLiteral("error"),
+                                               QJsonObject{{QStringLiteral("message"), QStringLiteral("no")}}}});
+    device.feed(JsonRpcHandler::Marker + "\n" + errorReply + resultFrame(first, 0));
+    QCOMPARE(seen, (QStringList{second + QStringLiteral(":no"), first + QLatin1Char(':')}));
+}
+
+void TestJsonRpc::ignoredReplies()
+{
+    FeedDevice device;
+    JsonRpcHandler handler(&device);
+    int calls = 0;
+    const QString id = handler.call(QStringLiteral("x"), QJsonObject(),
+                                    [&](const QString&, const QJsonValue&, const QJsonValue&) { ++calls; });
+    device.feed(JsonRpcHandler::Marker);
+    device.feed(replyFrame({{QStringLiteral("jsonrpc"), QStringLiteral("1.0")},
+                            {QStringLiteral("id"), id},
+                            {QStringLiteral("result"), 1}}));
+    device.feed(replyFrame({{QStringLiteral("id"), id}, {QStringLiteral("result"), 1}}));
+    device.feed(replyFrame({{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
+                            {QStringLiteral("id"), 7},
+                            {QStringLiteral("result"), 1}}));
+    device.feed(replyFrame({{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
+                            {QStringLiteral("method"), QStringLiteral("notify")}}));
+    device.feed(resultFrame(QStringLiteral("0123456789abcdef0123456789abcdef"), 1));
+    QCOMPARE(calls, 0);
+    QVERIFY(handler.isValid());
+    QCOMPARE(handler.pendingCount(), 1);
+    device.feed(resultFrame(id, 1));
+    QCOMPARE(calls, 1);
+}
+
+void TestJsonRpc::cancelledReplyInvokesNothing()
+{
+    FeedDevice device;
+    JsonRpcHandler handler(&device);
+    int calls = 0;
+    const QString id = handler.call(QStringLiteral("x"), QJsonObject(),
+                                    [&](const QString&, const QJsonValue&, const QJsonValue&) { ++calls; });
+    handler.cancel(id);
+    QCOMPARE(handler.pendingCount(), 0);
+    device.feed(JsonRpcHandler::Marker + resultFrame(id, 1));
+    QCOMPARE(calls, 0);
+    QVERIFY(handler.isValid());
+}
+
+void TestJsonRpc::callbackMayCallAgain()
+{
+    FeedDevice device;
+    JsonRpcHandler handler(&device);
+    QString followUp;
+    int pendingSeenByCallback = -1;
+    const QString id = handler.call(QStringLiteral("first"), QJsonObject(),
+                                    [&](const QString&, const QJsonValue&, const QJsonValue&) {
+                                        pendingSeenByCallback = handler.pendingCount();
+                                        followUp = handler.call(QStringLiteral("second"), QJsonObject(), nullptr);
+                                    });
+    device.feed(JsonRpcHandler::Marker + resultFrame(id, 1));
+    QCOMPARE(pendingSeenByCallback, 0);
+    QVERIFY(!followUp.isEmpty());
+    QCOMPARE(writtenRequests(device).size(), 2);
+    QCOMPARE(writtenRequests(device).at(1).value(QStringLiteral("method")).toString(), QStringLiteral("second"));
+}
+
+void TestJsonRpc::callbackMayDestroyHandler()
+{
+    FeedDevice device;
+    auto* handler = new JsonRpcHandler(&device);
+    int calls = 0;
+    const QString first = handler->call(QStringLiteral("x"), QJsonObject(),
+                                        [&](const QString&, const QJsonValue&, const QJsonValue&) {
+                                            ++calls;
+                                            delete handler;
+                                        });
+    const QString second = handler->call(QStringLiteral("y"), QJsonObject(),
+                                         [&](const QString&, const QJsonValue&, const QJsonValue&) { ++calls; });
+    device.feed(JsonRpcHandler::Marker + resultFrame(first, 1) + resultFrame(second, 2));
+    QCOMPARE(calls, 1);
+}
+
+void TestJsonRpc::failures_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("array") << QByteArray("3:[1],") << QStringLiteral("Got invalid JSON");
+    QTest::newRow("not json") << QByteArray("5:hello,") << QStringLiteral("Got invalid JSON");
+    QTest::newRow("empty payload") << QByteArray("0:,") << QStringLiteral("Got invalid JSON");
+    QTest::newRow("string") << QByteArray("4:\"ab\",") << QStringLiteral("Got invalid JSON");
+    QTest::newRow("no colon") << QByteArray("123456789") << QStringLiteral("Got an invalid NetString");
+    QTest::newRow("bad length") << QByteArray("1x:a,") << QStringLiteral("Got an invalid NetString length");
+    QTest::newRow("too big") << QByteArray("65537:") << QStringLiteral("Got a NetString length that is too big");
+}
+
+void TestJsonRpc::failures()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QString, message);
+    FeedDevice device;
+    JsonRpcHandler handler(&device);
+    int calls = 0;
+    const QString id = handler.call(QStringLiteral("x"), QJsonObject(),
+                                    [&](const QString&, const QJsonValue&, const QJsonValue&) { ++calls; });
+    device.feed(JsonRpcHandler::Marker + "\n" + stream);
+    QVERIFY(!handler.isValid());
+    QCOMPARE(handler.state(), JsonRpcHandler::Failed);
+    QCOMPARE(handler.errorString(), message);
+    QVERIFY(!device.isOpen());
+    // Nothing is parsed after the failure, and pending calls stay pending.
+    device.open(QIODevice::ReadWrite | QIODevice::Unbuffered);
+    device.feed(resultFrame(id, 1));
+    QCOMPARE(calls, 0);
+    QCOMPARE(handler.pendingCount(), 1);
+    QCOMPARE(device.pendingInput(), int(resultFrame(id, 1).size()));
+}
+
+void TestJsonRpc::standInRoundTrip()
+{
+    QProcess sci;
+    sci.start(QString::fromLocal8Bit(qgetenv("ZENTU_BIN_DIR")) + QStringLiteral("/zentu2_sci"), QStringList());
+    QVERIFY2(sci.waitForStarted(10000), qPrintable(sci.errorString()));
+    JsonRpcHandler handler(&sci);
+    QList<Received> received;
+    auto record = [&](const QString& i, const QJsonValue& r, const QJsonValue& e) { received.append({i, r, e}); };
+    const QString version = handler.call(QStringLiteral("Zentu.version"), QJsonObject(), record);
+    const QString unknown = handler.call(QStringLiteral("Zentu.noSuchMethod"), QJsonObject(), record);
+    QTRY_COMPARE_WITH_TIMEOUT(received.size(), 2, 20000);
+    QCOMPARE(received.at(0).id, version);
+    QVERIFY(!received.at(0).result.toObject().value(QStringLiteral("version")).toString().isEmpty());
+    QCOMPARE(received.at(1).id, unknown);
+    const QJsonObject error = received.at(1).error.toObject();
+    QCOMPARE(error.value(QStringLiteral("code")).toInt(), -32601);
+    QCOMPARE(error.value(QStringLiteral("message")).toString(), QStringLiteral("Unknown method \"Zentu.noSuchMethod\""));
+    QVERIFY(handler.isValid());
+
+    sci.closeWriteChannel();
+    QVERIFY(sci.waitForFinished(10000));
+    QCOMPARE(sci.exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestJsonRpc)
+#include "tst_jsonrpc.moc"
