@@ -11,14 +11,16 @@ bool uidLess(const Connection& a, const Connection& b)
 
 } // namespace
 
-int ConnectionModel::rowCount(const QModelIndex&) const
+// Items have no children: a table that answered for any parent would look
+// like an endless tree to views and proxies.
+int ConnectionModel::rowCount(const QModelIndex& parent) const
 {
-    return m_connections.size();
+    return parent.isValid() ? 0 : m_connections.size();
 }
 
-int ConnectionModel::columnCount(const QModelIndex&) const
+int ConnectionModel::columnCount(const QModelIndex& parent) const
 {
-    return 1;
+    return parent.isValid() ? 0 : 1;
 }
 
 QVariant ConnectionModel::data(const QModelIndex& index, int role) const

@@ -1,0 +1,249 @@
+// The application shell: installation kinds and directories, the quit rule,
+// the main window hand-over and the informational dialogs.
+#include "AboutDialog.h"
+#include "CloseHelper.h"
+#include "Installation.h"
+#include "LogDialog.h"
+#include "MainWindowHelper.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+// Runs the action inside the application's event loop and tells whether it
+// quit the application. Quitting ends the loop before the follow-up call
+// queued behind the action can run, so nothing has to be waited for.
+bool quits(const std::function<void()>& action)
+{
+    QTimer::singleShot(0, qApp, [action]() {
+        action();
+        QTimer::singleShot(0, qApp, []() { QCoreApplication::exit(1); });
+    });
+    return QCoreApplication::exec() == 0;
+}
+
+bool quitsOnCheck()
+{
+    return quits([]() { CloseHelper::instance()->checkForQuit(); });
+}
+
+bool quitsOnDestroy(QObject* object)
+{
+    return quits([object]() { delete object; });
+}
+
+} // namespace
+
+class TestApp : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void installKinds_data();
+    void installKinds();
+    void dataDirectoryIsRelativeToProgram();
+
+    void visibleWindowKeepsApplication();
+    void hiddenWindowDoesNotKeepApplication();
+    void trackedObjectKeepsApplication();
+    void objectAddedTwiceIsDroppedOnce();
+    void applicationCloseDeletesTrackedObjects();
+
+    void helperRaisesHiddenAndMinimisedWindow();
+
+    void logDialogAppendsAtEnd();
+    void aboutDialogLinksLicencesBesideProgram();
+};
+
+void TestApp::installKinds_data()
+{
+    QTest::addColumn<QStringList>("markers");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("hasGlobal");
+    QTest::addColumn<bool>("userBesideProgram");
+    QTest::newRow("system") << QStringList() << 1 << true << false;
+    QTest::newRow("local") << QStringList{QStringLiteral("localinstall")} << 2 << false << false;
+    QTest::newRow("flash") << QStringList{QStringLiteral("flashinstall")} << 4 << false << true;
+    QTest::newRow("both") << QStringList{QStringLiteral("localinstall"), QStringLiteral("flashinstall")}
+                          << 2 << false << false;
+    QTest::newRow("marker directory") << QStringList{QStringLiteral("flashinstall/")} << 4 << false << true;
+}
+
+void TestApp::installKinds()
+{
+    QFETCH(QStringList, markers);
+    QFETCH(int, kind);
+    QFETCH(bool, hasGlobal);
+    QFETCH(bool, userBesideProgram);
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("lib/Zentu/bin"));
+    QVERIFY(QDir().mkpath(program));
+    for (const QString& marker : markers) {
+        if (marker.endsWith(QLatin1Char('/'))) {
+            QVERIFY(QDir(program).mkdir(marker.chopped(1)));
+        } else {
+            QFile file(QDir(program).filePath(marker));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+    }
+
+    QCOMPARE(int(installKind(program)), kind);
+    const QString global = globalConnectionsDirectory(program);
+    QCOMPARE(!global.isEmpty(), hasGlobal);
+    if (hasGlobal)
+        QCOMPARE(QDir::cleanPath(global), dir.filePath(QStringLiteral("share/Zentu/Connections")));
+    const QString user = userConnectionsDirectory(program);
+    QCOMPARE(QDir::cleanPath(user),
+             userBesideProgram ? QDir(program).filePath(QStringLiteral("Connections"))
+                               : QDir::home().filePath(QStringLiteral(".Zentu/Connections")));
+}
+
+void TestApp::dataDirectoryIsRelativeToProgram()
+{
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("lib/Zentu/bin"));
+    QVERIFY(QDir().mkpath(program));
+    QCOMPARE(dataDirectory(program), program + QStringLiteral("/../../../share/Zentu"));
+    QVERIFY(!isDataDirectoryWritable(program));
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("share/Zentu"))));
+    QVERIFY(isDataDirectoryWritable(program));
+    QCOMPARE(licenceDirectory(program), dir.filePath(QStringLiteral("lib/Zentu/doc")));
+}
+
+void TestApp::visibleWindowKeepsApplication()
+{
+    QWidget window;
+    window.show();
+    QVERIFY(!quitsOnCheck());
+    // A window that does not quit on close does not count.
+    window.setAttribute(Qt::WA_QuitOnClose, false);
+    QVERIFY(quitsOnCheck());
+    window.setAttribute(Qt::WA_QuitOnClose, true);
+    QVERIFY(!quitsOnCheck());
+    // A window with a parent does not count either.
+    window.hide();
+    QWidget owner;
+    auto* child = new QWidget(&owner, Qt::Window);
+    child->show();
+    QVERIFY(quitsOnCheck());
+}
+
+void TestApp::hiddenWindowDoesNotKeepApplication()
+{
+    QWidget window;
+    window.hide();
+    QVERIFY(quitsOnCheck());
+    QVERIFY(!QGuiApplication::quitOnLastWindowClosed());
+}
+
+void TestApp::trackedObjectKeepsApplication()
+{
+    auto* display = new QObject;
+    CloseHelper::instance()->addObject(display);
+    QVERIFY(!quitsOnCheck());
+    QVERIFY(quitsOnDestroy(display));
+
+    // With a window still visible the end of a display does not quit.
+    QWidget window;
+    window.show();
+    auto* second = new QObject;
+    CloseHelper::instance()->addObject(second);
+    QVERIFY(!quitsOnDestroy(second));
+}
+
+void TestApp::objectAddedTwiceIsDroppedOnce()
+{
+    auto* display = new QObject;
+    auto* other = new QObject;
+    CloseHelper::instance()->addObject(display);
+    CloseHelper::instance()->addObject(display);
+    CloseHelper::instance()->addObject(other);
+    QVERIFY(!quitsOnDestroy(display));
+    QVERIFY(quitsOnDestroy(other));
+}
+
+void TestApp::applicationCloseDeletesTrackedObjects()
+{
+    QPointer<QObject> first = new QObject;
+    QPointer<QObject> second = new QObject;
+    CloseHelper::instance()->addObject(first);
+    CloseHelper::instance()->addObject(second);
+    QCloseEvent close;
+    QCoreApplication::sendEvent(qApp, &close);
+    QVERIFY(!first);
+    QVERIFY(!second);
+    QVERIFY(quitsOnCheck());
+}
+
+void TestApp::helperRaisesHiddenAndMinimisedWindow()
+{
+    QWidget window;
+    MainWindowHelper helper(&window);
+    helper.activate();
+    QVERIFY(window.isVisible());
+
+    window.showMinimized();
+    QTRY_VERIFY(window.windowState() & Qt::WindowMinimized);
+    helper.activate();
+    QTRY_VERIFY(!(window.windowState() & Qt::WindowMinimized));
+    QVERIFY(window.isVisible());
+
+    // A window gone before the message arrives is not touched.
+    auto* gone = new QWidget;
+    MainWindowHelper late(gone);
+    delete gone;
+    late.activate();
+}
+
+void TestApp::logDialogAppendsAtEnd()
+{
+    LogDialog dialog;
+    dialog.append(QStringLiteral("a"));
+    auto* browser = dialog.findChild<QTextBrowser*>(QStringLiteral("TextBrowser"));
+    QTextCursor cursor = browser->textCursor();
+    cursor.setPosition(0);
+    browser->setTextCursor(cursor);
+    dialog.append(QStringLiteral("b"));
+    QCOMPARE(browser->toPlainText(), QStringLiteral("ab"));
+    QCOMPARE(browser->textCursor().position(), 2);
+}
+
+void TestApp::aboutDialogLinksLicencesBesideProgram()
+{
+    AboutDialog dialog;
+    const QString text = dialog.findChild<QLabel*>(QStringLiteral("labelContributions"))->text();
+    const QString doc = QUrl::fromLocalFile(
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../doc"))).toString();
+    const QStringList names{QStringLiteral("Qt"), QStringLiteral("FreeRDP"), QStringLiteral("OpenSSH"),
+                            QStringLiteral("OpenSSL"), QStringLiteral("Ion%20Icons")};
+    for (const QString& name : names)
+        QVERIFY2(text.contains(QStringLiteral("href=\"%1/%2%20License.html\"").arg(doc, name)), qPrintable(name));
+    QVERIFY(!text.contains(QLatin1String("PuTTY")));
+    QVERIFY(text.contains(QLatin1String("Open Source Software")));
+
+    const QString html = AboutDialog::contributionsHtml(QStringLiteral("/opt/my apps/doc"));
+    QVERIFY(html.contains(QLatin1String("href=\"file:///opt/my%20apps/doc/Qt%20License.html\"")));
+    QVERIFY(dialog.findChild<QLabel*>(QStringLiteral("labelProductInformation"))->text().contains(QLatin1String("2.0.23")));
+    QVERIFY(!dialog.findChild<QLabel*>(QStringLiteral("labelLogo"))->pixmap(Qt::ReturnByValue).isNull());
+}
+
+int main(int argc, char* argv[])
+{
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Zentu"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("2.0.23"));
+    CloseHelper::instance();
+    TestApp test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_app.moc"

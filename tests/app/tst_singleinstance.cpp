@@ -1,0 +1,132 @@
+// Two real processes of the program: the second start hands over to the
+// first and exits. Each test runs with its own HOME and runtime directory.
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// One started program with its collected diagnostics; stopped by pid when
+// it goes out of scope, whatever the test's outcome.
+class Program
+{
+public:
+    explicit Program(const QProcessEnvironment& environment)
+    {
+        m_process.setProcessEnvironment(environment);
+        QObject::connect(&m_process, &QProcess::readyReadStandardError, [this]() {
+            m_log += m_process.readAllStandardError();
+        });
+    }
+    ~Program()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(10000);
+        }
+    }
+
+    void start()
+    {
+        m_process.start(QDir(qEnvironmentVariable("ZENTU_BIN_DIR")).filePath(QStringLiteral("Zentu")),
+                        QStringList());
+    }
+    QProcess& process() { return m_process; }
+    int count(const char* line) const { return m_log.count(line); }
+    QByteArray log() const { return m_log; }
+
+private:
+    QProcess m_process;
+    QByteArray m_log;
+};
+
+} // namespace
+
+class TestSingleInstance : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void secondStartRaisesFirst();
+    void crashedInstanceIsReplaced();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_home;
+    QProcessEnvironment m_environment;
+};
+
+void TestSingleInstance::init()
+{
+    QVERIFY2(!qEnvironmentVariableIsEmpty("ZENTU_BIN_DIR"), "run through ctest");
+    m_home = std::make_unique<QTemporaryDir>();
+    const QString runtime = m_home->filePath(QStringLiteral("run"));
+    QVERIFY(QDir().mkpath(runtime));
+    QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    m_environment = QProcessEnvironment::systemEnvironment();
+    m_environment.insert(QStringLiteral("HOME"), m_home->path());
+    m_environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home->filePath(QStringLiteral("config")));
+    m_environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    m_environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("zentu.app.debug=true"));
+}
+
+void TestSingleInstance::cleanup()
+{
+    m_home.reset();
+}
+
+void TestSingleInstance::secondStartRaisesFirst()
+{
+    Program first(m_environment);
+    first.start();
+    QTRY_VERIFY_WITH_TIMEOUT(first.count("main window activated") == 1, 30000);
+
+    Program second(m_environment);
+    second.start();
+    QVERIFY(second.process().waitForFinished(30000));
+    QCOMPARE(second.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.process().exitCode(), 0);
+    QCOMPARE(second.count("main window activated"), 0);
+
+    QTRY_VERIFY_WITH_TIMEOUT(first.count("RAISE received") == 1, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(first.count("main window activated") == 2, 30000);
+    QCOMPARE(first.process().state(), QProcess::Running);
+
+    // Every later start hands over as well.
+    Program third(m_environment);
+    third.start();
+    QVERIFY(third.process().waitForFinished(30000));
+    QCOMPARE(third.process().exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(first.count("RAISE received") == 2, 30000);
+}
+
+void TestSingleInstance::crashedInstanceIsReplaced()
+{
+    {
+        Program crashed(m_environment);
+        crashed.start();
+        QTRY_VERIFY_WITH_TIMEOUT(crashed.count("main window activated") == 1, 30000);
+        crashed.process().kill();
+        QVERIFY(crashed.process().waitForFinished(10000));
+    }
+    // The lock file and the socket of the killed process are still there.
+    QVERIFY(!QDir(m_home->filePath(QStringLiteral("run"))).entryList(QDir::System | QDir::Files).isEmpty());
+
+    Program next(m_environment);
+    next.start();
+    QTRY_VERIFY_WITH_TIMEOUT(next.count("main window activated") == 1, 30000);
+    QCOMPARE(next.process().state(), QProcess::Running);
+
+    Program handOver(m_environment);
+    handOver.start();
+    QVERIFY(handOver.process().waitForFinished(30000));
+    QCOMPARE(handOver.process().exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(next.count("RAISE received") == 1, 30000);
+}
+
+QTEST_GUILESS_MAIN(TestSingleInstance)
+#include "tst_singleinstance.moc"

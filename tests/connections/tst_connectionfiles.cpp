@@ -1,0 +1,320 @@
+// Connection records, their files and the scan of the connection directories.
+#include "Connection.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <cstring>
+#include <sys/resource.h>
+
+namespace {
+
+const QString UidText = QStringLiteral("{6f0d1c2e-3b4a-4c5d-8e9f-a0b1c2d3e4f5}");
+
+Connection fullConnection()
+{
+    Connection connection;
+    connection.setUid(QUuid(UidText));
+    connection.setName(QStringLiteral("Build <farm> & co"));
+    connection.setHost(QStringLiteral("build.example.com"));
+    connection.setPort(2200);
+    connection.setUser(QStringLiteral("joe"));
+    connection.setSci(QStringLiteral("bin/sci"));
+    connection.setFips(true);
+    return connection;
+}
+
+bool writeFile(const QString& path, const QByteArray& data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray minimalFile(const QString& uid, const QString& name)
+{
+    return QStringLiteral("<SshConnection>\n <Uid>%1</Uid>\n <Name>%2</Name>\n</SshConnection>\n")
+        .arg(uid, name)
+        .toUtf8();
+}
+
+// Child mode of this program: write a large connection under a file-size
+// limit, as a full disk or a quota would cut the write short.
+int limitedWrite(const char* path, const char* limit)
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit rl;
+    rl.rlim_cur = rl.rlim_max = rlim_t(std::atol(limit));
+    if (setrlimit(RLIMIT_FSIZE, &rl) != 0)
+        return 3;
+    Connection connection = fullConnection();
+    connection.setName(QString(20000, QLatin1Char('n')));
+    QString error;
+    const bool ok = writeConnectionFile(QString::fromLocal8Bit(path), connection, &error);
+    if (!ok && error.isEmpty())
+        return 2;
+    return ok ? 0 : 1;
+}
+
+} // namespace
+
+class TestConnectionFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void serialisesInFieldOrder();
+    void roundTripThroughFile();
+    void minimalFileKeepsDefaults();
+    void readsFieldsLeniently_data();
+    void readsFieldsLeniently();
+    void portIsWrittenOnlyWhenNotDefault();
+    void fileNameIsBracedLowerCaseUid();
+    void scanSkipsBadFiles_data();
+    void scanSkipsBadFiles();
+    void globalFileShadowsUserFile();
+    void scanToleratesMissingDirectories();
+    void failedWriteReportsError();
+    void cutShortWriteLeavesOldFileIntact();
+    void removeReportsMissingFile();
+};
+
+void TestConnectionFiles::serialisesInFieldOrder()
+{
+    const QByteArray expected =
+        "<SshConnection>\n"
+        " <Uid>{6f0d1c2e-3b4a-4c5d-8e9f-a0b1c2d3e4f5}</Uid>\n"
+        " <Name>Build &lt;farm> &amp; co</Name>\n"
+        " <Host>build.example.com</Host>\n"
+        " <Port>2200</Port>\n"
+        " <User>joe</User>\n"
+        " <Sci>bin/sci</Sci>\n"
+        " <Fips>true</Fips>\n"
+        "</SshConnection>\n";
+    QCOMPARE(fullConnection().toXml().toByteArray(1), expected);
+}
+
+void TestConnectionFiles::roundTripThroughFile()
+{
+    QTemporaryDir dir;
+    const Connection connection = fullConnection();
+    const QString path = dir.filePath(QStringLiteral("new/sub/") + Connection::fileName(connection.uid()));
+    QString error;
+    QVERIFY2(writeConnectionFile(path, connection, &error), qPrintable(error));
+
+    const ConnectionScan scan = scanConnectionFiles({dir.filePath(QStringLiteral("new/sub"))});
+    QCOMPARE(scan.connections.size(), 1);
+    QVERIFY(scan.connections.first() == connection);
+    QCOMPARE(scan.files.value(connection.uid()), QDir::cleanPath(path));
+}
+
+void TestConnectionFiles::minimalFileKeepsDefaults()
+{
+    QDomDocument document;
+    QVERIFY(document.setContent(minimalFile(UidText, QStringLiteral("Office"))));
+    const Connection connection = Connection::fromXml(document);
+    QVERIFY(connection.isValid());
+    QCOMPARE(connection.name(), QStringLiteral("Office"));
+    QCOMPARE(connection.port(), quint16(22));
+    QVERIFY(connection.host().isEmpty());
+    QVERIFY(connection.user().isEmpty());
+    QVERIFY(connection.sci().isEmpty());
+    QVERIFY(!connection.fips());
+    QCOMPARE(connection.toXml().toByteArray(1), minimalFile(UidText, QStringLiteral("Office")));
+}
+
+void TestConnectionFiles::readsFieldsLeniently_data()
+{
+    QTest::addColumn<QString>("element");
+    QTest::addColumn<bool>("fips");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("fips lower") << "<Fips>true</Fips>" << true << 22 << true;
+    QTest::newRow("fips upper") << "<Fips>TRUE</Fips>" << true << 22 << true;
+    QTest::newRow("fips mixed") << "<Fips>TrUe</Fips>" << true << 22 << true;
+    QTest::newRow("fips one") << "<Fips>1</Fips>" << false << 22 << true;
+    QTest::newRow("fips false") << "<Fips>false</Fips>" << false << 22 << true;
+    QTest::newRow("port 2200") << "<Port>2200</Port>" << false << 2200 << true;
+    QTest::newRow("port too big") << "<Port>70000</Port>" << false << 0 << true;
+    QTest::newRow("port text") << "<Port>ssh</Port>" << false << 0 << true;
+    QTest::newRow("unbraced uid") << "" << false << 22 << true;
+}
+
+void TestConnectionFiles::readsFieldsLeniently()
+{
+    QFETCH(QString, element);
+    QFETCH(bool, fips);
+    QFETCH(int, port);
+    QFETCH(bool, valid);
+    const QString uid = QString::fromLatin1(QTest::currentDataTag()) == QLatin1String("unbraced uid")
+        ? QUuid(UidText).toString(QUuid::WithoutBraces)
+        : UidText;
+    // fromXml reads by name, so the position of the extra element does not matter.
+    QDomDocument document;
+    QVERIFY(document.setContent(
+        QStringLiteral("<SshConnection><Uid>%1</Uid><Name>n</Name>%2</SshConnection>")
+            .arg(uid, element)));
+    const Connection connection = Connection::fromXml(document);
+    QCOMPARE(connection.isValid(), valid);
+    QCOMPARE(connection.uid(), QUuid(UidText));
+    QCOMPARE(connection.fips(), fips);
+    QCOMPARE(int(connection.port()), port);
+}
+
+void TestConnectionFiles::portIsWrittenOnlyWhenNotDefault()
+{
+    Connection connection = fullConnection();
+    connection.setPort(22);
+    QVERIFY(!connection.toXml().toByteArray(1).contains("<Port>"));
+    connection.setPort(1);
+    QVERIFY(connection.toXml().toByteArray(1).contains(" <Port>1</Port>\n"));
+    connection.setPort(65535);
+    QVERIFY(connection.toXml().toByteArray(1).contains(" <Port>65535</Port>\n"));
+
+    QDomDocument other;
+    QVERIFY(other.setContent(QByteArray("<Other><Uid>") + UidText.toUtf8() + "</Uid></Other>"));
+    QVERIFY(!Connection::fromXml(other).isValid());
+}
+
+void TestConnectionFiles::fileNameIsBracedLowerCaseUid()
+{
+    const QUuid uid = QUuid::createUuid();
+    const QString name = Connection::fileName(uid);
+    QVERIFY(name.endsWith(QLatin1String(".rv32")));
+    QCOMPARE(name.size(), 38 + 5);
+    QCOMPARE(name, name.toLower());
+    QCOMPARE(QUuid(name.left(38)), uid);
+}
+
+void TestConnectionFiles::scanSkipsBadFiles_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    const QByteArray uid = UidText.toUtf8();
+    QTest::newRow("wrong root") << QByteArray("<Connection><Uid>" + uid + "</Uid><Name>x</Name></Connection>");
+    QTest::newRow("wrong order") << QByteArray("<SshConnection><Name>x</Name><Uid>" + uid + "</Uid></SshConnection>");
+    QTest::newRow("unknown element") << QByteArray("<SshConnection><Uid>" + uid + "</Uid><Name>x</Name><Colour>red</Colour></SshConnection>");
+    QTest::newRow("missing name") << QByteArray("<SshConnection><Uid>" + uid + "</Uid></SshConnection>");
+    QTest::newRow("bad uid") << QByteArray("<SshConnection><Uid>not-a-uuid</Uid><Name>x</Name></SshConnection>");
+    QTest::newRow("bad port") << QByteArray("<SshConnection><Uid>" + uid + "</Uid><Name>x</Name><Port>99999</Port></SshConnection>");
+    QTest::newRow("not xml") << QByteArray("this is not a connection");
+    QTest::newRow("truncated") << QByteArray("<SshConnection><Uid>" + uid + "</Uid><Name>x");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("namespace") << QByteArray("<SshConnection xmlns=\"urn:x\"><Uid>" + uid + "</Uid><Name>x</Name></SshConnection>");
+}
+
+void TestConnectionFiles::scanSkipsBadFiles()
+{
+    QFETCH(QByteArray, content);
+    QTemporaryDir dir;
+    const QString good = QUuid::createUuid().toString();
+    QVERIFY(writeFile(dir.filePath(good + QStringLiteral(".rv32")), minimalFile(good, QStringLiteral("Good"))));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("bad.rv32")), content));
+    // Not a connection file by name, although its content is valid.
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("other.xml")), minimalFile(UidText, QStringLiteral("Other"))));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("dir.rv32")));
+
+    const ConnectionScan scan = scanConnectionFiles({dir.path()});
+    QCOMPARE(scan.connections.size(), 1);
+    QCOMPARE(scan.connections.first().name(), QStringLiteral("Good"));
+    QCOMPARE(scan.files.size(), 1);
+}
+
+void TestConnectionFiles::globalFileShadowsUserFile()
+{
+    QTemporaryDir global;
+    QTemporaryDir user;
+    const QString shared = QUuid::createUuid().toString();
+    const QString own = QUuid::createUuid().toString();
+    QVERIFY(writeFile(global.filePath(QStringLiteral("a.rv32")), minimalFile(shared, QStringLiteral("Global"))));
+    QVERIFY(writeFile(user.filePath(QStringLiteral("b.rv32")), minimalFile(shared, QStringLiteral("Personal"))));
+    QVERIFY(writeFile(user.filePath(QStringLiteral("c.rv32")), minimalFile(own, QStringLiteral("Own"))));
+
+    const ConnectionScan scan = scanConnectionFiles({global.path(), user.path()});
+    QCOMPARE(scan.connections.size(), 2);
+    QCOMPARE(scan.files.value(QUuid(shared)), global.filePath(QStringLiteral("a.rv32")));
+    QCOMPARE(scan.files.value(QUuid(own)), user.filePath(QStringLiteral("c.rv32")));
+    for (const Connection& connection : scan.connections)
+        QVERIFY(connection.name() != QLatin1String("Personal"));
+}
+
+void TestConnectionFiles::scanToleratesMissingDirectories()
+{
+    QTemporaryDir dir;
+    const ConnectionScan scan = scanConnectionFiles(
+        {QString(), dir.filePath(QStringLiteral("missing")), dir.path()});
+    QVERIFY(scan.connections.isEmpty());
+    QVERIFY(scan.files.isEmpty());
+}
+
+void TestConnectionFiles::failedWriteReportsError()
+{
+    QTemporaryDir dir;
+    const QString blocker = dir.filePath(QStringLiteral("file"));
+    QVERIFY(writeFile(blocker, "plain file"));
+    QString error;
+    QVERIFY(!writeConnectionFile(blocker + QStringLiteral("/x.rv32"), fullConnection(), &error));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(readFile(blocker), QByteArray("plain file"));
+
+    error.clear();
+    QVERIFY(!writeConnectionFile(QString(), fullConnection(), &error));
+    QVERIFY(!error.isEmpty());
+}
+
+void TestConnectionFiles::cutShortWriteLeavesOldFileIntact()
+{
+    QTemporaryDir dir;
+    const Connection old = fullConnection();
+    const QString path = dir.filePath(Connection::fileName(old.uid()));
+    QString error;
+    QVERIFY2(writeConnectionFile(path, old, &error), qPrintable(error));
+    const QByteArray before = readFile(path);
+
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--limited-write"), path, QStringLiteral("2048")});
+    QVERIFY(child.waitForFinished(30000));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 1);
+
+    QCOMPARE(readFile(path), before);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    QCOMPARE(scanConnectionFiles({dir.path()}).connections.value(0), old);
+}
+
+void TestConnectionFiles::removeReportsMissingFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("x.rv32"));
+    QVERIFY(writeFile(path, "x"));
+    QString error;
+    QVERIFY(removeConnectionFile(path, &error));
+    QVERIFY(!QFile::exists(path));
+    QVERIFY(!removeConnectionFile(path, &error));
+    QVERIFY(!error.isEmpty());
+    error.clear();
+    QVERIFY(!removeConnectionFile(QString(), &error));
+    QVERIFY(!error.isEmpty());
+}
+
+int main(int argc, char* argv[])
+{
+    if (argc == 4 && std::strcmp(argv[1], "--limited-write") == 0)
+        return limitedWrite(argv[2], argv[3]);
+    QCoreApplication app(argc, argv);
+    TestConnectionFiles test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_connectionfiles.moc"

@@ -1,0 +1,480 @@
+// The main window driven as a user would: through its buttons, the editor's
+// fields and the question dialog, with real files in temporary directories.
+#include "ConnectionEditor.h"
+#include "ConnectionListWidget.h"
+#include "QuestionDialog.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QByteArray minimalFile(const QUuid& uid, const QString& name, const QString& host)
+{
+    return QStringLiteral("<SshConnection>\n <Uid>%1</Uid>\n <Name>%2</Name>\n <Host>%3</Host>\n"
+                          "</SshConnection>\n")
+        .arg(uid.toString(), name, host)
+        .toUtf8();
+}
+
+bool writeFile(const QString& path, const QByteArray& data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+template <typename T>
+QList<T*> topLevels()
+{
+    QList<T*> result;
+    const QWidgetList widgets = QApplication::topLevelWidgets();
+    for (QWidget* widget : widgets) {
+        if (auto* typed = qobject_cast<T*>(widget); typed && typed->isVisible())
+            result.append(typed);
+    }
+    return result;
+}
+
+QPushButton* dialogButton(QWidget* dialog, QDialogButtonBox::StandardButton which)
+{
+    return dialog->findChild<QDialogButtonBox*>(QStringLiteral("ButtonBox"))->button(which);
+}
+
+QPushButton* buttonWithText(QWidget* dialog, const QString& text)
+{
+    const QList<QPushButton*> buttons = dialog->findChildren<QPushButton*>();
+    for (QPushButton* button : buttons) {
+        if (button->text() == text)
+            return button;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestConnectionList : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void listsBothDirectoriesByName();
+    void addThroughEditor();
+    void saveAsGlobal_data();
+    void saveAsGlobal();
+    void editThroughEditor();
+    void secondEditRaisesFirstEditor();
+    void removeAsksFirst();
+    void protectedGlobalConnection_data();
+    void protectedGlobalConnection();
+    void closingClosesEditorsAndKeepsGeometry();
+    void failedAddShowsErrorAndKeepsList();
+    void editorRefusesBadInput();
+    void editorResetRestoresOpeningValues();
+
+private:
+    std::unique_ptr<ConnectionListWidget> makeWindow(bool globalWritable = false);
+    QString userFile(const QUuid& uid) const;
+    QString globalFile(const QUuid& uid) const;
+    void selectRow(ConnectionListWidget* window, int row);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_user;
+    QString m_global;
+};
+
+void TestConnectionList::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_user = m_dir->filePath(QStringLiteral("user"));
+    m_global = m_dir->filePath(QStringLiteral("global"));
+    QVERIFY(QDir().mkpath(m_user));
+    QVERIFY(QDir().mkpath(m_global));
+    QSettings().clear();
+}
+
+void TestConnectionList::cleanup()
+{
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (!widget->parent())
+            windows.append(widget);
+    }
+    for (const QPointer<QWidget>& window : qAsConst(windows))
+        delete window.data();
+    m_dir.reset();
+}
+
+std::unique_ptr<ConnectionListWidget> TestConnectionList::makeWindow(bool globalWritable)
+{
+    auto window = std::make_unique<ConnectionListWidget>(m_user, m_global, nullptr, globalWritable);
+    window->show();
+    return window;
+}
+
+QString TestConnectionList::userFile(const QUuid& uid) const
+{
+    return QDir(m_user).filePath(uid.toString() + QStringLiteral(".rv32"));
+}
+
+QString TestConnectionList::globalFile(const QUuid& uid) const
+{
+    return QDir(m_global).filePath(uid.toString() + QStringLiteral(".rv32"));
+}
+
+void TestConnectionList::selectRow(ConnectionListWidget* window, int row)
+{
+    auto* view = window->findChild<QTableView*>(QStringLiteral("ConnectionListView"));
+    const QRect rect = view->visualRect(view->model()->index(row, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rect.center() - QPoint(rect.width() / 4, 0));
+    QTRY_VERIFY(view->selectionModel()->isRowSelected(row, QModelIndex()));
+}
+
+void TestConnectionList::listsBothDirectoriesByName()
+{
+    const QUuid shared = QUuid::createUuid();
+    QVERIFY(writeFile(globalFile(shared), minimalFile(shared, QStringLiteral("Zulu"), QStringLiteral("z"))));
+    QVERIFY(writeFile(userFile(shared), minimalFile(shared, QStringLiteral("Personal"), QStringLiteral("p"))));
+    const QUuid own = QUuid::createUuid();
+    QVERIFY(writeFile(userFile(own), minimalFile(own, QStringLiteral("Alpha"), QStringLiteral("a"))));
+    QVERIFY(writeFile(QDir(m_user).filePath(QStringLiteral("broken.rv32")), "<SshConnection>"));
+
+    auto window = makeWindow();
+    auto* view = window->findChild<QTableView*>(QStringLiteral("ConnectionListView"));
+    QCOMPARE(view->model()->rowCount(), 2);
+    QVERIFY(view->model()->index(0, 0).data().toString().contains(QLatin1String("Alpha")));
+    QVERIFY(view->model()->index(1, 0).data().toString().contains(QLatin1String("Zulu")));
+    QCOMPARE(window->findChild<QPushButton*>(QStringLiteral("JoinSessionButton"))->isEnabled(), false);
+}
+
+void TestConnectionList::addThroughEditor()
+{
+    auto window = makeWindow();
+    QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("AddConnectionButton")), Qt::LeftButton);
+    QTRY_COMPARE(topLevels<ConnectionEditor>().size(), 1);
+    QPointer<ConnectionEditor> editor = topLevels<ConnectionEditor>().first();
+    QCOMPARE(editor->windowTitle(), QStringLiteral("New Connection"));
+    QVERIFY(editor->objectName().endsWith(QLatin1String("-editing")));
+    QVERIFY(!editor->findChild<QPushButton*>(QStringLiteral("globalButton")));
+
+    QPushButton* save = dialogButton(editor, QDialogButtonBox::Save);
+    QVERIFY(!save->isEnabled());
+    QTest::keyClicks(editor->findChild<QLineEdit*>(QStringLiteral("NameLineEdit")), QStringLiteral("Office"));
+    QVERIFY(!save->isEnabled());
+    QTest::keyClicks(editor->findChild<QLineEdit*>(QStringLiteral("HostLineEdit")), QStringLiteral("office.example.com"));
+    QVERIFY(save->isEnabled());
+    auto* port = editor->findChild<QLineEdit*>(QStringLiteral("PortLineEdit"));
+    port->selectAll();
+    QTest::keyClicks(port, QStringLiteral("2222"));
+    QTest::mouseClick(save, Qt::LeftButton);
+    QTRY_VERIFY(!editor);
+
+    const QStringList files = QDir(m_user).entryList({QStringLiteral("*.rv32")}, QDir::Files);
+    QCOMPARE(files.size(), 1);
+    const QByteArray content = readFile(QDir(m_user).filePath(files.first()));
+    QVERIFY(content.contains(" <Name>Office</Name>\n <Host>office.example.com</Host>\n <Port>2222</Port>\n"));
+    QVERIFY(!content.contains("<User>"));
+
+    auto* view = window->findChild<QTableView*>(QStringLiteral("ConnectionListView"));
+    QCOMPARE(view->model()->rowCount(), 1);
+    QVERIFY(view->selectionModel()->isRowSelected(0, QModelIndex()));
+    QCOMPARE(view->model()->index(0, 0).data().toString(),
+             QStringLiteral("<b><big>Office</big></b><br/>office.example.com:2222"));
+}
+
+void TestConnectionList::saveAsGlobal_data()
+{
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("writable") << true;
+    QTest::newRow("read-only") << false;
+}
+
+void TestConnectionList::saveAsGlobal()
+{
+    QFETCH(bool, writable);
+    auto window = makeWindow(writable);
+    QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("AddConnectionButton")), Qt::LeftButton);
+    QTRY_COMPARE(topLevels<ConnectionEditor>().size(), 1);
+    QPointer<ConnectionEditor> editor = topLevels<ConnectionEditor>().first();
+    QPushButton* global = editor->findChild<QPushButton*>(QStringLiteral("globalButton"));
+    QCOMPARE(global != nullptr, writable);
+    if (!writable)
+        return;
+
+    // Refused while the fields are incomplete, then accepted.
+    QTest::mouseClick(global, Qt::LeftButton);
+    QVERIFY(editor && editor->isVisible());
+    QTest::keyClicks(editor->findChild<QLineEdit*>(QStringLiteral("NameLineEdit")), QStringLiteral("Shared"));
+    QTest::keyClicks(editor->findChild<QLineEdit*>(QStringLiteral("HostLineEdit")), QStringLiteral("shared.example.com"));
+    QTest::mouseClick(global, Qt::LeftButton);
+    QTRY_VERIFY(!editor);
+    QCOMPARE(QDir(m_global).entryList({QStringLiteral("*.rv32")}, QDir::Files).size(), 1);
+    QCOMPARE(QDir(m_user).entryList({QStringLiteral("*.rv32")}, QDir::Files).size(), 0);
+
+    // Editing a connection never offers it.
+    selectRow(window.get(), 0);
+    QMetaObject::invokeMethod(window.get(), "on_EditConnectionButton_clicked");
+    QTRY_COMPARE(topLevels<ConnectionEditor>().size(), 1);
+    QVERIFY(!topLevels<ConnectionEditor>().first()->findChild<QPushButton*>(QStringLiteral("globalButton")));
+}
+
+void TestConnectionList::editThroughEditor()
+{
+    const QUuid uid = QUuid::createUuid();
+    QVERIFY(writeFile(userFile(uid), minimalFile(uid, QStringLiteral("Office"), QStringLiteral("old.example.com"))));
+    auto window = makeWindow();
+    selectRow(window.get(), 0);
+    auto* edit = window->findChild<QPushButton*>(QStringLiteral("EditConnectionButton"));
+    QTRY_VERIFY(edit->isVisible());
+    QTest::mouseClick(edit, Qt::LeftButton);
+    QTRY_COMPARE(topLevels<ConnectionEditor>().size(), 1);
+    QPointer<ConnectionEditor> editor = topLevels<ConnectionEditor>().first();
+    QCOMPARE(editor->windowTitle(), QStringLiteral("Office"));
+    auto* host = editor->findChild<QLineEdit*>(QStringLiteral("HostLineEdit"));
+    QCOMPARE(host->text(), QStringLiteral("old.example.com"));
+    host->selectAll();
+    QTest::keyClicks(host, QStringLiteral("new.example.com"));
+    QTest::keyClicks(editor->findChild<QLineEdit*>(QStringLiteral("UserLineEdit")), QStringLiteral("joe"));
+    QTest::mouseClick(dialogButton(editor, QDialogButtonBox::Save), Qt::LeftButton);
+    QTRY_VERIFY(!editor);
+
+    QCOMPARE(readFile(userFile(uid)),
+             QStringLiteral("<SshConnection>\n <Uid>%1</Uid>\n <Name>Office</Name>\n"
+                            " <Host>new.example.com</Host>\n <User>joe</User>\n</SshConnection>\n")
+                 .arg(uid.toString())
+                 .toUtf8());
+    auto* view = window->findChild<QTableView*>(QStringLiteral("ConnectionListView"));
+    QVERIFY(view->model()->index(0, 0).data().toString().contains(QLatin1String("new.example.com")));
+}
+
+void TestConnectionList::secondEditRaisesFirstEditor()
+{
+    const QUuid uid = QUuid::createUuid();
+    QVERIFY(writeFile(userFile(uid), minimalFile(uid, QStringLiteral("Office"), QStringLiteral("h"))));
+    auto window = makeWindow();
+    selectRow(window.get(), 0);
+    auto* edit = window->findChild<QPushButton*>(QStringLiteral("EditConnectionButton"));
+    QTRY_VERIFY(edit->isVisible());
+    QTest::mouseClick(edit, Qt::LeftButton);
+    QTRY_COMPARE(topLevels<ConnectionEditor>().size(), 1);
+    QPointer<ConnectionEditor> first = topLevels<ConnectionEditor>().first();
+    first->showMinimized();
+    QTRY_VERIFY(first->windowState() & Qt::WindowMinimized);
+
+    QTest::mouseClick(edit, Qt::LeftButton);
+    QCOMPARE(topLevels<ConnectionEditor>().size(), 1);
+    QCOMPARE(topLevels<ConnectionEditor>().first(), first.data());
+    QTRY_VERIFY(!(first->windowState() & Qt::WindowMinimized));
+
+    // Once the editor is gone, edit opens a fresh one.
+    first->close();
+    QTRY_VERIFY(!first);
+    QTest::mouseClick(edit, Qt::LeftButton);
+    QTRY_COMPARE(topLevels<ConnectionEditor>().size(), 1);
+}
+
+void TestConnectionList::removeAsksFirst()
+{
+    const QUuid uid = QUuid::createUuid();
+    QVERIFY(writeFile(userFile(uid), minimalFile(uid, QStringLiteral("Office"), QStringLiteral("h"))));
+    auto window = makeWindow();
+    selectRow(window.get(), 0);
+    auto* edit = window->findChild<QPushButton*>(QStringLiteral("EditConnectionButton"));
+    auto* remove = window->findChild<QPushButton*>(QStringLiteral("RemoveConnectionButton"));
+    QTRY_VERIFY(remove->isVisible());
+    QTest::mouseClick(edit, Qt::LeftButton);
+    QTRY_COMPARE(topLevels<ConnectionEditor>().size(), 1);
+    QPointer<ConnectionEditor> editor = topLevels<ConnectionEditor>().first();
+
+    QTest::mouseClick(remove, Qt::LeftButton);
+    QTRY_VERIFY(window->findChild<QuestionDialog*>());
+    QPointer<QuestionDialog> question = window->findChild<QuestionDialog*>();
+    QTRY_VERIFY(question->isVisible());
+    QCOMPARE(question->findChild<QLabel*>(QStringLiteral("QuestionLabel"))->text(),
+             QStringLiteral("Remove connection \"Office\"?"));
+    QTest::mouseClick(buttonWithText(question, QStringLiteral("Keep")), Qt::LeftButton);
+    QTRY_VERIFY(!question);
+    QVERIFY(QFile::exists(userFile(uid)));
+
+    QTest::mouseClick(remove, Qt::LeftButton);
+    QTRY_VERIFY(window->findChild<QuestionDialog*>());
+    question = window->findChild<QuestionDialog*>();
+    QTest::mouseClick(buttonWithText(question, QStringLiteral("Remove")), Qt::LeftButton);
+    QTRY_VERIFY(!question);
+    QVERIFY(!QFile::exists(userFile(uid)));
+    auto* view = window->findChild<QTableView*>(QStringLiteral("ConnectionListView"));
+    QCOMPARE(view->model()->rowCount(), 0);
+    QTRY_VERIFY(!editor);
+    QVERIFY(!remove->isVisible());
+}
+
+void TestConnectionList::protectedGlobalConnection_data()
+{
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("writable") << true;
+    QTest::newRow("read-only") << false;
+}
+
+void TestConnectionList::protectedGlobalConnection()
+{
+    QFETCH(bool, writable);
+    const QUuid uid = QUuid::createUuid();
+    QVERIFY(writeFile(globalFile(uid), minimalFile(uid, QStringLiteral("Global"), QStringLiteral("g"))));
+    auto window = makeWindow(writable);
+    selectRow(window.get(), 0);
+    auto* edit = window->findChild<QPushButton*>(QStringLiteral("EditConnectionButton"));
+    auto* remove = window->findChild<QPushButton*>(QStringLiteral("RemoveConnectionButton"));
+    QTRY_COMPARE(edit->isVisible(), writable);
+    QCOMPARE(remove->isVisible(), writable);
+
+    QMetaObject::invokeMethod(window.get(), "on_EditConnectionButton_clicked");
+    QMetaObject::invokeMethod(window.get(), "on_RemoveConnectionButton_clicked");
+    QCOMPARE(topLevels<ConnectionEditor>().size(), writable ? 1 : 0);
+    QCOMPARE(window->findChild<QuestionDialog*>() != nullptr, writable);
+    QVERIFY(QFile::exists(globalFile(uid)));
+}
+
+void TestConnectionList::closingClosesEditorsAndKeepsGeometry()
+{
+    auto window = makeWindow();
+    window->resize(420, 510);
+    QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("AddConnectionButton")), Qt::LeftButton);
+    QTRY_COMPARE(topLevels<ConnectionEditor>().size(), 1);
+    QPointer<ConnectionEditor> editor = topLevels<ConnectionEditor>().first();
+    QWidget unrelated;
+    unrelated.show();
+
+    QVERIFY(window->close());
+    QTRY_VERIFY(!editor);
+    QVERIFY(unrelated.isVisible());
+    QVERIFY(!QSettings().value(QStringLiteral("Geometry")).toByteArray().isEmpty());
+
+    auto second = std::make_unique<ConnectionListWidget>(m_user, m_global, nullptr, false);
+    QCOMPARE(second->size(), QSize(420, 510));
+}
+
+void TestConnectionList::failedAddShowsErrorAndKeepsList()
+{
+    // The user directory cannot be created below a regular file.
+    QVERIFY(writeFile(m_dir->filePath(QStringLiteral("blocker")), "x"));
+    m_user = m_dir->filePath(QStringLiteral("blocker/Connections"));
+    auto window = makeWindow();
+    Connection connection;
+    connection.setUid(QUuid::createUuid());
+    connection.setName(QStringLiteral("Office"));
+    connection.setHost(QStringLiteral("h"));
+    window->addConnection(connection, false);
+
+    QTRY_COMPARE(topLevels<QMessageBox>().size(), 1);
+    QMessageBox* box = topLevels<QMessageBox>().first();
+    QCOMPARE(box->windowTitle(), QStringLiteral("Zentu Error"));
+    QVERIFY(box->text().startsWith(QLatin1String("Failed to add the connection.<br><br>")));
+    auto* view = window->findChild<QTableView*>(QStringLiteral("ConnectionListView"));
+    QCOMPARE(view->model()->rowCount(), 0);
+
+    // Editing an unknown connection has no file to write and fails the same way.
+    box->close();
+    QTRY_COMPARE(topLevels<QMessageBox>().size(), 0);
+    window->editConnection(connection);
+    QTRY_COMPARE(topLevels<QMessageBox>().size(), 1);
+    QVERIFY(topLevels<QMessageBox>().first()->text().startsWith(
+        QLatin1String("Failed to edit the connection &quot;Office&quot;.")));
+}
+
+void TestConnectionList::editorRefusesBadInput()
+{
+    Connection connection;
+    connection.setUid(QUuid::createUuid());
+    connection.setName(QStringLiteral("Office"));
+    connection.setHost(QStringLiteral("h"));
+    connection.setFips(true);
+    ConnectionEditor editor(connection);
+    editor.show();
+    QPushButton* save = dialogButton(&editor, QDialogButtonBox::Save);
+    QVERIFY(save->isEnabled());
+    auto* name = editor.findChild<QLineEdit*>(QStringLiteral("NameLineEdit"));
+    auto* port = editor.findChild<QLineEdit*>(QStringLiteral("PortLineEdit"));
+
+    const QStringList badPorts{QStringLiteral("0"), QStringLiteral("65536"), QString()};
+    for (const QString& text : badPorts) {
+        port->setText(text);
+        QVERIFY2(!save->isEnabled(), qPrintable(text));
+    }
+    port->setText(QStringLiteral("65535"));
+    QVERIFY(save->isEnabled());
+
+    // A leading blank cannot be typed, and set otherwise it is refused.
+    name->clear();
+    QTest::keyClicks(name, QStringLiteral(" lead"));
+    QCOMPARE(name->text(), QStringLiteral("lead"));
+    name->setText(QStringLiteral(" lead"));
+    QVERIFY(!save->isEnabled());
+    // Enter tries to accept through the default button; the dialog stays.
+    QTest::keyClick(name, Qt::Key_Return);
+    QVERIFY(editor.isVisible());
+    QCOMPARE(editor.result(), 0);
+
+    name->setText(QStringLiteral("Lab"));
+    QTest::keyClick(name, Qt::Key_Return);
+    QTRY_VERIFY(!editor.isVisible());
+    QCOMPARE(editor.result(), int(QDialog::Accepted));
+    QCOMPARE(editor.connection().name(), QStringLiteral("Lab"));
+    QCOMPARE(editor.connection().port(), quint16(65535));
+    QCOMPARE(editor.connection().uid(), connection.uid());
+    QVERIFY(editor.connection().fips());
+    QVERIFY(!editor.saveAsGlobal());
+}
+
+void TestConnectionList::editorResetRestoresOpeningValues()
+{
+    Connection connection;
+    connection.setUid(QUuid::createUuid());
+    connection.setName(QStringLiteral("Office"));
+    connection.setHost(QStringLiteral("h"));
+    connection.setSci(QStringLiteral("bin/sci"));
+    ConnectionEditor editor(connection);
+    editor.show();
+    auto* name = editor.findChild<QLineEdit*>(QStringLiteral("NameLineEdit"));
+    auto* sci = editor.findChild<QLineEdit*>(QStringLiteral("SciLineEdit"));
+    name->setText(QStringLiteral("Changed"));
+    sci->clear();
+    QTest::mouseClick(dialogButton(&editor, QDialogButtonBox::Reset), Qt::LeftButton);
+    QCOMPARE(name->text(), QStringLiteral("Office"));
+    QCOMPARE(sci->text(), QStringLiteral("bin/sci"));
+    QCOMPARE(editor.findChild<QLineEdit*>(QStringLiteral("PortLineEdit"))->text(), QStringLiteral("22"));
+    QVERIFY(editor.isVisible());
+}
+
+int main(int argc, char* argv[])
+{
+    // The settings store and the home directory of the test are private.
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Zentu"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Talvene"));
+    TestConnectionList test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_connectionlist.moc"
