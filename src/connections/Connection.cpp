@@ -3,6 +3,7 @@
 #include "ConnectionsLogging.h"
 
 #include <QAbstractMessageHandler>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -120,6 +121,11 @@ bool Connection::operator==(const Connection& other) const
 
 bool writeConnectionFile(const QString& path, const Connection& connection, QString* error)
 {
+    if (path.isEmpty()) {
+        if (error)
+            *error = QCoreApplication::translate("Connection", "No file name given.");
+        return false;
+    }
     QDir().mkpath(QFileInfo(path).path());
 
     // Write a temporary file and rename it over the old one only when all of
