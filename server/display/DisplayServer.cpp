@@ -138,7 +138,7 @@ void DisplayServer::writeState()
 {
     int count = 0;
     for (const auto& peer : m_peers)
-        count += peer->authenticated() ? 1 : 0;
+        count += peer->established() ? 1 : 0;
     if (count == m_lastStateCount || m_config.stateFile.isEmpty())
         return;
     QSaveFile file(m_config.stateFile);
@@ -205,7 +205,18 @@ void DisplayServer::disconnectAll(uint32_t errorInfo)
 {
     for (auto& peer : m_peers) {
         if (peer->authenticated())
-            peer->disconnectWithInfo(errorInfo);
+            peer->sendErrorInfoAndClose(errorInfo);
+    }
+    // Give the clients a moment to read the reason and hang up first.
+    const quint64 deadline = nowMs() + 2000;
+    while (!m_peers.empty() && nowMs() < deadline) {
+        HANDLE handles[MaxHandles];
+        DWORD count = 0;
+        for (auto& peer : m_peers)
+            count += DWORD(peer->eventHandles(handles + count, int(MaxHandles - count)));
+        WaitForMultipleObjects(count, handles, FALSE, 50);
+        for (auto it = m_peers.begin(); it != m_peers.end();)
+            it = (*it)->closedByClient() ? m_peers.erase(it) : std::next(it);
     }
     m_peers.clear();
     writeState();

@@ -47,6 +47,7 @@ void contextFree(freerdp_peer*, rdpContext* context)
         WTSCloseServer(ctx->vcm);
 }
 
+BOOL capabilities(freerdp_peer* peer) { return connectionOf(peer->context)->onCapabilities(); }
 BOOL postConnect(freerdp_peer* peer) { return connectionOf(peer->context)->onPostConnect(); }
 BOOL activate(freerdp_peer* peer) { return connectionOf(peer->context)->onActivate(); }
 
@@ -126,8 +127,9 @@ UINT clipboardDataResponse(CliprdrServerContext* context,
 
 constexpr uint32_t FormatText = 1;
 constexpr uint32_t FormatUnicodeText = 13;
-// Channel messages before the client has opened its plug-ins are lost; its
-// first acknowledgement or input shows it has, else this delay is assumed.
+// Channel messages and pointers that arrive before the client has finished
+// connecting are lost; its first acknowledgement or input shows it has, else
+// this delay is assumed.
 constexpr quint64 InitialMessagesDelayMs = 1000;
 
 } // namespace
@@ -188,6 +190,7 @@ bool PeerConnection::initialize(const QString& keyFile)
     freerdp_settings_set_uint32(settings, FreeRDP_DesktopWidth, UINT32(m_server.screen().width()));
     freerdp_settings_set_uint32(settings, FreeRDP_DesktopHeight, UINT32(m_server.screen().height()));
 
+    m_peer->Capabilities = capabilities;
     m_peer->PostConnect = postConnect;
     m_peer->Activate = activate;
     m_peer->input->KeyboardEvent = keyboardEvent;
@@ -240,6 +243,15 @@ bool PeerConnection::check()
     return true;
 }
 
+BOOL PeerConnection::onCapabilities()
+{
+    // The client proposed a size of its own; the session's size is what it gets.
+    rdpSettings* settings = m_peer->settings;
+    freerdp_settings_set_uint32(settings, FreeRDP_DesktopWidth, UINT32(m_server.screen().width()));
+    freerdp_settings_set_uint32(settings, FreeRDP_DesktopHeight, UINT32(m_server.screen().height()));
+    return TRUE;
+}
+
 BOOL PeerConnection::onPostConnect()
 {
     const char* password = freerdp_settings_get_string(m_peer->settings, FreeRDP_Password);
@@ -249,7 +261,6 @@ BOOL PeerConnection::onPostConnect()
     }
     m_authenticated = true;
     openChannels();
-    m_server.clientsChanged();
     qCInfo(lcDisplay) << "client" << m_id << "logged on";
     return TRUE;
 }
@@ -261,9 +272,10 @@ BOOL PeerConnection::onActivate()
     const int height = m_server.screen().height();
     if (int(freerdp_settings_get_uint32(settings, FreeRDP_DesktopWidth)) != width
         || int(freerdp_settings_get_uint32(settings, FreeRDP_DesktopHeight)) != height) {
-        // The client asked for a size of its own; it gets the session's.
-        resizeDesktop(width, height);
-        return TRUE;
+        // The session changed size while the client was activating.
+        freerdp_settings_set_uint32(settings, FreeRDP_DesktopWidth, UINT32(width));
+        freerdp_settings_set_uint32(settings, FreeRDP_DesktopHeight, UINT32(height));
+        return m_peer->update->DesktopResize(m_peer->context);
     }
     if (freerdp_settings_get_bool(settings, FreeRDP_RemoteFxCodec)) {
         if (!m_rfx) {
@@ -276,6 +288,10 @@ BOOL PeerConnection::onActivate()
     }
     m_active = true;
     m_activatedAt = m_server.nowMs();
+    if (!m_established) {
+        m_established = true;
+        m_server.clientsChanged();
+    }
     m_lastAckedFrame = m_frameId;
     m_cursorCache.clear();
     m_nextCursorIndex = 0;
@@ -381,6 +397,11 @@ void PeerConnection::noteClientActivity()
 void PeerConnection::sendInitialMessages()
 {
     m_initialSent = true;
+    // Whatever came before the client was ready may have been dropped: repeat
+    // the pointer and the whole picture.
+    m_cursorCache.clear();
+    m_server.requestCursorUpdate();
+    addFullDamage();
     sendMinMaxInfo();
     sendOptions(m_server.options().toJson());
     if (m_cliprdr)
@@ -783,13 +804,19 @@ void PeerConnection::sendClipboardText(uint32_t formatId, const QString& text)
     WTSVirtualChannelManagerCheckFileDescriptor(m_vcm);
 }
 
-void PeerConnection::disconnectWithInfo(uint32_t errorInfo)
+void PeerConnection::sendErrorInfoAndClose(uint32_t errorInfo)
 {
     rdpRdp* rdp = m_peer->context->rdp;
     freerdp_set_error_info(rdp, errorInfo);
     freerdp_send_error_info(rdp);
-    // Let the error info reach the client before the connection closes.
-    for (int i = 0; i < 100 && m_peer->DrainOutputBuffer(m_peer) > 0; ++i)
-        Sleep(10);
-    m_peer->Disconnect(m_peer);
+    // Deactivate-all and the disconnect ultimatum: the client ends on its own,
+    // with the error info as the reason.
+    m_peer->Close(m_peer);
+    m_active = false;
+}
+
+bool PeerConnection::closedByClient()
+{
+    m_peer->DrainOutputBuffer(m_peer);
+    return !m_peer->CheckFileDescriptor(m_peer);
 }

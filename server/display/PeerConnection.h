@@ -29,6 +29,8 @@ public:
     bool initialize(const QString& keyFile);
     int id() const { return m_id; }
     bool authenticated() const { return m_authenticated; }
+    // Logged on and shown the desktop at least once.
+    bool established() const { return m_established; }
     // Appends the handles to wait on; returns how many were added.
     int eventHandles(HANDLE* handles, int room);
     // Processes input; false when the connection has ended.
@@ -44,9 +46,12 @@ public:
     void sendMinMaxInfo();
     void resizeDesktop(int width, int height);
     void announceClipboard();
-    void disconnectWithInfo(uint32_t errorInfo);
+    // Tells the client why it is dropped; it then closes the connection itself.
+    void sendErrorInfoAndClose(uint32_t errorInfo);
+    bool closedByClient();
 
     // Library callbacks, reached through the peer's context.
+    BOOL onCapabilities();
     BOOL onPostConnect();
     BOOL onActivate();
     void onKeyboard(UINT16 flags, UINT8 code);
@@ -87,6 +92,7 @@ private:
     HANDLE m_vcm = nullptr;
     bool m_authenticated = false;
     bool m_active = false;
+    bool m_established = false;
     bool m_outputSuppressed = false;
     bool m_initialSent = false;
     quint64 m_activatedAt = 0;

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "ChannelMessage.h"
+
+#include <QImage>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+struct rdp_freerdp;
+
+// A minimal RDP client on the FreeRDP client library for tests: connects with
+// RDP security, keeps the frame buffer, counts frames and speaks the custom
+// channels "qzdesk" and "qzcfg". Single-threaded: the test drives it with pump().
+class RdpProbe
+{
+public:
+    struct Options
+    {
+        QString host = QStringLiteral("127.0.0.1");
+        quint16 port = 0;
+        QString user = QStringLiteral("tester");
+        QString password;
+        quint16 socksPort = 0; // 0: direct
+        bool remoteFx = true;
+        int width = 1024, height = 768;
+    };
+
+    RdpProbe();
+    ~RdpProbe();
+    RdpProbe(const RdpProbe&) = delete;
+    RdpProbe& operator=(const RdpProbe&) = delete;
+
+    bool connect(const Options& options, QString* error);
+    // Processes what arrived for up to ms milliseconds; false once disconnected.
+    bool pump(int ms);
+    // Pumps until the condition holds or the timeout passes.
+    bool waitFor(const std::function<bool()>& condition, int timeoutMs);
+    bool connected() const { return m_connected; }
+
+    QImage frame() const;
+    int framesReceived() const { return m_frames; }
+    int pointerUpdates() const { return m_pointers; }
+    quint32 errorInfo() const;
+
+    const QList<ChannelMessage>& messages(const QString& channel) const;
+    bool send(const QString& channel, quint16 type, const QByteArray& payload);
+
+    void sendKey(quint16 scancode, bool down, bool extended = false);
+    void sendMouse(quint16 flags, int x, int y);
+
+    // Plug-in callbacks.
+    void channelData(const QString& channel, const QByteArray& message);
+    void frameEnded() { ++m_frames; }
+    void pointerChanged() { ++m_pointers; }
+    void setConnected(bool connected) { m_connected = connected; }
+
+private:
+    rdp_freerdp* m_instance = nullptr;
+    bool m_connected = false;
+    int m_frames = 0;
+    int m_pointers = 0;
+    QMap<QString, QList<ChannelMessage>> m_messages;
+};

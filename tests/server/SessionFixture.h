@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// One session as the command interface starts it: zentu2_session with its
+// Xvnc display, zentu2_display and a command, in a temporary session folder.
+// Stopped (by pid) and checked for leftovers when destroyed.
+class SessionFixture
+{
+public:
+    SessionFixture();
+    ~SessionFixture();
+    SessionFixture(const SessionFixture&) = delete;
+    SessionFixture& operator=(const SessionFixture&) = delete;
+
+    bool start(const QString& command, const QString& geometry, QString* error);
+    // SIGTERM to the supervisor; waits until it has ended.
+    bool stop(int timeoutMs = 15000);
+    void disconnectClients();
+
+    QString directory() const { return m_dir.path(); }
+    QString display() const;
+    quint16 port() const { return m_port; }
+    QString password() const { return m_password; }
+    qint64 supervisorPid() const;
+    int clients() const;
+    QString log() const;
+
+    static quint16 freePort();
+    // All processes below pid (children, grandchildren, ...).
+    static QList<qint64> descendantsOf(qint64 pid);
+    // True while the process exists and is not a zombie.
+    static bool processRunning(qint64 pid);
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<QProcess> m_process;
+    quint16 m_port = 0;
+    QString m_password;
+};

@@ -1,0 +1,314 @@
+// The session display server against real peers: the supervisor's Xvnc
+// session, our FreeRDP-based probe client and FreeRDP's own xfreerdp.
+
+#include "ChannelMessage.h"
+#include "RdpProbe.h"
+#include "SessionFixture.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <freerdp/input.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+// The session display as a client of it sees it (XGetImage of the root window).
+QImage captureDisplay(const QString& display)
+{
+    Display* dpy = XOpenDisplay(display.toLocal8Bit().constData());
+    if (!dpy)
+        return QImage();
+    const Window root = DefaultRootWindow(dpy);
+    XWindowAttributes attributes;
+    XGetWindowAttributes(dpy, root, &attributes);
+    XImage* image = XGetImage(dpy, root, 0, 0, unsigned(attributes.width),
+                              unsigned(attributes.height), AllPlanes, ZPixmap);
+    QImage copy;
+    if (image && image->bits_per_pixel == 32) {
+        copy = QImage(reinterpret_cast<const uchar*>(image->data), image->width, image->height,
+                      image->bytes_per_line, QImage::Format_RGB32)
+                   .copy();
+    }
+    if (image)
+        XDestroyImage(image);
+    XCloseDisplay(dpy);
+    return copy;
+}
+
+// Mean absolute difference per colour channel; -1 when the sizes differ.
+double meanDifference(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size() || a.isNull())
+        return -1;
+    qint64 total = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        const auto* pa = reinterpret_cast<const QRgb*>(a.constScanLine(y));
+        const auto* pb = reinterpret_cast<const QRgb*>(b.constScanLine(y));
+        for (int x = 0; x < a.width(); ++x) {
+            total += qAbs(qRed(pa[x]) - qRed(pb[x])) + qAbs(qGreen(pa[x]) - qGreen(pb[x]))
+                   + qAbs(qBlue(pa[x]) - qBlue(pb[x]));
+        }
+    }
+    return double(total) / (3.0 * a.width() * a.height());
+}
+
+QString readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+QJsonObject lastJson(const RdpProbe& probe, quint16 type)
+{
+    const QList<ChannelMessage>& list = probe.messages(QStringLiteral("qzcfg"));
+    for (int i = list.size() - 1; i >= 0; --i) {
+        if (list.at(i).type == type)
+            return QJsonDocument::fromJson(list.at(i).payload).object();
+    }
+    return QJsonObject();
+}
+
+// Frames that arrive while pumping for the given time.
+int framesDuring(RdpProbe& probe, int ms)
+{
+    const int before = probe.framesReceived();
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms && probe.pump(int(ms - timer.elapsed())))
+        ;
+    return probe.framesReceived() - before;
+}
+
+} // namespace
+
+class TestDisplayServer : public QObject
+{
+    Q_OBJECT
+
+private:
+    RdpProbe::Options optionsFor(const SessionFixture& session) const
+    {
+        RdpProbe::Options options;
+        options.port = session.port();
+        options.password = session.password();
+        return options;
+    }
+
+private slots:
+    void connectShowsTheSessionDisplay();
+    void wrongPasswordIsRefused();
+    void keysAndClicksReachTheProgram();
+    void desktopSizeRequestResizesScreenAndClient();
+    void optionsAreValidatedAndLimitTheFrameRate();
+    void xfreerdpEndsQuietlyOnDisconnectAndTerminate();
+};
+
+void TestDisplayServer::connectShowsTheSessionDisplay()
+{
+    SessionFixture session;
+    QString error;
+    QVERIFY2(session.start(QStringLiteral("xterm -geometry 60x20+40+30 -bg navy -fg yellow -e top"),
+                           QStringLiteral("800x600"), &error),
+             qPrintable(error));
+
+    // Uncompressed surface bits: the client's frame buffer equals the display.
+    RdpProbe raw;
+    RdpProbe::Options options = optionsFor(session);
+    options.remoteFx = false;
+    QVERIFY2(raw.connect(options, &error), qPrintable(error));
+    QTRY_COMPARE_WITH_TIMEOUT(session.clients(), 1, 10000);
+    QVERIFY(raw.waitFor([&] { return raw.frame().size() == QSize(800, 600); }, 10000));
+    QVERIFY2(raw.waitFor([&] { return meanDifference(raw.frame(), captureDisplay(session.display())) == 0.0; },
+                         15000),
+             qPrintable(QStringLiteral("difference %1")
+                            .arg(meanDifference(raw.frame(), captureDisplay(session.display())))));
+    QVERIFY(raw.waitFor([&] { return raw.pointerUpdates() > 0; }, 10000));
+
+    // RemoteFX is lossy but close; a second client of the same session.
+    RdpProbe rfx;
+    QVERIFY2(rfx.connect(optionsFor(session), &error), qPrintable(error));
+    QTRY_COMPARE_WITH_TIMEOUT(session.clients(), 2, 10000);
+    QVERIFY(rfx.waitFor([&] {
+        const double d = meanDifference(rfx.frame(), captureDisplay(session.display()));
+        return d >= 0 && d < 3.0;
+    }, 15000));
+    QVERIFY(rfx.framesReceived() > 0);
+}
+
+void TestDisplayServer::wrongPasswordIsRefused()
+{
+    SessionFixture session;
+    QString error;
+    QVERIFY2(session.start(QStringLiteral("xterm"), QStringLiteral("640x480"), &error), qPrintable(error));
+    RdpProbe::Options options = optionsFor(session);
+    for (const QString& wrong : { session.password() + QStringLiteral("x"), QString() }) {
+        RdpProbe probe;
+        options.password = wrong;
+        const bool connected = probe.connect(options, &error);
+        QVERIFY2(!connected || probe.waitFor([&] { return !probe.connected(); }, 10000),
+                 qPrintable(wrong));
+        QCOMPARE(probe.framesReceived(), 0);
+        QCOMPARE(session.clients(), 0);
+    }
+
+    RdpProbe right;
+    QVERIFY2(right.connect(optionsFor(session), &error), qPrintable(error));
+    QTRY_COMPARE_WITH_TIMEOUT(session.clients(), 1, 10000);
+}
+
+void TestDisplayServer::keysAndClicksReachTheProgram()
+{
+    SessionFixture session;
+    QString error;
+    const QString log = session.directory() + QStringLiteral("/xev.log");
+    QVERIFY2(session.start(QStringLiteral("xev -geometry 400x300+0+0 > %1").arg(log),
+                           QStringLiteral("800x600"), &error),
+             qPrintable(error));
+    RdpProbe probe;
+    QVERIFY2(probe.connect(optionsFor(session), &error), qPrintable(error));
+    QVERIFY(probe.waitFor([&] { return probe.framesReceived() > 0; }, 10000));
+    QVERIFY(probe.waitFor([&] { return readFile(log).contains(QLatin1String("MapNotify")); }, 10000));
+
+    probe.sendMouse(PTR_FLAGS_MOVE, 120, 110);
+    probe.sendKey(0x1E, true); // "a"
+    probe.sendKey(0x1E, false);
+    probe.sendKey(0x48, true, true); // Up, an extended key
+    probe.sendKey(0x48, false, true);
+    probe.sendMouse(PTR_FLAGS_BUTTON1 | PTR_FLAGS_DOWN, 120, 110);
+    probe.sendMouse(PTR_FLAGS_BUTTON1, 120, 110);
+    probe.sendMouse(PTR_FLAGS_WHEEL | 0x78, 120, 110);
+    QVERIFY2(probe.waitFor([&] {
+        const QString text = readFile(log);
+        return text.contains(QLatin1String("keysym 0x61, a)"))
+            && text.contains(QLatin1String("keysym 0xff52, Up)"))
+            && text.contains(QLatin1String("button 1,")) && text.contains(QLatin1String("button 4,"));
+    }, 10000), qPrintable(readFile(log).right(2000)));
+}
+
+void TestDisplayServer::desktopSizeRequestResizesScreenAndClient()
+{
+    SessionFixture session;
+    QString error;
+    QVERIFY2(session.start(QStringLiteral("xterm"), QStringLiteral("1024x768"), &error), qPrintable(error));
+    RdpProbe probe;
+    QVERIFY2(probe.connect(optionsFor(session), &error), qPrintable(error));
+
+    // Sizes the session allows come first.
+    QVERIFY(probe.waitFor([&] { return !probe.messages(QStringLiteral("qzdesk")).isEmpty(); }, 10000));
+    const ChannelMessage info = probe.messages(QStringLiteral("qzdesk")).first();
+    QCOMPARE(info.type, quint16(2));
+    quint16 limits[4];
+    QVERIFY(decodeU16List(info.payload, 4, limits));
+    QVERIFY(limits[0] <= 640 && limits[1] <= 480 && limits[2] >= 1600 && limits[3] >= 1200);
+
+    QVERIFY(probe.send(QStringLiteral("qzdesk"), 1, encodeU16List({ 1111, 666 })));
+    QVERIFY(probe.waitFor([&] {
+        for (const ChannelMessage& m : probe.messages(QStringLiteral("qzdesk"))) {
+            quint16 size[2];
+            if (m.type == 1 && decodeU16List(m.payload, 2, size) && size[0] == 1111 && size[1] == 666)
+                return true;
+        }
+        return false;
+    }, 10000));
+    QCOMPARE(captureDisplay(session.display()).size(), QSize(1111, 666));
+    QVERIFY(probe.waitFor([&] { return probe.frame().size() == QSize(1111, 666); }, 10000));
+    QVERIFY(probe.waitFor([&] {
+        const double d = meanDifference(probe.frame(), captureDisplay(session.display()));
+        return d >= 0 && d < 3.0;
+    }, 10000));
+
+    // Impossible and truncated requests leave the size alone and the connection up.
+    const int answers = probe.messages(QStringLiteral("qzdesk")).size();
+    QVERIFY(probe.send(QStringLiteral("qzdesk"), 1, encodeU16List({ 20000, 20000 })));
+    QVERIFY(probe.send(QStringLiteral("qzdesk"), 1, QByteArray(2, '\1')));
+    QVERIFY(probe.waitFor([&] { return probe.messages(QStringLiteral("qzdesk")).size() > answers; }, 10000));
+    quint16 kept[2];
+    QVERIFY(decodeU16List(probe.messages(QStringLiteral("qzdesk")).last().payload, 2, kept));
+    QCOMPARE(kept[0], quint16(1111));
+    QCOMPARE(kept[1], quint16(666));
+    QVERIFY(probe.pump(200));
+}
+
+void TestDisplayServer::optionsAreValidatedAndLimitTheFrameRate()
+{
+    SessionFixture session;
+    QString error;
+    QVERIFY2(session.start(QStringLiteral("xterm -e 'yes | cat -n'"), QStringLiteral("800x600"), &error),
+             qPrintable(error));
+    RdpProbe probe;
+    QVERIFY2(probe.connect(optionsFor(session), &error), qPrintable(error));
+    QVERIFY(probe.waitFor([&] { return !lastJson(probe, 1).isEmpty(); }, 10000));
+    const QJsonObject initial = lastJson(probe, 1);
+    QCOMPARE(initial.value(QStringLiteral("BandwidthThrottleAdjust")).toBool(false), true);
+    QCOMPARE(initial.value(QStringLiteral("FPSLimitMax")).toInt(), 60);
+    QCOMPARE(initial.value(QStringLiteral("CompressionMax")).toInt(), 3);
+    QVERIFY(initial.contains(QStringLiteral("FrameAcknowledgeWindow")));
+
+    const int unlimited = framesDuring(probe, 2000);
+    QVERIFY2(unlimited >= 20, qPrintable(QString::number(unlimited)));
+
+    QVERIFY(probe.send(QStringLiteral("qzcfg"), 2,
+                       R"({"BandwidthThrottleAdjust":false,"Compression":1,"FPSLimit":4,"FrameAcknowledgeWindow":0})"));
+    QVERIFY(probe.waitFor([&] { return lastJson(probe, 1).value(QStringLiteral("FPSLimit")).toInt() == 4; },
+                          10000));
+    QVERIFY(lastJson(probe, 3).contains(QStringLiteral("success")));
+    const int limited = framesDuring(probe, 2000);
+    QVERIFY2(limited >= 2 && limited <= 12, qPrintable(QString::number(limited)));
+
+    // A value out of range is refused and changes nothing.
+    const int reports = probe.messages(QStringLiteral("qzcfg")).size();
+    QVERIFY(probe.send(QStringLiteral("qzcfg"), 2, R"({"FPSLimit":500})"));
+    QVERIFY(probe.waitFor([&] { return probe.messages(QStringLiteral("qzcfg")).size() > reports; }, 10000));
+    QVERIFY(lastJson(probe, 3).contains(QStringLiteral("error")));
+    QCOMPARE(lastJson(probe, 1).value(QStringLiteral("FPSLimit")).toInt(), 4);
+}
+
+void TestDisplayServer::xfreerdpEndsQuietlyOnDisconnectAndTerminate()
+{
+    SessionFixture session;
+    QString error;
+    QVERIFY2(session.start(QStringLiteral("xterm"), QStringLiteral("800x600"), &error), qPrintable(error));
+    const QList<qint64> children = SessionFixture::descendantsOf(session.supervisorPid());
+    QVERIFY(children.size() >= 3); // Xvnc, the display server, the command
+
+    auto startViewer = [&](QProcess& viewer) {
+        viewer.start(QStringLiteral("xfreerdp"),
+                     { QStringLiteral("/v:127.0.0.1:%1").arg(session.port()), QStringLiteral("/sec:rdp"),
+                       QStringLiteral("/cert:ignore"), QStringLiteral("/u:tester"),
+                       QStringLiteral("/p:%1").arg(session.password()), QStringLiteral("/rfx"),
+                       QStringLiteral("/bpp:32"), QStringLiteral("/gdi:sw"),
+                       QStringLiteral("/log-level:ERROR") });
+        return viewer.waitForStarted(10000);
+    };
+    QProcess first;
+    QVERIFY(startViewer(first));
+    QTRY_COMPARE_WITH_TIMEOUT(session.clients(), 1, 15000);
+    session.disconnectClients();
+    QVERIFY(first.waitForFinished(15000));
+    QCOMPARE(first.exitCode(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(session.clients(), 0, 10000);
+
+    QProcess second;
+    QVERIFY(startViewer(second));
+    RdpProbe probe;
+    QVERIFY2(probe.connect(optionsFor(session), &error), qPrintable(error));
+    QTRY_COMPARE_WITH_TIMEOUT(session.clients(), 2, 15000);
+    QVERIFY(session.stop());
+    QVERIFY(second.waitForFinished(15000));
+    QVERIFY2(second.exitCode() == 1, second.readAllStandardError().right(3000).constData());
+    QVERIFY(probe.waitFor([&] { return !probe.connected(); }, 10000));
+    QCOMPARE(probe.errorInfo(), 1u);
+    for (qint64 pid : children)
+        QVERIFY2(!SessionFixture::processRunning(pid), qPrintable(QString::number(pid)));
+}
+
+QTEST_GUILESS_MAIN(TestDisplayServer)
+#include "tst_displayserver.moc"
