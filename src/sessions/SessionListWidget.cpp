@@ -1,0 +1,506 @@
+#include "SessionListWidget.h"
+
+#include "BookmarkDialog.h"
+#include "FailureBox.h"
+#include "JsonRpcHandler.h"
+#include "LogDialog.h"
+#include "MinDelegate.h"
+#include "QuestionDialog.h"
+#include "RandomToken.h"
+#include "SessionModel.h"
+#include "SessionStyle.h"
+#include "SessionsLogging.h"
+#include "SshDevice.h"
+#include "StartSessionDialog.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSortFilterProxyModel>
+#include <QSpacerItem>
+#include <QTableView>
+
+namespace {
+
+const QSize IconSize(24, 24);
+
+QString errorMessage(const QJsonValue& error)
+{
+    return error.toObject().value(QStringLiteral("message")).toString();
+}
+
+} // namespace
+
+SessionListWidget::SessionListWidget(JsonRpcHandler* handler, QWidget* parent)
+    : QWidget(parent)
+    , m_handler(handler)
+    , m_model(new SessionModel(handler, this))
+    , m_proxy(new QSortFilterProxyModel(this))
+    , m_view(new QTableView(this))
+    , m_bookmarkButton(new QPushButton(this))
+    , m_logButton(new QPushButton(this))
+    , m_newSessionButton(new QPushButton(this))
+{
+    setObjectName(QStringLiteral("SessionListWidget"));
+    resize(700, 300);
+    setStyleSheet(sessionStyleSheet());
+    m_model->setObjectName(QStringLiteral("SessionListModel"));
+
+    const struct {
+        QPushButton* button;
+        const char* name;
+        const char* icon;
+        QString toolTip;
+    } tools[] = {
+        {m_bookmarkButton, "BookmarkButton", ":/images/resources/ios-bookmarks-outline.svg",
+         tr("Manage bookmarks and history.")},
+        {m_logButton, "LogButton", ":/images/resources/ios-paper-outline.svg",
+         tr("Show the SSH log.")},
+        {m_newSessionButton, "NewSessionButton", ":/images/resources/plus-round.svg",
+         tr("Start a new session.")},
+    };
+    for (const auto& tool : tools) {
+        tool.button->setObjectName(QLatin1String(tool.name));
+        tool.button->setIcon(QIcon(QLatin1String(tool.icon)));
+        tool.button->setIconSize(IconSize);
+        tool.button->setToolTip(tool.toolTip);
+        tool.button->setFlat(true);
+        tool.button->setProperty("myFlat", true);
+    }
+
+    auto* toolbar = new QHBoxLayout;
+    toolbar->setContentsMargins(3, 3, 3, 3);
+    toolbar->addWidget(m_bookmarkButton);
+    toolbar->addWidget(m_logButton);
+    toolbar->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    toolbar->addWidget(m_newSessionButton);
+
+    m_view->setObjectName(QStringLiteral("SessionListView"));
+    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_view->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_view->setSortingEnabled(true);
+    m_view->verticalHeader()->hide();
+    m_view->setAttribute(Qt::WA_MacShowFocusRect, false);
+    m_view->setFocusPolicy(Qt::StrongFocus);
+
+    auto* layout = new QGridLayout(this);
+    layout->setSpacing(0);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(toolbar, 0, 0);
+    layout->addWidget(m_view, 1, 0);
+
+    m_proxy->setDynamicSortFilter(false);
+    m_proxy->setSortLocaleAware(true);
+    m_proxy->setSortRole(SessionModel::SortRole);
+    m_proxy->setSourceModel(m_model);
+    m_view->setModel(m_proxy);
+    m_view->setItemDelegateForColumn(SessionModel::ConnectColumn, new MinDelegate(53, this));
+    m_view->setItemDelegateForColumn(SessionModel::TerminateColumn, new MinDelegate(29, this));
+
+    m_connectButton = createRowButton(QStringLiteral("ConnectSessionButton"),
+                                      QStringLiteral(":/images/resources/play-white.svg"),
+                                      "myAction");
+    m_disconnectButton = createRowButton(QStringLiteral("DisconnectSessionButton"),
+                                         QStringLiteral(":/images/resources/pause-white.svg"),
+                                         "myAction");
+    m_editButton = createRowButton(QStringLiteral("EditSessionButton"),
+                                   QStringLiteral(":/images/resources/edit-blue.svg"), "myFlat");
+    m_terminateButton = createRowButton(QStringLiteral("TerminateSessionButton"),
+                                        QStringLiteral(":/images/resources/close-round-white.svg"),
+                                        "myAction");
+
+    setTabOrder(m_newSessionButton, m_editButton);
+    setTabOrder(m_editButton, m_connectButton);
+    setTabOrder(m_connectButton, m_disconnectButton);
+    setTabOrder(m_disconnectButton, m_terminateButton);
+    setTabOrder(m_terminateButton, m_view);
+    setTabOrder(m_view, m_bookmarkButton);
+    setTabOrder(m_bookmarkButton, m_logButton);
+
+    connect(m_bookmarkButton, &QPushButton::clicked, this,
+            &SessionListWidget::on_BookmarkButton_clicked);
+    connect(m_logButton, &QPushButton::clicked, this, &SessionListWidget::on_LogButton_clicked);
+    connect(m_newSessionButton, &QPushButton::clicked, this,
+            &SessionListWidget::on_NewSessionButton_clicked);
+    connect(m_connectButton, &QPushButton::clicked, this,
+            &SessionListWidget::on_ConnectSessionButton_clicked);
+    connect(m_disconnectButton, &QPushButton::clicked, this,
+            &SessionListWidget::on_DisconnectSessionButton_clicked);
+    connect(m_editButton, &QPushButton::clicked, this,
+            &SessionListWidget::on_EditSessionButton_clicked);
+    connect(m_terminateButton, &QPushButton::clicked, this,
+            &SessionListWidget::on_TerminateSessionButton_clicked);
+    connect(m_view, &QTableView::activated, this,
+            &SessionListWidget::on_SessionListView_activated);
+    connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &SessionListWidget::on_SessionListView_selectionChanged);
+    connect(m_view->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
+            &SessionListWidget::on_SessionListView_sortIndicatorChanged);
+    connect(m_model, &SessionModel::sessionsUpdated, this,
+            &SessionListWidget::on_SessionListModel_sessionsUpdated);
+    // Placing the buttons needs the final geometry of the rows; column widths
+    // change when the header resizes its sections.
+    connect(m_view->horizontalHeader(), &QHeaderView::sectionResized, this,
+            &SessionListWidget::placeButtons);
+    m_view->horizontalHeader()->viewport()->installEventFilter(this);
+    m_view->sortByColumn(SessionModel::StartedColumn, Qt::AscendingOrder);
+}
+
+SessionListWidget::~SessionListWidget()
+{
+    cancelPending();
+}
+
+QPushButton* SessionListWidget::createRowButton(const QString& objectName, const QString& icon,
+                                                const char* styleProperty)
+{
+    auto* button = new QPushButton(m_view->viewport());
+    button->setObjectName(objectName);
+    button->setIcon(QIcon(icon));
+    button->setFlat(true);
+    button->setProperty(styleProperty, true);
+    button->hide();
+    return button;
+}
+
+void SessionListWidget::send(const QString& method, const QJsonObject& params,
+                             std::function<void(SessionListWidget*, const QString&,
+                                                const QJsonValue&, const QJsonValue&)>
+                                 handler)
+{
+    if (!m_handler)
+        return;
+    QPointer<SessionListWidget> self(this);
+    const QString id = m_handler->call(
+        method, params,
+        [self, handler](const QString& replyId, const QJsonValue& result, const QJsonValue& error) {
+            if (self)
+                handler(self, replyId, result, error);
+        });
+    m_pending.insert(id);
+}
+
+void SessionListWidget::cancelPending()
+{
+    for (const QString& id : qAsConst(m_pending)) {
+        if (m_handler)
+            m_handler->cancel(id);
+    }
+    m_pending.clear();
+}
+
+void SessionListWidget::startUpdating()
+{
+    send(QStringLiteral("Zentu.version"), QJsonObject(), &SessionListWidget::handleVersionReply);
+    m_model->startUpdating();
+}
+
+void SessionListWidget::handleVersionReply(const QString& id, const QJsonValue&, const QJsonValue&)
+{
+    m_pending.remove(id);
+    emit gotVersion();
+}
+
+Session SessionListWidget::selectedSession() const
+{
+    const QModelIndexList selected = m_view->selectionModel()->selectedIndexes();
+    if (selected.isEmpty())
+        return Session::null;
+    return m_model->session(m_proxy->mapToSource(selected.first()).row());
+}
+
+void SessionListWidget::on_SessionListModel_sessionsUpdated()
+{
+    m_proxy->sort(m_proxy->sortColumn(), m_proxy->sortOrder());
+    QHeaderView* header = m_view->horizontalHeader();
+    header->setSectionResizeMode(SessionModel::NameColumn, QHeaderView::Stretch);
+    for (int column = SessionModel::ConnectColumn; column < SessionModel::ColumnCount; ++column)
+        header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    placeButtons();
+}
+
+void SessionListWidget::on_SessionListView_selectionChanged()
+{
+    placeButtons();
+}
+
+void SessionListWidget::on_SessionListView_sortIndicatorChanged()
+{
+    placeButtons();
+}
+
+void SessionListWidget::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    placeButtons();
+}
+
+void SessionListWidget::hideButtons()
+{
+    m_connectButton->hide();
+    m_disconnectButton->hide();
+    m_editButton->hide();
+    m_terminateButton->hide();
+}
+
+void SessionListWidget::placeButtons()
+{
+    const QModelIndexList selected = m_view->selectionModel()->selectedIndexes();
+    if (selected.isEmpty()) {
+        hideButtons();
+        return;
+    }
+    const QModelIndex first = selected.first();
+    const Session& session = m_model->session(m_proxy->mapToSource(first).row());
+    if (!session.isValid()) {
+        hideButtons();
+        return;
+    }
+    const QModelIndex nameIndex = first.sibling(first.row(), SessionModel::NameColumn);
+    const QRect r0 = m_view->visualRect(nameIndex);
+    const int w = m_view->sizeHintForIndex(nameIndex).width();
+    const QRect r1 = m_view->visualRect(first.sibling(first.row(), SessionModel::ConnectColumn));
+    const QRect r5 = m_view->visualRect(first.sibling(first.row(), SessionModel::TerminateColumn));
+    const int cy0 = (r0.top() + r0.bottom()) / 2;
+    const int cy1 = (r1.top() + r1.bottom()) / 2;
+    const int cy5 = (r5.top() + r5.bottom()) / 2;
+
+    const QRect edit(QPoint(r0.left() + w + 4, cy0 - 10), QPoint(r0.left() + w + 24, cy0 + 10));
+    m_editButton->setGeometry(edit);
+    m_connectButton->setGeometry(
+        QRect(QPoint(r1.left() + 4, cy1 - 10), QPoint(r1.left() + 24, cy1 + 10)));
+    m_disconnectButton->setGeometry(
+        QRect(QPoint(r1.left() + 28, cy1 - 10), QPoint(r1.left() + 48, cy1 + 10)));
+    m_terminateButton->setGeometry(
+        QRect(QPoint(r5.left() + 4, cy5 - 10), QPoint(r5.left() + 24, cy5 + 10)));
+
+    m_connectButton->setEnabled(session.clients() == 0);
+    m_disconnectButton->setEnabled(session.clients() > 0);
+    m_editButton->setEnabled(true);
+    m_terminateButton->setEnabled(true);
+    m_connectButton->show();
+    m_disconnectButton->show();
+    m_terminateButton->show();
+    // The name cell may be too narrow to hold the button after the text.
+    m_editButton->setVisible(r0.right() - 3 > edit.right());
+}
+
+bool SessionListWidget::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_view->horizontalHeader()->viewport()
+        && (event->type() == QEvent::MouseButtonPress
+            || event->type() == QEvent::MouseButtonRelease)) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const int section = m_view->horizontalHeader()->logicalIndexAt(qRound(mouse->localPos().x()));
+        // The button columns hold no data to sort by.
+        if (section == SessionModel::ConnectColumn || section == SessionModel::TerminateColumn)
+            return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void SessionListWidget::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    if (m_handler && m_handler->device())
+        m_handler->device()->close();
+}
+
+void SessionListWidget::on_ConnectSessionButton_clicked()
+{
+    const Session session = selectedSession();
+    if (session.isValid() && session.clients() == 0)
+        callConnect(session.id(), session.displayName());
+}
+
+void SessionListWidget::on_SessionListView_activated(const QModelIndex& index)
+{
+    const Session session = m_model->session(m_proxy->mapToSource(index).row());
+    if (session.isValid() && session.clients() == 0)
+        callConnect(session.id(), session.displayName());
+}
+
+void SessionListWidget::callConnect(const QString& id, const QString& displayName)
+{
+    send(QStringLiteral("Zentu.connect"), QJsonObject{{QStringLiteral("id"), id}},
+         [id, displayName](SessionListWidget* self, const QString& replyId,
+                           const QJsonValue& result, const QJsonValue& error) {
+             self->handleConnectReply(replyId, result, error, id, displayName);
+         });
+}
+
+void SessionListWidget::on_DisconnectSessionButton_clicked()
+{
+    const Session session = selectedSession();
+    if (session.isValid() && session.clients() > 0)
+        callDisconnect(session.id());
+}
+
+void SessionListWidget::callDisconnect(const QString& id)
+{
+    send(QStringLiteral("Zentu.disconnect"), QJsonObject{{QStringLiteral("id"), id}},
+         &SessionListWidget::handleDisconnectReply);
+}
+
+void SessionListWidget::on_TerminateSessionButton_clicked()
+{
+    const Session session = selectedSession();
+    if (!session.isValid())
+        return;
+    auto* question = new QuestionDialog(this);
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    // The name comes from the server: show it as it is, never as markup.
+    if (auto* label = question->findChild<QLabel*>(QStringLiteral("QuestionLabel")))
+        label->setTextFormat(Qt::PlainText);
+    question->setText(tr("Terminate \"%1\"?").arg(session.displayName()));
+    question->addAcceptButton(tr("Terminate"));
+    question->addRejectButton(tr("Keep"));
+    const QString id = session.id();
+    connect(question, &QDialog::accepted, this, [this, id]() { callTerminate(id); });
+    question->open();
+}
+
+void SessionListWidget::callTerminate(const QString& id)
+{
+    send(QStringLiteral("Zentu.terminate"), QJsonObject{{QStringLiteral("id"), id}},
+         &SessionListWidget::handleTerminateReply);
+}
+
+void SessionListWidget::handleDisconnectReply(const QString& id, const QJsonValue& result,
+                                              const QJsonValue& error)
+{
+    m_pending.remove(id);
+    if (result.isObject()) {
+        m_model->forceUpdate();
+        return;
+    }
+    if (error.isObject())
+        showFailureBox(tr("Failed to disconnect the session."), errorMessage(error));
+}
+
+void SessionListWidget::handleTerminateReply(const QString& id, const QJsonValue& result,
+                                             const QJsonValue& error)
+{
+    m_pending.remove(id);
+    if (result.isObject()) {
+        m_model->forceUpdate();
+        return;
+    }
+    if (error.isObject())
+        showFailureBox(tr("Failed to terminate the session."), errorMessage(error));
+}
+
+void SessionListWidget::on_EditSessionButton_clicked()
+{
+    const QModelIndexList selected = m_view->selectionModel()->selectedIndexes();
+    if (selected.isEmpty())
+        return;
+    const QModelIndex first = selected.first();
+    m_view->edit(first.sibling(first.row(), SessionModel::NameColumn));
+}
+
+void SessionListWidget::on_NewSessionButton_clicked()
+{
+    auto* dialog = new StartSessionDialog(m_handler, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog]() {
+        callStart(dialog->command(), dialog->geometry(), dialog->name());
+    });
+    dialog->open();
+}
+
+void SessionListWidget::callStart(const QString& command, const QString& geometry,
+                                  const QString& name)
+{
+    QString sessionId;
+    QString error;
+    if (!randomToken(&sessionId, &error))
+        qCWarning(lcSessions) << "no session id:" << error;
+    QJsonObject params{{QStringLiteral("id"), sessionId},
+                       {QStringLiteral("command"), command},
+                       {QStringLiteral("geometry"),
+                        geometry.isEmpty() ? QStringLiteral("1024x768") : geometry}};
+    if (!name.isEmpty())
+        params.insert(QStringLiteral("name"), name);
+    const QString displayName = name.isEmpty() ? command : name;
+    send(QStringLiteral("Zentu.start"), params,
+         [sessionId, displayName](SessionListWidget* self, const QString& replyId,
+                                  const QJsonValue& result, const QJsonValue& error) {
+             self->handleStartReply(replyId, result, error, sessionId, displayName);
+         });
+}
+
+void SessionListWidget::handleConnectReply(const QString& id, const QJsonValue& result,
+                                           const QJsonValue& error, const QString& sessionId,
+                                           const QString& displayName)
+{
+    m_pending.remove(id);
+    if (!result.isObject()) {
+        if (error.isObject())
+            showFailureBox(tr("Failed to connect to the session."), errorMessage(error));
+        return;
+    }
+    startDisplay(result.toObject(), sessionId, displayName);
+}
+
+void SessionListWidget::handleStartReply(const QString& id, const QJsonValue& result,
+                                         const QJsonValue& error, const QString& sessionId,
+                                         const QString& displayName)
+{
+    m_pending.remove(id);
+    if (result.isObject()) {
+        startDisplay(result.toObject(), sessionId, displayName);
+        return;
+    }
+    if (!error.isObject())
+        return;
+    const QJsonObject errorObject = error.toObject();
+    const QString summary = tr("Failed to start the session.");
+    const QString message = errorMessage(error);
+    if (!errorObject.contains(QStringLiteral("id")) || !errorObject.contains(QStringLiteral("log"))) {
+        showFailureBox(summary, message);
+        return;
+    }
+    if (!m_handler)
+        return;
+    // The box waits for the start log; it must appear even if this window is gone by then.
+    m_handler->call(QStringLiteral("Zentu.log"),
+                    QJsonObject{{QStringLiteral("id"), errorObject.value(QStringLiteral("id"))},
+                                {QStringLiteral("log"), errorObject.value(QStringLiteral("log"))}},
+                    [summary, message](const QString&, const QJsonValue& logResult,
+                                       const QJsonValue&) {
+                        const QJsonValue contents =
+                            logResult.toObject().value(QStringLiteral("contents"));
+                        showFailureBox(summary, message,
+                                       contents.isString() ? contents.toString() : QString());
+                    });
+}
+
+void SessionListWidget::on_BookmarkButton_clicked()
+{
+    auto* dialog = new BookmarkDialog(m_handler, this);
+    // A closed dialog would go on polling until the window closes.
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->startUpdating();
+    dialog->open();
+}
+
+void SessionListWidget::on_LogButton_clicked()
+{
+    auto* dialog = new LogDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(tr("Connection Log"));
+    if (m_handler) {
+        if (auto* device = qobject_cast<SshDevice*>(m_handler->device())) {
+            const QStringList lines = device->log();
+            for (const QString& line : lines)
+                dialog->append(line + QLatin1Char('\n'));
+        }
+    }
+    dialog->open();
+}

@@ -1,0 +1,3 @@
+#include "SessionsLogging.h"
+
+Q_LOGGING_CATEGORY(lcSessions, "zentu.sessions")

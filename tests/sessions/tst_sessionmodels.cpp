@@ -1,0 +1,601 @@
+// Session and bookmark records and models: parsing, the sorted merge and the
+// signals it gives the view, the pending-request rules, date cells, and the
+// models against a real command-interface stand-in.
+#include "Bookmark.h"
+#include "BookmarkModel.h"
+#include "JsonRpcHandler.h"
+#include "SciProcess.h"
+#include "Session.h"
+#include "SessionModel.h"
+
+#include <QAbstractItemModelTester>
+#include <QBuffer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+QJsonObject sessionObject(const QString& id, const QString& command, int clients = 0,
+                          const QString& name = QString())
+{
+    QJsonObject object{{QStringLiteral("id"), id},
+                       {QStringLiteral("command"), command},
+                       {QStringLiteral("clients"), clients},
+                       {QStringLiteral("geometry"), QStringLiteral("1024x768")},
+                       {QStringLiteral("windowMode"), QStringLiteral("desktop")},
+                       {QStringLiteral("started"), QStringLiteral("2024-02-29T13:05:09")}};
+    if (!name.isEmpty())
+        object.insert(QStringLiteral("params"), QJsonObject{{QStringLiteral("name"), name}});
+    return object;
+}
+
+QList<Session> sessions(const QStringList& ids, int clients = 0)
+{
+    QList<Session> list;
+    for (const QString& id : ids)
+        list.append(Session(sessionObject(id, QStringLiteral("xterm ") + id, clients)));
+    return list;
+}
+
+QStringList ids(const SessionModel& model)
+{
+    QStringList list;
+    for (int row = 0; row < model.rowCount(); ++row)
+        list.append(model.session(row).id());
+    return list;
+}
+
+// Watches every structural and data signal of a model.
+struct ModelSpies {
+    explicit ModelSpies(QAbstractItemModel* model)
+        : inserted(model, &QAbstractItemModel::rowsInserted)
+        , removed(model, &QAbstractItemModel::rowsRemoved)
+        , changed(model, &QAbstractItemModel::dataChanged)
+        , reset(model, &QAbstractItemModel::modelReset)
+    {
+    }
+    // (first, last) of each signal of a rows spy.
+    static QList<QPair<int, int>> ranges(const QSignalSpy& spy)
+    {
+        QList<QPair<int, int>> list;
+        for (const QList<QVariant>& arguments : spy)
+            list.append({arguments.at(1).toInt(), arguments.at(2).toInt()});
+        return list;
+    }
+    QSignalSpy inserted, removed, changed, reset;
+};
+
+// The requests a handler wrote to a buffer device, in order.
+QList<QJsonObject> requests(const QBuffer& buffer)
+{
+    QList<QJsonObject> list;
+    QByteArray data = buffer.data();
+    while (!data.isEmpty()) {
+        const int colon = data.indexOf(':');
+        const int length = data.left(colon).toInt();
+        list.append(QJsonDocument::fromJson(data.mid(colon + 1, length)).object());
+        data.remove(0, colon + length + 2);
+    }
+    return list;
+}
+
+QStringList methods(const QBuffer& buffer)
+{
+    QStringList list;
+    for (const QJsonObject& request : requests(buffer))
+        list.append(request.value(QStringLiteral("method")).toString());
+    return list;
+}
+
+} // namespace
+
+class SessionModelsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sessionFromJson();
+    void sessionRejectsWrongTypes();
+    void mergeEmptyReplyRemovesAllAtOnce();
+    void mergeReorderChangesNothing();
+    void mergeOneFieldChanged();
+    void mergeInsertAndRemoveInTheMiddle();
+    void mergeIntoEmptyAndRepeatedIds();
+    void listReplyDropsInvalidEntries();
+    void pendingRequestRules();
+    void renameSendsParamsThenList();
+    void handlerGoneSendsNothing();
+    void dateCellsAroundTheSevenDayEdge();
+    void headersFlagsAndOutOfRange();
+    void sessionModelAgainstStandIn();
+    void bookmarkRecordAndCells();
+    void bookmarkReplyKeepsRowsWithoutItsList();
+    void bookmarkEditCancelsPendingList();
+    void bookmarkModelAgainstStandIn();
+};
+
+void SessionModelsTest::sessionFromJson()
+{
+    const Session session(QJsonObject{
+        {QStringLiteral("id"), QStringLiteral("abc")},
+        {QStringLiteral("windowMode"), QStringLiteral("rootless")},
+        {QStringLiteral("geometry"), QStringLiteral("800x600")},
+        {QStringLiteral("params"), QJsonObject{{QStringLiteral("name"), QStringLiteral("Mail")}}},
+        {QStringLiteral("command"), QStringLiteral("thunderbird")},
+        {QStringLiteral("clients"), 2},
+        {QStringLiteral("started"), QStringLiteral("2024-02-29T13:05:09")},
+        {QStringLiteral("lastConnect"), QStringLiteral("2024-03-01T00:00:00")},
+        {QStringLiteral("lastDisconnect"), QStringLiteral("yesterday")},
+        {QStringLiteral("extra"), true}});
+    QVERIFY(session.isValid());
+    QCOMPARE(session.id(), QStringLiteral("abc"));
+    QCOMPARE(session.windowMode(), QStringLiteral("rootless"));
+    QCOMPARE(session.geometry(), QStringLiteral("800x600"));
+    QCOMPARE(session.name(), QStringLiteral("Mail"));
+    QCOMPARE(session.command(), QStringLiteral("thunderbird"));
+    QCOMPARE(session.clients(), 2);
+    QCOMPARE(session.started(), QDateTime(QDate(2024, 2, 29), QTime(13, 5, 9), Qt::LocalTime));
+    QCOMPARE(session.lastConnect(), QDateTime(QDate(2024, 3, 1), QTime(0, 0), Qt::LocalTime));
+    QVERIFY(session.lastDisconnect().isNull());
+    QCOMPARE(session.displayName(), QStringLiteral("Mail"));
+
+    Session unnamed(sessionObject(QStringLiteral("x"), QStringLiteral("xterm -ls")));
+    QCOMPARE(unnamed.displayName(), QStringLiteral("xterm -ls"));
+    Session renamed = unnamed;
+    QVERIFY(renamed == unnamed);
+    renamed.setName(QStringLiteral("Shell"));
+    QVERIFY(renamed != unnamed);
+    QCOMPARE(renamed.displayName(), QStringLiteral("Shell"));
+}
+
+void SessionModelsTest::sessionRejectsWrongTypes()
+{
+    const Session session(QJsonObject{{QStringLiteral("id"), 42},
+                                      {QStringLiteral("command"), QJsonArray{1}},
+                                      {QStringLiteral("clients"), QStringLiteral("3")},
+                                      {QStringLiteral("params"), QStringLiteral("name")},
+                                      {QStringLiteral("started"), 1700000000}});
+    QVERIFY(!session.isValid());
+    QVERIFY(session.command().isEmpty());
+    QCOMPARE(session.clients(), 0);
+    QVERIFY(session.name().isEmpty());
+    QVERIFY(session.started().isNull());
+    QVERIFY(session == Session::null);
+
+    const Session nameNotString(QJsonObject{
+        {QStringLiteral("id"), QStringLiteral("a")},
+        {QStringLiteral("params"), QJsonObject{{QStringLiteral("name"), 7}}}});
+    QVERIFY(nameNotString.name().isEmpty());
+    // Times carry no zone and no fraction; anything else is not a time.
+    QVERIFY(Session::parseDateTime(QStringLiteral("2024-02-29 13:05:09")).isNull());
+    QVERIFY(Session::parseDateTime(QStringLiteral("2024-02-30T13:05:09")).isNull());
+}
+
+void SessionModelsTest::mergeEmptyReplyRemovesAllAtOnce()
+{
+    SessionModel model(nullptr, nullptr);
+    QAbstractItemModelTester tester(&model);
+    model.updateSessions(sessions({QStringLiteral("c"), QStringLiteral("a"), QStringLiteral("b")}));
+    QCOMPARE(ids(model), QStringList({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+
+    ModelSpies spies(&model);
+    QSignalSpy updated(&model, &SessionModel::sessionsUpdated);
+    model.updateSessions({});
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(ModelSpies::ranges(spies.removed), (QList<QPair<int, int>>{{0, 2}}));
+    QCOMPARE(spies.inserted.count(), 0);
+    QCOMPARE(spies.reset.count(), 0);
+    QCOMPARE(updated.count(), 1);
+
+    model.updateSessions({});
+    QCOMPARE(spies.removed.count(), 1);
+    QCOMPARE(updated.count(), 2);
+}
+
+void SessionModelsTest::mergeReorderChangesNothing()
+{
+    SessionModel model(nullptr, nullptr);
+    QAbstractItemModelTester tester(&model);
+    model.updateSessions(sessions({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+    ModelSpies spies(&model);
+    QSignalSpy updated(&model, &SessionModel::sessionsUpdated);
+    model.updateSessions(sessions({QStringLiteral("c"), QStringLiteral("a"), QStringLiteral("b")}));
+    QCOMPARE(spies.inserted.count() + spies.removed.count() + spies.changed.count(), 0);
+    QCOMPARE(spies.reset.count(), 0);
+    QCOMPARE(updated.count(), 1);
+}
+
+void SessionModelsTest::mergeOneFieldChanged()
+{
+    SessionModel model(nullptr, nullptr);
+    QAbstractItemModelTester tester(&model);
+    model.updateSessions(sessions({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+    ModelSpies spies(&model);
+    QList<Session> next = sessions({QStringLiteral("a"), QStringLiteral("c")});
+    next.append(Session(sessionObject(QStringLiteral("b"), QStringLiteral("xterm b"), 1)));
+    model.updateSessions(next);
+    QCOMPARE(spies.inserted.count() + spies.removed.count() + spies.reset.count(), 0);
+    QCOMPARE(spies.changed.count(), 1);
+    const QModelIndex topLeft = spies.changed.at(0).at(0).value<QModelIndex>();
+    const QModelIndex bottomRight = spies.changed.at(0).at(1).value<QModelIndex>();
+    QCOMPARE(topLeft.row(), 1);
+    QCOMPARE(topLeft.column(), 0);
+    QCOMPARE(bottomRight.row(), 1);
+    QCOMPARE(bottomRight.column(), 5);
+    QCOMPARE(model.session(1).clients(), 1);
+}
+
+void SessionModelsTest::mergeInsertAndRemoveInTheMiddle()
+{
+    SessionModel model(nullptr, nullptr);
+    QAbstractItemModelTester tester(&model);
+    model.updateSessions(sessions({QStringLiteral("a"), QStringLiteral("c"), QStringLiteral("e")}));
+    ModelSpies spies(&model);
+    model.updateSessions(sessions({QStringLiteral("f"), QStringLiteral("b"), QStringLiteral("e"),
+                                   QStringLiteral("a")}));
+    QCOMPARE(ids(model), QStringList({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("e"),
+                                      QStringLiteral("f")}));
+    QCOMPARE(ModelSpies::ranges(spies.inserted), (QList<QPair<int, int>>{{1, 1}, {3, 3}}));
+    QCOMPARE(ModelSpies::ranges(spies.removed), (QList<QPair<int, int>>{{2, 2}}));
+    QCOMPARE(spies.changed.count() + spies.reset.count(), 0);
+
+    // Rows are removed one by one in the middle, the tail in one go.
+    model.updateSessions(sessions({QStringLiteral("b")}));
+    QCOMPARE(ids(model), QStringList({QStringLiteral("b")}));
+    QCOMPARE(ModelSpies::ranges(spies.removed),
+             (QList<QPair<int, int>>{{2, 2}, {0, 0}, {1, 2}}));
+}
+
+void SessionModelsTest::mergeIntoEmptyAndRepeatedIds()
+{
+    SessionModel model(nullptr, nullptr);
+    QAbstractItemModelTester tester(&model);
+    ModelSpies spies(&model);
+    model.updateSessions(sessions({QStringLiteral("z"), QStringLiteral("m"), QStringLiteral("m"),
+                                   QStringLiteral("a")}));
+    QCOMPARE(ids(model), QStringList({QStringLiteral("a"), QStringLiteral("m"), QStringLiteral("z")}));
+    QCOMPARE(ModelSpies::ranges(spies.inserted), (QList<QPair<int, int>>{{0, 2}}));
+    // Code-unit order: capitals before small letters.
+    model.updateSessions(sessions({QStringLiteral("a"), QStringLiteral("B")}));
+    QCOMPARE(ids(model), QStringList({QStringLiteral("B"), QStringLiteral("a")}));
+}
+
+void SessionModelsTest::listReplyDropsInvalidEntries()
+{
+    SessionModel model(nullptr, nullptr);
+    QSignalSpy updated(&model, &SessionModel::sessionsUpdated);
+    const QJsonArray reply{sessionObject(QStringLiteral("a"), QStringLiteral("xterm")),
+                           QJsonObject{{QStringLiteral("command"), QStringLiteral("no id")}},
+                           QStringLiteral("not an object"),
+                           QJsonObject{{QStringLiteral("id"), 5}}};
+    model.handleListSessionReply(QString(), reply, QJsonValue());
+    QCOMPARE(ids(model), QStringList({QStringLiteral("a")}));
+    QCOMPARE(updated.count(), 1);
+
+    // Errors and malformed results keep the rows and merge nothing.
+    model.handleListSessionReply(QString(), QJsonValue(),
+                                 QJsonObject{{QStringLiteral("message"), QStringLiteral("no")}});
+    model.handleListSessionReply(QString(), QJsonObject(), QJsonValue());
+    QCOMPARE(model.rowCount(), 1);
+    QCOMPARE(updated.count(), 1);
+}
+
+void SessionModelsTest::pendingRequestRules()
+{
+    QBuffer buffer;
+    QVERIFY(buffer.open(QIODevice::ReadWrite));
+    JsonRpcHandler handler(&buffer);
+    SessionModel model(&handler, nullptr);
+    QVERIFY(!model.isUpdating());
+    QVERIFY(methods(buffer).isEmpty());
+
+    model.startUpdating();
+    QVERIFY(model.isUpdating());
+    QCOMPARE(methods(buffer), QStringList({QStringLiteral("Zentu.list")}));
+    QCOMPARE(requests(buffer).at(0).value(QStringLiteral("params")).toObject(), QJsonObject());
+    model.startUpdating();
+    QCOMPARE(methods(buffer).size(), 1);
+
+    // A slow server never gets a second list request from a tick.
+    model.on_UpdateTimer_timeout();
+    model.on_UpdateTimer_timeout();
+    QCOMPARE(methods(buffer).size(), 1);
+    QCOMPARE(model.pendingCount(), 1);
+
+    model.forceUpdate();
+    QCOMPARE(methods(buffer).size(), 2);
+    QCOMPARE(model.pendingCount(), 1);
+    QCOMPARE(handler.pendingCount(), 1);
+
+    // The answer to the forced request clears the set; the next tick asks again.
+    const QString lastId = requests(buffer).last().value(QStringLiteral("id")).toString();
+    model.handleListSessionReply(lastId, QJsonArray(), QJsonValue());
+    QCOMPARE(model.pendingCount(), 0);
+    model.on_UpdateTimer_timeout();
+    QCOMPARE(methods(buffer).size(), 3);
+}
+
+void SessionModelsTest::renameSendsParamsThenList()
+{
+    QBuffer buffer;
+    QVERIFY(buffer.open(QIODevice::ReadWrite));
+    JsonRpcHandler handler(&buffer);
+    SessionModel model(&handler, nullptr);
+    QAbstractItemModelTester tester(&model);
+    model.updateSessions(sessions({QStringLiteral("a"), QStringLiteral("b")}));
+    model.startUpdating();
+    QCOMPARE(handler.pendingCount(), 1);
+
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    QVERIFY(!model.setData(model.index(1, 2), QStringLiteral("x"), Qt::EditRole));
+    QVERIFY(!model.setData(model.index(1, 0), QStringLiteral("x"), Qt::DisplayRole));
+    QVERIFY(model.setData(model.index(1, 0), QStringLiteral("Build box"), Qt::EditRole));
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(model.data(model.index(1, 0)).toString(), QStringLiteral("Build box"));
+
+    const QList<QJsonObject> sent = requests(buffer);
+    QCOMPARE(methods(buffer), QStringList({QStringLiteral("Zentu.list"), QStringLiteral("Zentu.params"),
+                                           QStringLiteral("Zentu.list")}));
+    QCOMPARE(sent.at(1).value(QStringLiteral("params")).toObject(),
+             (QJsonObject{{QStringLiteral("id"), QStringLiteral("b")},
+                          {QStringLiteral("name"), QStringLiteral("Build box")}}));
+    // The list request from before the rename was dropped.
+    QCOMPARE(handler.pendingCount(), 2);
+    QCOMPARE(model.pendingCount(), 2);
+}
+
+void SessionModelsTest::handlerGoneSendsNothing()
+{
+    QBuffer buffer;
+    QVERIFY(buffer.open(QIODevice::ReadWrite));
+    auto handler = std::make_unique<JsonRpcHandler>(&buffer);
+    SessionModel model(handler.get(), nullptr);
+    model.updateSessions(sessions({QStringLiteral("a")}));
+    handler.reset();
+    model.startUpdating();
+    model.forceUpdate();
+    QVERIFY(model.setData(model.index(0, 0), QStringLiteral("n"), Qt::EditRole));
+    QCOMPARE(buffer.size(), 0);
+    QCOMPARE(model.rowCount(), 1);
+}
+
+void SessionModelsTest::dateCellsAroundTheSevenDayEdge()
+{
+    const QDateTime now(QDate(2024, 3, 10), QTime(12, 0), Qt::LocalTime);
+    const QDateTime edge = now.addDays(-7);
+    QCOMPARE(SessionModel::formatDateTime(edge, now),
+             edge.toString(QStringLiteral("MMM d yyyy h:mm AP")));
+    QCOMPARE(SessionModel::formatDateTime(edge.addSecs(-60), now),
+             edge.addSecs(-60).toString(QStringLiteral("MMM d yyyy h:mm AP")));
+    QCOMPARE(SessionModel::formatDateTime(edge.addSecs(60), now),
+             edge.addSecs(60).toString(QStringLiteral("ddd h:mm AP")));
+    QVERIFY(SessionModel::formatDateTime(edge.addSecs(60), now).contains(QStringLiteral("Sun")));
+    QCOMPARE(SessionModel::formatDateTime(QDateTime(), now), QString());
+
+    SessionModel model(nullptr, nullptr);
+    const QDateTime recent = QDateTime::currentDateTime().addSecs(-3600);
+    QJsonObject object = sessionObject(QStringLiteral("a"), QStringLiteral("xterm"));
+    object.insert(QStringLiteral("started"),
+                  recent.toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")));
+    object.remove(QStringLiteral("lastConnect"));
+    model.updateSessions({Session(object)});
+    const QDateTime started = Session::parseDateTime(recent.toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")));
+    QCOMPARE(model.data(model.index(0, 2)).toString(),
+             started.toString(QStringLiteral("ddd h:mm AP")));
+    QCOMPARE(model.data(model.index(0, 2), SessionModel::SortRole).toDateTime(), started);
+    // An absent date: an empty cell that still sorts as a (null) date-time.
+    QCOMPARE(model.data(model.index(0, 3)).toString(), QString());
+    const QVariant sortKey = model.data(model.index(0, 3), SessionModel::SortRole);
+    QCOMPARE(sortKey.userType(), int(QMetaType::QDateTime));
+    QVERIFY(sortKey.toDateTime().isNull());
+    QVERIFY(!model.data(model.index(0, 2), Qt::EditRole).isValid());
+}
+
+void SessionModelsTest::headersFlagsAndOutOfRange()
+{
+    SessionModel model(nullptr, nullptr);
+    model.updateSessions(sessions({QStringLiteral("a")}));
+    QCOMPARE(model.columnCount(), 6);
+    const QStringList headers{QStringLiteral("Name"), QString(), QStringLiteral("Started"),
+                              QStringLiteral("Last Connect"), QStringLiteral("Last Disconnect"),
+                              QString()};
+    for (int column = 0; column < 6; ++column)
+        QCOMPARE(model.headerData(column, Qt::Horizontal).toString(), headers.at(column));
+    QVERIFY(!model.headerData(0, Qt::Vertical).isValid());
+    QVERIFY(!model.headerData(0, Qt::Horizontal, Qt::ToolTipRole).isValid());
+    QVERIFY(model.flags(model.index(0, 0)) & Qt::ItemIsEditable);
+    QVERIFY(!(model.flags(model.index(0, 2)) & Qt::ItemIsEditable));
+    QVERIFY(model.flags(model.index(0, 2)) & Qt::ItemIsDragEnabled);
+    QVERIFY(!model.data(model.index(0, 1)).isValid());
+    QVERIFY(!model.data(model.index(0, 5)).isValid());
+    QVERIFY(!model.session(-1).isValid());
+    QVERIFY(!model.session(model.rowCount()).isValid());
+    QCOMPARE(&model.session(1), &Session::null);
+}
+
+void SessionModelsTest::sessionModelAgainstStandIn()
+{
+    SciProcess sci;
+    QString error;
+    QVERIFY2(sci.start(&error), qPrintable(error));
+    SessionModel model(sci.handler(), nullptr);
+    QAbstractItemModelTester tester(&model);
+    QSignalSpy updated(&model, &SessionModel::sessionsUpdated);
+    model.startUpdating();
+    QVERIFY(updated.wait(15000));
+    QCOMPARE(model.rowCount(), 0);
+
+    const QString first = newSessionId();
+    const QString second = newSessionId();
+    QJsonValue result;
+    QJsonValue failure;
+    for (const QString& id : {first, second}) {
+        QVERIFY(sci.call(QStringLiteral("Zentu.start"),
+                         QJsonObject{{QStringLiteral("id"), id},
+                                     {QStringLiteral("command"), QStringLiteral("xterm")},
+                                     {QStringLiteral("geometry"), QStringLiteral("1024x768")}},
+                         &result, &failure));
+        QVERIFY2(result.isObject(), QJsonDocument(failure.toObject()).toJson().constData());
+    }
+    model.forceUpdate();
+    QTRY_COMPARE_WITH_TIMEOUT(model.rowCount(), 2, 15000);
+    const int row = model.session(0).id() == first ? 0 : 1;
+    QCOMPARE(model.session(row).command(), QStringLiteral("xterm"));
+    QVERIFY(model.session(row).started().isValid());
+
+    QVERIFY(model.setData(model.index(row, 0), QStringLiteral("Builds"), Qt::EditRole));
+    QTRY_COMPARE_WITH_TIMEOUT(model.pendingCount(), 0, 15000);
+    QCOMPARE(model.session(row).name(), QStringLiteral("Builds"));
+    const QJsonArray stored = sci.storedState().value(QStringLiteral("sessions")).toArray();
+    QStringList storedNames;
+    for (const QJsonValue& session : stored)
+        storedNames.append(session.toObject().value(QStringLiteral("name")).toString());
+    QVERIFY(storedNames.contains(QStringLiteral("Builds")));
+
+    QVERIFY(sci.call(QStringLiteral("Zentu.terminate"), QJsonObject{{QStringLiteral("id"), first}},
+                     &result));
+    model.forceUpdate();
+    QTRY_COMPARE_WITH_TIMEOUT(model.rowCount(), 1, 15000);
+    QCOMPARE(model.session(0).id(), second);
+}
+
+void SessionModelsTest::bookmarkRecordAndCells()
+{
+    const Bookmark bookmark(QJsonObject{{QStringLiteral("id"), QStringLiteral("b1")},
+                                        {QStringLiteral("name"), 3},
+                                        {QStringLiteral("command"), QStringLiteral("xterm -ls")},
+                                        {QStringLiteral("geometry"), QStringLiteral("rootless")}});
+    QVERIFY(bookmark.isValid());
+    QVERIFY(bookmark.name().isEmpty());
+    QCOMPARE(bookmark.geometryText(), QStringLiteral("Single Application"));
+    QVERIFY(!Bookmark(QJsonObject{{QStringLiteral("id"), 1}}).isValid());
+    Bookmark other = bookmark;
+    QVERIFY(other == bookmark);
+    other.setGeometry(QStringLiteral("800x600"));
+    QVERIFY(other != bookmark);
+    other.setId(QStringLiteral("b2"));
+    QCOMPARE(other.geometryText(), QStringLiteral("800x600"));
+
+    QBuffer buffer;
+    QVERIFY(buffer.open(QIODevice::ReadWrite));
+    JsonRpcHandler handler(&buffer);
+    BookmarkModel model(&handler, BookmarkModel::Bookmarks, nullptr);
+    QAbstractItemModelTester tester(&model);
+    model.updateBookmarks({other, bookmark});
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.columnCount(), 4);
+    QCOMPARE(model.headerData(2, Qt::Horizontal).toString(), QStringLiteral("Window Size"));
+    QCOMPARE(model.data(model.index(0, 2), Qt::EditRole).toString(), QString());
+    QCOMPARE(model.data(model.index(0, 2)).toString(), QStringLiteral("Single Application"));
+    QVERIFY(!(model.flags(model.index(0, 3)) & Qt::ItemIsEditable));
+    QVERIFY(model.flags(model.index(0, 1)) & Qt::ItemIsEditable);
+    QVERIFY(!model.bookmark(-1).isValid());
+    QVERIFY(!model.bookmark(model.rowCount()).isValid());
+
+    // An emptied window size means a single application.
+    model.updateBookmarks({Bookmark(QJsonObject{{QStringLiteral("id"), QStringLiteral("b1")},
+                                                {QStringLiteral("command"), QStringLiteral("xterm")},
+                                                {QStringLiteral("geometry"), QStringLiteral("800x600")}})});
+    QVERIFY(model.setData(model.index(0, 2), QString(), Qt::EditRole));
+    QCOMPARE(model.bookmark(0).geometry(), QStringLiteral("rootless"));
+    QCOMPARE(model.data(model.index(0, 2)).toString(), QStringLiteral("Single Application"));
+    const QJsonObject sent = requests(buffer).last().value(QStringLiteral("params")).toObject();
+    QCOMPARE(sent, (QJsonObject{{QStringLiteral("op"), QStringLiteral("edit")},
+                                {QStringLiteral("id"), QStringLiteral("b1")},
+                                {QStringLiteral("name"), QString()},
+                                {QStringLiteral("command"), QStringLiteral("xterm")},
+                                {QStringLiteral("geometry"), QStringLiteral("rootless")}}));
+    QVERIFY(!model.setData(model.index(0, 3), QStringLiteral("x"), Qt::EditRole));
+}
+
+void SessionModelsTest::bookmarkReplyKeepsRowsWithoutItsList()
+{
+    BookmarkModel history(nullptr, BookmarkModel::History, nullptr);
+    QSignalSpy updated(&history, &BookmarkModel::bookmarksUpdated);
+    const QJsonArray list{QJsonObject{{QStringLiteral("id"), QStringLiteral("h1")},
+                                      {QStringLiteral("command"), QStringLiteral("xterm")}},
+                          QJsonObject{{QStringLiteral("command"), QStringLiteral("no id")}}};
+    history.handleBookmarkReply(QString(), QJsonObject{{QStringLiteral("history"), list}}, QJsonValue());
+    QCOMPARE(history.rowCount(), 1);
+    QCOMPARE(updated.count(), 1);
+    history.handleBookmarkReply(QString(), QJsonObject{{QStringLiteral("bookmarks"), list}},
+                                QJsonValue());
+    history.handleBookmarkReply(QString(), QJsonObject{{QStringLiteral("history"), 3}}, QJsonValue());
+    history.handleBookmarkReply(QString(), QJsonArray{list}, QJsonValue());
+    QCOMPARE(history.rowCount(), 1);
+    QCOMPARE(updated.count(), 1);
+}
+
+void SessionModelsTest::bookmarkEditCancelsPendingList()
+{
+    QBuffer buffer;
+    QVERIFY(buffer.open(QIODevice::ReadWrite));
+    JsonRpcHandler handler(&buffer);
+    BookmarkModel model(&handler, BookmarkModel::Bookmarks, nullptr);
+    model.updateBookmarks({Bookmark(QJsonObject{{QStringLiteral("id"), QStringLiteral("b1")},
+                                                {QStringLiteral("command"), QStringLiteral("xterm")}})});
+    model.startUpdating();
+    model.on_UpdateTimer_timeout();
+    QCOMPARE(handler.pendingCount(), 1);
+    QVERIFY(model.setData(model.index(0, 0), QStringLiteral("Shell"), Qt::EditRole));
+    // Only the edit is outstanding; no separate list request follows it.
+    QCOMPARE(handler.pendingCount(), 1);
+    QCOMPARE(model.pendingCount(), 1);
+    const QList<QJsonObject> sent = requests(buffer);
+    QCOMPARE(sent.size(), 2);
+    QCOMPARE(sent.last().value(QStringLiteral("params")).toObject().value(QStringLiteral("op")),
+             QJsonValue(QStringLiteral("edit")));
+}
+
+void SessionModelsTest::bookmarkModelAgainstStandIn()
+{
+    SciProcess sci;
+    QString error;
+    QVERIFY2(sci.start(&error), qPrintable(error));
+    BookmarkModel suggestions(sci.handler(), BookmarkModel::Suggestions, nullptr);
+    BookmarkModel bookmarks(sci.handler(), BookmarkModel::Bookmarks, nullptr);
+    BookmarkModel history(sci.handler(), BookmarkModel::History, nullptr);
+    QAbstractItemModelTester tester(&bookmarks);
+    QAbstractItemModelTester historyTester(&history);
+    QJsonValue result;
+    QVERIFY(sci.call(QStringLiteral("Zentu.start"),
+                     QJsonObject{{QStringLiteral("id"), newSessionId()},
+                                 {QStringLiteral("command"), QStringLiteral("xterm -ls")},
+                                 {QStringLiteral("geometry"), QStringLiteral("rootless")},
+                                 {QStringLiteral("name"), QStringLiteral("Shell")}},
+                     &result));
+    QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"),
+                     QJsonObject{{QStringLiteral("op"), QStringLiteral("edit")},
+                                 {QStringLiteral("name"), QStringLiteral("Editor")},
+                                 {QStringLiteral("command"), QStringLiteral("xterm -e vi")},
+                                 {QStringLiteral("geometry"), QStringLiteral("800x600")}},
+                     &result));
+    for (BookmarkModel* model : {&suggestions, &bookmarks, &history})
+        model->startUpdating();
+    QTRY_VERIFY_WITH_TIMEOUT(suggestions.rowCount() > 0 && bookmarks.rowCount() == 1
+                                 && history.rowCount() == 1,
+                             15000);
+    QCOMPARE(history.bookmark(0).command(), QStringLiteral("xterm -ls"));
+    QCOMPARE(history.data(history.index(0, 2)).toString(), QStringLiteral("Single Application"));
+
+    QVERIFY(bookmarks.setData(bookmarks.index(0, 1), QStringLiteral("xterm -e nano"), Qt::EditRole));
+    QTRY_COMPARE_WITH_TIMEOUT(bookmarks.pendingCount(), 0, 15000);
+    QCOMPARE(bookmarks.bookmark(0).command(), QStringLiteral("xterm -e nano"));
+    const QJsonArray stored = sci.storedState().value(QStringLiteral("bookmarks")).toArray();
+    QCOMPARE(stored.size(), 1);
+    QCOMPARE(stored.at(0).toObject().value(QStringLiteral("command")).toString(),
+             QStringLiteral("xterm -e nano"));
+
+    // A window size the server refuses leaves its own view to the next poll.
+    QVERIFY(bookmarks.setData(bookmarks.index(0, 2), QStringLiteral("huge"), Qt::EditRole));
+    QTRY_COMPARE_WITH_TIMEOUT(bookmarks.pendingCount(), 0, 15000);
+    bookmarks.forceUpdate();
+    QTRY_COMPARE_WITH_TIMEOUT(bookmarks.bookmark(0).geometry(), QStringLiteral("800x600"), 15000);
+}
+
+QTEST_MAIN(SessionModelsTest)
+#include "tst_sessionmodels.moc"
