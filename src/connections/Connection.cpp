@@ -191,13 +191,9 @@ ConnectionScan scanConnectionFiles(const QStringList& directories)
             qCDebug(lcConnections) << "cannot read" << path << file.errorString();
             continue;
         }
-        if (file.size() > MaxConnectionFileSize) {
+        const QByteArray data = file.read(MaxConnectionFileSize + 1);
+        if (data.size() > MaxConnectionFileSize) {
             qCDebug(lcConnections) << "skipping oversized connection file" << path;
-            continue;
-        }
-        const QByteArray data = file.readAll();
-        if (!validator.validate(data, QUrl::fromLocalFile(path))) {
-            qCDebug(lcConnections) << "skipping invalid connection file" << path;
             continue;
         }
         QDomDocument document;
@@ -206,6 +202,16 @@ ConnectionScan scanConnectionFiles(const QStringList& directories)
             continue;
         }
         const Connection connection = Connection::fromXml(document);
+        // A file that is byte for byte what this program writes for a
+        // record with a uid and a name conforms to the schema by
+        // construction; schema validation costs several times the rest of
+        // the scan, so only other files go through the validator.
+        const bool canonical = connection.isValid() && !connection.name().isEmpty()
+                               && connection.toXml().toByteArray(1) == data;
+        if (!canonical && !validator.validate(data, QUrl::fromLocalFile(path))) {
+            qCDebug(lcConnections) << "skipping invalid connection file" << path;
+            continue;
+        }
         if (!connection.isValid() || scan.files.contains(connection.uid()))
             continue;
         scan.connections.append(connection);

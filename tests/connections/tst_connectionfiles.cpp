@@ -205,11 +205,13 @@ void TestConnectionFiles::scanSkipsBadFiles_data()
     QTest::newRow("wrong order") << QByteArray("<SshConnection><Name>x</Name><Uid>" + uid + "</Uid></SshConnection>");
     QTest::newRow("unknown element") << QByteArray("<SshConnection><Uid>" + uid + "</Uid><Name>x</Name><Colour>red</Colour></SshConnection>");
     QTest::newRow("missing name") << QByteArray("<SshConnection><Uid>" + uid + "</Uid></SshConnection>");
+    QTest::newRow("missing name, written layout") << QByteArray("<SshConnection>\n <Uid>" + uid + "</Uid>\n</SshConnection>\n");
     QTest::newRow("bad uid") << QByteArray("<SshConnection><Uid>not-a-uuid</Uid><Name>x</Name></SshConnection>");
     QTest::newRow("bad port") << QByteArray("<SshConnection><Uid>" + uid + "</Uid><Name>x</Name><Port>99999</Port></SshConnection>");
     QTest::newRow("not xml") << QByteArray("this is not a connection");
     QTest::newRow("truncated") << QByteArray("<SshConnection><Uid>" + uid + "</Uid><Name>x");
     QTest::newRow("empty") << QByteArray();
+    QTest::newRow("oversized") << QByteArray(minimalFile(UidText, QString(70000, QLatin1Char('x'))));
     QTest::newRow("namespace") << QByteArray("<SshConnection xmlns=\"urn:x\"><Uid>" + uid + "</Uid><Name>x</Name></SshConnection>");
 }
 
