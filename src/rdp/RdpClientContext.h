@@ -1,0 +1,37 @@
+#pragma once
+
+#include <freerdp/client.h>
+#include <freerdp/client/cliprdr.h>
+#include <freerdp/client/rail.h>
+
+#include "RdpCoordinates.h"
+
+class RdpFrameGrouper;
+struct RdpPointer;
+class RdpInstance;
+class RdpMainWidget;
+
+// The per-connection library context: the library's own structure first,
+// then ours. The library allocates it zeroed and frees it, so it holds
+// only plain values and pointers, no Qt values.
+struct RdpClientContext
+{
+    rdpClientContext common;
+
+    CliprdrClientContext* cliprdr;
+    RailClientContext* rail;
+
+    RdpInstance* instance;
+    RdpMainWidget* mainWidget;
+
+    double scale;
+    double inverseScale;
+    // Painted areas held back until the end of a server frame.
+    RdpFrameGrouper* frames;
+    // The pointer shape the server set last; applied when the desktop
+    // window appears.
+    RdpPointer* pointer;
+
+    rdpContext* rdp() { return &common.context; }
+    RdpScale scaling() const { return {scale, inverseScale}; }
+};

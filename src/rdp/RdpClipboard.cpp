@@ -1,0 +1,72 @@
+#include "RdpClipboard.h"
+
+#include "RdpClientContext.h"
+#include "RdpInstance.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMetaObject>
+
+namespace {
+
+RdpInstance* instanceOf(CliprdrClientContext* cliprdr)
+{
+    return static_cast<RdpClientContext*>(cliprdr->custom)->instance;
+}
+
+UINT RdpInstanceCliprdrMonitorReady(CliprdrClientContext* cliprdr, const CLIPRDR_MONITOR_READY*)
+{
+    QMetaObject::invokeMethod(instanceOf(cliprdr), "handleCliprdrMonitorReady");
+    return CHANNEL_RC_OK;
+}
+
+UINT RdpInstanceCliprdrServerFormatList(CliprdrClientContext* cliprdr, const CLIPRDR_FORMAT_LIST* list)
+{
+    QList<unsigned long> formats;
+    for (UINT32 i = 0; i < list->numFormats; ++i)
+        formats.append(list->formats[i].formatId);
+    QMetaObject::invokeMethod(instanceOf(cliprdr), "handleCliprdrServerFormatList",
+                              Q_ARG(QList<unsigned long>, formats));
+    return CHANNEL_RC_OK;
+}
+
+UINT RdpInstanceCliprdrServerFormatListResponse(CliprdrClientContext*, const CLIPRDR_FORMAT_LIST_RESPONSE*)
+{
+    return CHANNEL_RC_OK;
+}
+
+UINT RdpInstanceCliprdrServerFormatDataRequest(CliprdrClientContext* cliprdr,
+                                               const CLIPRDR_FORMAT_DATA_REQUEST* request)
+{
+    QMetaObject::invokeMethod(instanceOf(cliprdr), "handleCliprdrServerFormatDataRequest",
+                              Q_ARG(unsigned long, request->requestedFormatId));
+    return CHANNEL_RC_OK;
+}
+
+UINT RdpInstanceCliprdrServerFormatDataResponse(CliprdrClientContext* cliprdr,
+                                                const CLIPRDR_FORMAT_DATA_RESPONSE* response)
+{
+    QByteArray data;
+    if (response->requestedFormatData && response->dataLen > 0)
+        data = QByteArray(reinterpret_cast<const char*>(response->requestedFormatData),
+                          static_cast<int>(response->dataLen));
+    QMetaObject::invokeMethod(instanceOf(cliprdr), "handleCliprdrServerFormatDataResponse",
+                              Q_ARG(QByteArray, data));
+    return CHANNEL_RC_OK;
+}
+
+} // namespace
+
+namespace RdpClipboard {
+
+void install(RdpClientContext* context, CliprdrClientContext* cliprdr)
+{
+    cliprdr->custom = context;
+    cliprdr->MonitorReady = RdpInstanceCliprdrMonitorReady;
+    cliprdr->ServerFormatList = RdpInstanceCliprdrServerFormatList;
+    cliprdr->ServerFormatListResponse = RdpInstanceCliprdrServerFormatListResponse;
+    cliprdr->ServerFormatDataRequest = RdpInstanceCliprdrServerFormatDataRequest;
+    cliprdr->ServerFormatDataResponse = RdpInstanceCliprdrServerFormatDataResponse;
+}
+
+} // namespace RdpClipboard

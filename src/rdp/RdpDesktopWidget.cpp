@@ -1,0 +1,238 @@
+#include "RdpDesktopWidget.h"
+
+#include "RdpClientContext.h"
+#include "RdpCoordinates.h"
+#include "RdpInputFlags.h"
+#include "RdpKeyboardState.h"
+
+#include <QCursor>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QRadialGradient>
+#include <QWheelEvent>
+
+#include <freerdp/gdi/gdi.h>
+#include <freerdp/input.h>
+#include <freerdp/locale/keyboard.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr quint16 ButtonFlags = 0x7000;
+
+} // namespace
+
+RdpDesktopWidget::RdpDesktopWidget(RdpClientContext* context, QWidget* parent)
+    : QWidget(parent)
+    , m_context(context)
+    , m_overlayCursor(QStringLiteral(":/images/resources/cursor.png"))
+    , m_radiusAnimation(this, QByteArrayLiteral("overlayMouseClickRadius"))
+{
+    setAutoFillBackground(false);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::ClickFocus);
+    m_mouseTimer.setSingleShot(true);
+    m_mouseTimer.setInterval(0);
+    connect(&m_mouseTimer, &QTimer::timeout, this, &RdpDesktopWidget::sendMousePosition);
+}
+
+QSize RdpDesktopWidget::sizeHint() const
+{
+    const rdpGdi* gdi = m_context->rdp()->gdi;
+    if (!gdi)
+        return QWidget::sizeHint();
+    return RdpCoordinates::remoteToLocal(QRect(0, 0, gdi->width, gdi->height), m_context->inverseScale).size();
+}
+
+QPoint RdpDesktopWidget::remotePosition(const QPointF& local) const
+{
+    const QPoint rounded(static_cast<int>(std::lround(local.x())), static_cast<int>(std::lround(local.y())));
+    return RdpCoordinates::localToRemote(rounded, m_context->scale);
+}
+
+void RdpDesktopWidget::sendMouse(quint16 flags, const QPoint& remote)
+{
+    const auto x = static_cast<UINT16>(std::max(remote.x(), 0));
+    const auto y = static_cast<UINT16>(std::max(remote.y(), 0));
+    freerdp_input_send_mouse_event(m_context->rdp()->input, flags, x, y);
+}
+
+void RdpDesktopWidget::sendButton(QMouseEvent* event, bool press)
+{
+    const QPoint remote = remotePosition(event->localPos());
+    quint16 flags = RdpInputFlags::button(event->button(), press);
+    if (remote.x() != m_lastX || remote.y() != m_lastY)
+        flags |= RdpInputFlags::Move;
+    m_lastX = remote.x();
+    m_lastY = remote.y();
+    m_mouseTimer.start();
+    sendMouse(flags, remote);
+    event->accept();
+}
+
+void RdpDesktopWidget::mousePressEvent(QMouseEvent* event)
+{
+    sendButton(event, true);
+}
+
+void RdpDesktopWidget::mouseReleaseEvent(QMouseEvent* event)
+{
+    sendButton(event, false);
+}
+
+void RdpDesktopWidget::mouseMoveEvent(QMouseEvent* event)
+{
+    event->accept();
+    // The timer sends the newest position once the event loop comes round.
+    if (m_mouseTimer.isActive())
+        return;
+    const QPoint remote = remotePosition(event->localPos());
+    m_lastX = remote.x();
+    m_lastY = remote.y();
+    m_mouseTimer.start();
+    sendMouse(RdpInputFlags::Move, remote);
+}
+
+void RdpDesktopWidget::sendMousePosition()
+{
+    const QPoint remote = RdpCoordinates::localToRemote(mapFromGlobal(QCursor::pos()), m_context->scale);
+    if (remote.x() == m_lastX && remote.y() == m_lastY)
+        return;
+    m_lastX = remote.x();
+    m_lastY = remote.y();
+    sendMouse(RdpInputFlags::Move, remote);
+}
+
+void RdpDesktopWidget::wheelEvent(QWheelEvent* event)
+{
+    freerdp_input_send_mouse_event(m_context->rdp()->input, RdpInputFlags::wheel(event->angleDelta().y()), 0, 0);
+    event->accept();
+}
+
+void RdpDesktopWidget::sendKey(QKeyEvent* event, bool press)
+{
+    event->accept();
+    const quint32 keycode = event->nativeScanCode();
+    quint32 scanCode = 0;
+    if (press) {
+        scanCode = freerdp_keyboard_get_rdp_scancode_from_x11_keycode(keycode);
+        if (scanCode == 0)
+            return;
+        m_keysDown.insert(keycode, scanCode);
+    } else {
+        scanCode = m_keysDown.take(keycode);
+        if (scanCode == 0)
+            scanCode = freerdp_keyboard_get_rdp_scancode_from_x11_keycode(keycode);
+        if (scanCode == 0)
+            return;
+    }
+    freerdp_input_send_keyboard_event(m_context->rdp()->input, RdpInputFlags::keyFlags(scanCode, press),
+                                      RdpInputFlags::keyCode(scanCode));
+}
+
+void RdpDesktopWidget::keyPressEvent(QKeyEvent* event)
+{
+    sendKey(event, true);
+}
+
+void RdpDesktopWidget::keyReleaseEvent(QKeyEvent* event)
+{
+    sendKey(event, false);
+}
+
+void RdpDesktopWidget::focusInEvent(QFocusEvent* event)
+{
+    freerdp_input_send_synchronize_event(m_context->rdp()->input, RdpKeyboardState::lockFlags());
+    QWidget::focusInEvent(event);
+}
+
+void RdpDesktopWidget::focusOutEvent(QFocusEvent* event)
+{
+    if (m_mouseTimer.isActive()) {
+        m_mouseTimer.stop();
+        sendMousePosition();
+    }
+    rdpInput* input = m_context->rdp()->input;
+    // A key released in another window would stay down on the server.
+    for (const quint32 scanCode : qAsConst(m_keysDown))
+        freerdp_input_send_keyboard_event(input, RdpInputFlags::keyFlags(scanCode, false),
+                                          RdpInputFlags::keyCode(scanCode));
+    m_keysDown.clear();
+    freerdp_input_send_synchronize_event(input, 0);
+    QWidget::focusOutEvent(event);
+}
+
+void RdpDesktopWidget::paintEvent(QPaintEvent* event)
+{
+    const rdpGdi* gdi = m_context->rdp()->gdi;
+    if (!gdi || !gdi->primary_buffer)
+        return;
+    const QImage frame(gdi->primary_buffer, gdi->width, gdi->height, static_cast<int>(gdi->stride),
+                       QImage::Format_RGB32);
+    QPainter painter(this);
+    const QRect target = event->rect();
+    if (m_context->scale == 1.0)
+        painter.drawImage(target.topLeft(), frame, target);
+    else
+        painter.drawImage(QRectF(target), frame, RdpCoordinates::localToRemote(QRectF(target), m_context->scale));
+
+    if (m_overlayPosition.x() < 0 || !rect().contains(m_overlayPosition) || !overlayArea().intersects(target))
+        return;
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (m_overlayClickRadius > 0.0) {
+        QRadialGradient gradient(m_overlayPosition, m_overlayClickRadius);
+        gradient.setColorAt(0.0, Qt::white);
+        gradient.setColorAt(1.0, QColor(0, 112, 184));
+        painter.setOpacity(m_overlayOpacity);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(gradient);
+        painter.drawEllipse(QPointF(m_overlayPosition), m_overlayClickRadius, m_overlayClickRadius);
+        painter.setOpacity(1.0);
+    }
+    painter.drawPixmap(m_overlayPosition, m_overlayCursor);
+}
+
+QRect RdpDesktopWidget::overlayArea() const
+{
+    const int radius = static_cast<int>(std::ceil(m_overlayClickRadius));
+    const QRect circle(m_overlayPosition.x() - radius, m_overlayPosition.y() - radius, 2 * radius + 1, 2 * radius + 1);
+    return circle.united(QRect(m_overlayPosition, m_overlayCursor.size()));
+}
+
+void RdpDesktopWidget::setOverlayMouseClickRadius(double rad)
+{
+    const QRect before = overlayArea();
+    m_overlayClickRadius = rad;
+    update(before.united(overlayArea()));
+}
+
+void RdpDesktopWidget::setOverlayMousePosition(QPoint pos)
+{
+    const QRect before = overlayArea();
+    m_overlayPosition = pos;
+    update(before.united(overlayArea()));
+}
+
+void RdpDesktopWidget::handleOverlayMouseEvent(QPoint pos, unsigned long flags)
+{
+    setOverlayMousePosition(pos);
+    if (m_radiusAnimation.state() == QAbstractAnimation::Running) {
+        m_radiusAnimation.stop();
+        setOverlayMouseClickRadius(m_radiusAnimation.endValue().toDouble());
+    }
+    if (!(flags & ButtonFlags))
+        return;
+    const bool down = flags & RdpInputFlags::Down;
+    if (down == m_overlayPressed)
+        return;
+    m_overlayPressed = down;
+    m_radiusAnimation.setDuration(100);
+    m_radiusAnimation.setStartValue(down ? 0.0 : 10.0);
+    m_radiusAnimation.setEndValue(down ? 10.0 : 0.0);
+    m_radiusAnimation.start();
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QMap>
+#include <QPixmap>
+#include <QPoint>
+#include <QPropertyAnimation>
+#include <QTimer>
+#include <QWidget>
+
+struct RdpClientContext;
+
+// Paints the remote frame buffer and turns local mouse and keyboard input
+// into RDP input events. Sits in the desktop window's scroll area.
+class RdpDesktopWidget : public QWidget
+{
+    Q_OBJECT
+    Q_PROPERTY(double overlayMouseClickRadius READ overlayMouseClickRadius WRITE setOverlayMouseClickRadius)
+    Q_PROPERTY(QPoint overlayMousePosition READ overlayMousePosition WRITE setOverlayMousePosition)
+
+public:
+    explicit RdpDesktopWidget(RdpClientContext* context, QWidget* parent = nullptr);
+
+    QSize sizeHint() const override;
+
+    double overlayMouseClickRadius() const { return m_overlayClickRadius; }
+    QPoint overlayMousePosition() const { return m_overlayPosition; }
+
+public slots:
+    void setOverlayMouseClickRadius(double rad);
+    void setOverlayMousePosition(QPoint pos);
+    // Shows another participant's pointer (local pixels) and its clicks.
+    void handleOverlayMouseEvent(QPoint pos, unsigned long flags);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private slots:
+    void sendMousePosition();
+
+private:
+    QPoint remotePosition(const QPointF& local) const;
+    void sendMouse(quint16 flags, const QPoint& remote);
+    void sendButton(QMouseEvent* event, bool press);
+    void sendKey(QKeyEvent* event, bool press);
+    QRect overlayArea() const;
+
+    RdpClientContext* m_context;
+    QTimer m_mouseTimer;
+    int m_lastX = -1;
+    int m_lastY = -1;
+    // Keys pressed here and not yet released, by X keycode: scan code.
+    QMap<quint32, quint32> m_keysDown;
+    double m_overlayOpacity = 0.7;
+    QPixmap m_overlayCursor;
+    double m_overlayClickRadius = 0.0;
+    QPoint m_overlayPosition{-1, -1};
+    bool m_overlayPressed = false;
+    QPropertyAnimation m_radiusAnimation;
+};

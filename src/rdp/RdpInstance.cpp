@@ -1,0 +1,356 @@
+#include "RdpInstance.h"
+
+#include "RdpChannels.h"
+#include "RdpClientContext.h"
+#include "RdpCoordinates.h"
+#include "RdpDesktopWidget.h"
+#include "RdpExitCode.h"
+#include "RdpFrameGrouper.h"
+#include "RdpGraphics.h"
+#include "RdpLogging.h"
+#include "RdpMainWidget.h"
+#include "RdpWindowMode.h"
+#include "RdpWorker.h"
+
+#include <QApplication>
+#include <QSettings>
+
+#include <freerdp/gdi/gdi.h>
+#include <freerdp/locale/keyboard.h>
+#include <freerdp/primitives.h>
+#include <winpr/synch.h>
+
+#include <sys/socket.h>
+
+namespace {
+
+BOOL RdpInstanceGlobalInit()
+{
+    return TRUE;
+}
+
+void RdpInstanceGlobalUninit()
+{
+}
+
+BOOL RdpInstancePreConnect(freerdp* instance)
+{
+    auto* context = reinterpret_cast<RdpClientContext*>(instance->context);
+    rdpSettings* settings = instance->settings;
+    BYTE* orders = settings->OrderSupport;
+    const BYTE bitmapCache = freerdp_settings_get_bool(settings, FreeRDP_BitmapCacheEnabled) ? 1 : 0;
+    orders[NEG_DSTBLT_INDEX] = 1;
+    orders[NEG_PATBLT_INDEX] = 1;
+    orders[NEG_SCRBLT_INDEX] = 1;
+    orders[NEG_OPAQUE_RECT_INDEX] = 1;
+    orders[NEG_DRAWNINEGRID_INDEX] = 0;
+    orders[NEG_MULTIDSTBLT_INDEX] = 0;
+    orders[NEG_MULTIPATBLT_INDEX] = 0;
+    orders[NEG_MULTISCRBLT_INDEX] = 0;
+    orders[NEG_MULTIOPAQUERECT_INDEX] = 1;
+    orders[NEG_MULTI_DRAWNINEGRID_INDEX] = 0;
+    orders[NEG_LINETO_INDEX] = 1;
+    orders[NEG_POLYLINE_INDEX] = 1;
+    orders[NEG_MEMBLT_INDEX] = bitmapCache;
+    orders[NEG_MEM3BLT_INDEX] = 1;
+    orders[NEG_MEMBLT_V2_INDEX] = bitmapCache;
+    orders[NEG_MEM3BLT_V2_INDEX] = 0;
+    orders[NEG_SAVEBITMAP_INDEX] = 0;
+    orders[NEG_GLYPH_INDEX_INDEX] = 1;
+    orders[NEG_FAST_INDEX_INDEX] = 1;
+    orders[NEG_FAST_GLYPH_INDEX] = 1;
+    orders[NEG_POLYGON_SC_INDEX] = 0;
+    orders[NEG_POLYGON_CB_INDEX] = 0;
+    orders[NEG_ELLIPSE_SC_INDEX] = 0;
+    orders[NEG_ELLIPSE_CB_INDEX] = 0;
+    RdpChannels::load(context);
+    return TRUE;
+}
+
+BOOL RdpInstancePostConnect(freerdp* instance)
+{
+    if (!gdi_init(instance, PIXEL_FORMAT_BGRX32))
+        return FALSE;
+    RdpGraphics::install(reinterpret_cast<RdpClientContext*>(instance->context));
+    return TRUE;
+}
+
+BOOL RdpInstanceClientNew(freerdp* instance, rdpContext*)
+{
+    instance->PreConnect = RdpInstancePreConnect;
+    instance->PostConnect = RdpInstancePostConnect;
+    return TRUE;
+}
+
+void RdpInstanceClientFree(freerdp*, rdpContext*)
+{
+}
+
+int RdpInstanceClientStart(rdpContext*)
+{
+    return 0;
+}
+
+int RdpInstanceClientStop(rdpContext*)
+{
+    return 0;
+}
+
+QByteArray local8Bit(const QString& text)
+{
+    return text.toLocal8Bit();
+}
+
+// Wakes a connect attempt that is blocked reading from a silent peer: the
+// library's cancel only reaches its waits, not a read in the negotiation.
+// Shutting the socket down (without closing it) makes that read fail.
+void shutDownTransport(rdpContext* rdp)
+{
+    HANDLE handles[64];
+    const DWORD count = freerdp_get_event_handles(rdp, handles, 64);
+    for (DWORD i = 0; i < count; ++i) {
+        const int fd = GetEventFileDescriptor(handles[i]);
+        int type = 0;
+        socklen_t length = sizeof(type);
+        if (fd >= 0 && getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) == 0 && type == SOCK_STREAM)
+            shutdown(fd, SHUT_RDWR);
+    }
+}
+
+} // namespace
+
+RdpInstance::RdpInstance(QObject* parent)
+    : QObject(parent)
+{
+    qRegisterMetaType<QList<unsigned long>>("QList<unsigned long>");
+    connect(QApplication::clipboard(), &QClipboard::changed, this, &RdpInstance::sendDataFormats);
+}
+
+RdpInstance::~RdpInstance()
+{
+    stop(0);
+}
+
+bool RdpInstance::start(const QString& host, quint16 port, const QString& user,
+                        const QString& password, quint16 tunnelPort, const QString& windowMode,
+                        const QString& title, bool direct, const QVariantMap& params)
+{
+    if (m_context)
+        return true;
+
+    m_params = params;
+    // Skips a benchmark of the pixel routines that would delay every first connect.
+    primitives_set_hints(PRIMITIVES_ONLY_CPU);
+
+    RDP_CLIENT_ENTRY_POINTS entryPoints = {};
+    entryPoints.Size = sizeof(RDP_CLIENT_ENTRY_POINTS);
+    entryPoints.Version = RDP_CLIENT_INTERFACE_VERSION;
+    entryPoints.ContextSize = sizeof(RdpClientContext);
+    entryPoints.GlobalInit = RdpInstanceGlobalInit;
+    entryPoints.GlobalUninit = RdpInstanceGlobalUninit;
+    entryPoints.ClientNew = RdpInstanceClientNew;
+    entryPoints.ClientFree = RdpInstanceClientFree;
+    entryPoints.ClientStart = RdpInstanceClientStart;
+    entryPoints.ClientStop = RdpInstanceClientStop;
+    rdpContext* rdp = freerdp_client_context_new(&entryPoints);
+    if (!rdp) {
+        qCWarning(lcRdp) << "cannot create the RDP client context";
+        m_exitCode = RdpExitCode::fromReason(RdpExitCode::ConnectFailed);
+        QMetaObject::invokeMethod(this, &RdpInstance::finished, Qt::QueuedConnection);
+        return true;
+    }
+    m_context = reinterpret_cast<RdpClientContext*>(rdp);
+    m_context->instance = this;
+    m_context->frames = new RdpFrameGrouper;
+
+    QSettings store;
+    store.beginGroup(QStringLiteral("%1-Settings").arg(m_params.value(QStringLiteral("SessionId")).toString()));
+    const RdpScale scaling = RdpScale::fromFactor(store.value(QStringLiteral("ScalingFactor"), 1.0).toDouble());
+    store.endGroup();
+    m_context->scale = scaling.scale;
+    m_context->inverseScale = scaling.inverse;
+
+    rdpSettings* settings = rdp->settings;
+    freerdp_settings_set_uint32(settings, FreeRDP_OsMajorType, OSMAJORTYPE_UNIX);
+    freerdp_settings_set_uint32(settings, FreeRDP_OsMinorType, OSMINORTYPE_NATIVE_XSERVER);
+    freerdp_settings_set_bool(settings, FreeRDP_RdpSecurity, TRUE);
+    freerdp_settings_set_bool(settings, FreeRDP_TlsSecurity, direct);
+    freerdp_settings_set_bool(settings, FreeRDP_NlaSecurity, FALSE);
+    freerdp_settings_set_bool(settings, FreeRDP_ExtSecurity, FALSE);
+    freerdp_settings_set_bool(settings, FreeRDP_UseRdpSecurityLayer, TRUE);
+    freerdp_settings_set_bool(settings, FreeRDP_SoftwareGdi, TRUE);
+    freerdp_settings_set_bool(settings, FreeRDP_RemoteFxCodec, TRUE);
+    freerdp_settings_set_bool(settings, FreeRDP_FastPathOutput, TRUE);
+    freerdp_settings_set_uint32(settings, FreeRDP_ColorDepth, 32);
+    // Large pointers: both flags of the large pointer capability (96 and 384 pixels).
+    freerdp_settings_set_uint32(settings, FreeRDP_LargePointerFlag, 0x1 | 0x2);
+    freerdp_settings_set_bool(settings, FreeRDP_FrameMarkerCommandEnabled, TRUE);
+    freerdp_settings_set_bool(settings, FreeRDP_SurfaceFrameMarkerEnabled, TRUE);
+    freerdp_settings_set_uint32(settings, FreeRDP_KeyboardLayout,
+        freerdp_keyboard_init(freerdp_settings_get_uint32(settings, FreeRDP_KeyboardLayout)));
+    freerdp_settings_set_bool(settings, FreeRDP_RedirectClipboard, TRUE);
+
+    if (direct) {
+        freerdp_settings_set_string(settings, FreeRDP_ServerHostname, local8Bit(host).constData());
+    } else if (tunnelPort != 0) {
+        freerdp_settings_set_uint32(settings, FreeRDP_ProxyType, PROXY_TYPE_SOCKS);
+        freerdp_settings_set_string(settings, FreeRDP_ProxyHostname, "localhost");
+        freerdp_settings_set_uint16(settings, FreeRDP_ProxyPort, tunnelPort);
+        // The session's server as seen from the SSH server's side.
+        freerdp_settings_set_string(settings, FreeRDP_ServerHostname, "127.0.0.1");
+    } else {
+        freerdp_settings_set_string(settings, FreeRDP_ServerHostname, local8Bit(host).constData());
+    }
+    freerdp_settings_set_uint32(settings, FreeRDP_ServerPort, port);
+    freerdp_settings_set_string(settings, FreeRDP_Username, local8Bit(user).constData());
+    freerdp_settings_set_string(settings, FreeRDP_Password, local8Bit(password).constData());
+
+    applyWindowMode(windowMode, title);
+
+    m_exitCode = 0;
+    m_worker = new RdpWorkerThread(this);
+    connect(m_worker, &RdpWorkerThread::finished, this, &RdpInstance::connectFinished);
+    freerdp* instance = rdp->instance;
+    emit m_worker->doWork([instance]() { return QVariant(static_cast<int>(freerdp_connect(instance))); });
+    return true;
+}
+
+void RdpInstance::applyWindowMode(const QString& windowMode, const QString& title)
+{
+    rdpSettings* settings = m_context->rdp()->settings;
+    const RdpWindowMode mode = RdpWindowMode::parse(windowMode);
+    const QByteArray titleBytes = title.toUtf8();
+    if (mode.kind == RdpWindowMode::Desktop) {
+        freerdp_settings_set_uint32(settings, FreeRDP_DesktopWidth, static_cast<UINT32>(mode.width));
+        freerdp_settings_set_uint32(settings, FreeRDP_DesktopHeight, static_cast<UINT32>(mode.height));
+        freerdp_settings_set_string(settings, FreeRDP_WindowTitle, titleBytes.constData());
+        return;
+    }
+    const QSize desktop = RdpCoordinates::remoteDesktopSize(RdpCoordinates::virtualDesktop(), m_context->scale);
+    freerdp_settings_set_uint32(settings, FreeRDP_DesktopWidth, static_cast<UINT32>(desktop.width()));
+    freerdp_settings_set_uint32(settings, FreeRDP_DesktopHeight, static_cast<UINT32>(desktop.height()));
+    if (mode.kind == RdpWindowMode::Fullscreen) {
+        freerdp_settings_set_bool(settings, FreeRDP_Fullscreen, TRUE);
+        freerdp_settings_set_string(settings, FreeRDP_WindowTitle, titleBytes.constData());
+        return;
+    }
+    freerdp_settings_set_string(settings, FreeRDP_RemoteApplicationProgram, "nothing");
+    freerdp_settings_set_bool(settings, FreeRDP_RemoteApplicationMode, TRUE);
+    freerdp_settings_set_bool(settings, FreeRDP_RemoteAppLanguageBarSupported, TRUE);
+    freerdp_settings_set_bool(settings, FreeRDP_Workarea, TRUE);
+    freerdp_settings_set_bool(settings, FreeRDP_DisableWallpaper, TRUE);
+    freerdp_settings_set_bool(settings, FreeRDP_DisableFullWindowDrag, TRUE);
+}
+
+void RdpInstance::quit()
+{
+    stop(0);
+}
+
+void RdpInstance::connectFinished(const QVariant& result)
+{
+    bool ok = false;
+    const int succeeded = result.toInt(&ok);
+    if (!ok || succeeded == 0) {
+        stop(RdpExitCode::ConnectFailed);
+        return;
+    }
+    rdpSettings* settings = m_context->rdp()->settings;
+    if (!freerdp_settings_get_bool(settings, FreeRDP_RemoteApplicationMode))
+        createDesktopWindow();
+
+    m_isConnected = true;
+    disconnect(m_worker, nullptr, this, nullptr);
+    connect(m_worker, &RdpWorkerThread::finished, this, &RdpInstance::waitFinished);
+    m_stopEvent = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+    postWait();
+    emit connected();
+}
+
+void RdpInstance::createDesktopWindow()
+{
+    rdpSettings* settings = m_context->rdp()->settings;
+    auto* desktop = new RdpDesktopWidget(m_context);
+    const QRect remote(0, 0, static_cast<int>(freerdp_settings_get_uint32(settings, FreeRDP_DesktopWidth)),
+                       static_cast<int>(freerdp_settings_get_uint32(settings, FreeRDP_DesktopHeight)));
+    desktop->resize(RdpCoordinates::remoteToLocal(remote, m_context->inverseScale).size());
+    auto* window = new RdpMainWidget(m_context);
+    window->setDesktopWidget(desktop);
+    window->setWindowTitle(QString::fromUtf8(freerdp_settings_get_string(settings, FreeRDP_WindowTitle)));
+    m_context->mainWidget = window;
+    if (freerdp_settings_get_bool(settings, FreeRDP_Fullscreen))
+        window->enterFullScreen();
+    else
+        window->show();
+    window->activateWindow();
+    RdpGraphics::applyCurrentPointer(m_context);
+}
+
+void RdpInstance::postWait()
+{
+    rdpContext* rdp = m_context->rdp();
+    HANDLE stopEvent = m_stopEvent;
+    emit m_worker->doWork([rdp, stopEvent]() {
+        HANDLE handles[64];
+        handles[0] = stopEvent;
+        const DWORD count = freerdp_get_event_handles(rdp, &handles[1], 63);
+        if (count == 0)
+            return QVariant::fromValue<unsigned long>(WAIT_FAILED);
+        return QVariant::fromValue<unsigned long>(WaitForMultipleObjects(count + 1, handles, FALSE, 1000));
+    });
+}
+
+void RdpInstance::waitFinished(const QVariant& result)
+{
+    if (result.value<unsigned long>() == WAIT_FAILED) {
+        stop(RdpExitCode::WaitFailed);
+        return;
+    }
+    rdpContext* rdp = m_context->rdp();
+    if (freerdp_check_event_handles(rdp) && !freerdp_shall_disconnect(rdp->instance)) {
+        postWait();
+        return;
+    }
+    stop(RdpExitCode::disconnectReason(freerdp_error_info(rdp->instance), freerdp_get_last_error(rdp)));
+}
+
+void RdpInstance::stop(int reason)
+{
+    if (!m_context)
+        return;
+    freerdp* instance = m_context->rdp()->instance;
+    if (m_isConnected) {
+        SetEvent(m_stopEvent);
+        disconnect(m_worker, nullptr, this, nullptr);
+        delete m_worker;
+        m_worker = nullptr;
+        CloseHandle(m_stopEvent);
+        m_stopEvent = nullptr;
+        delete m_context->mainWidget;
+        m_context->mainWidget = nullptr;
+    } else {
+        // Deleting the worker waits for the connect attempt; cancel it first,
+        // or a silent tunnel would block the GUI thread for minutes.
+        freerdp_abort_connect(instance);
+        shutDownTransport(m_context->rdp());
+        disconnect(m_worker, nullptr, this, nullptr);
+        delete m_worker;
+        m_worker = nullptr;
+    }
+    // Also after a failed or cancelled connect: closes the channels the
+    // library already started.
+    freerdp_disconnect(instance);
+    m_clipboardReady = false;
+    m_requestedFormat = -1;
+    m_pendingRequests = 0;
+
+    m_exitCode = RdpExitCode::fromReason(reason);
+    m_isConnected = false;
+    gdi_free(instance);
+    delete m_context->frames;
+    m_context->frames = nullptr;
+    m_context->instance = nullptr;
+    freerdp_client_context_free(m_context->rdp());
+    m_context = nullptr;
+    emit finished();
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QClipboard>
+#include <QList>
+#include <QObject>
+#include <QVariant>
+#include <QVariantMap>
+
+#include <winpr/wtypes.h>
+
+struct RdpClientContext;
+class RdpWorkerThread;
+
+// One RDP connection to one remote session. The blocking library calls
+// (connect and the wait for network events) run on a worker thread; the
+// processing of received data and all drawing run on the GUI thread.
+// Launchers create it, call start and listen to connected() and finished();
+// exitCode tells how the run ended.
+class RdpInstance : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit RdpInstance(QObject* parent = nullptr);
+    ~RdpInstance() override;
+
+    // Sets up the connection and starts connecting. windowMode is
+    // "rootless", "fullscreen" or a desktop size such as "1024x768". A
+    // non-zero tunnelPort sends the connection through the SSH client's
+    // SOCKS forward. Does nothing while a connection is running.
+    bool start(const QString& host, quint16 port, const QString& user, const QString& password,
+               quint16 tunnelPort, const QString& windowMode, const QString& title, bool direct,
+               const QVariantMap& params);
+
+    bool isRunning() const { return m_context != nullptr; }
+    int exitCode() const { return m_exitCode; }
+
+    RdpClientContext* context() const { return m_context; }
+
+signals:
+    void connected();
+    void finished();
+
+public slots:
+    void quit();
+
+private slots:
+    void connectFinished(const QVariant& result);
+    void waitFinished(const QVariant& result);
+    void handleCliprdrMonitorReady();
+    void handleCliprdrServerFormatList(const QList<unsigned long>& formats);
+    void handleCliprdrServerFormatDataRequest(unsigned long format);
+    void handleCliprdrServerFormatDataResponse(const QByteArray& data);
+    void sendDataFormats(QClipboard::Mode mode);
+
+private:
+    void applyWindowMode(const QString& windowMode, const QString& title);
+    void createDesktopWindow();
+    void postWait();
+    void stop(int reason);
+    void announceClipboardFormats();
+    void requestClipboardData(quint32 format);
+
+    QVariantMap m_params;
+    RdpClientContext* m_context = nullptr;
+    bool m_isConnected = false;
+    int m_exitCode = 0;
+    RdpWorkerThread* m_worker = nullptr;
+    HANDLE m_stopEvent = nullptr;
+    bool m_clipboardReady = false;
+    int m_requestedFormat = -1;
+    int m_pendingRequests = 0;
+    bool m_ignoreClipboardChange = false;
+    bool m_ignoreSelectionChange = false;
+};

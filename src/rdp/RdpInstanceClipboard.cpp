@@ -1,0 +1,119 @@
+// The clipboard part of RdpInstance: plain text both ways through the
+// library's clipboard channel, on the GUI thread.
+#include "RdpInstance.h"
+
+#include "RdpClientContext.h"
+#include "RdpClipboardCodec.h"
+
+#include <QApplication>
+
+void RdpInstance::handleCliprdrMonitorReady()
+{
+    if (!m_context || !m_context->cliprdr)
+        return;
+    CLIPRDR_GENERAL_CAPABILITY_SET general = {};
+    general.capabilitySetType = CB_CAPSTYPE_GENERAL;
+    general.capabilitySetLength = CB_CAPSTYPE_GENERAL_LEN;
+    general.version = CB_CAPS_VERSION_2;
+    general.generalFlags = CB_USE_LONG_FORMAT_NAMES;
+    CLIPRDR_CAPABILITIES capabilities = {};
+    capabilities.cCapabilitiesSets = 1;
+    capabilities.capabilitySets = reinterpret_cast<CLIPRDR_CAPABILITY_SET*>(&general);
+    m_context->cliprdr->ClientCapabilities(m_context->cliprdr, &capabilities);
+    m_clipboardReady = true;
+    announceClipboardFormats();
+}
+
+void RdpInstance::announceClipboardFormats()
+{
+    CLIPRDR_FORMAT formats[2] = {};
+    formats[0].formatId = RdpClipboardCodec::UnicodeText;
+    formats[1].formatId = RdpClipboardCodec::Text;
+    CLIPRDR_FORMAT_LIST list = {};
+    list.msgType = CB_FORMAT_LIST;
+    list.numFormats = 2;
+    list.formats = formats;
+    m_context->cliprdr->ClientFormatList(m_context->cliprdr, &list);
+}
+
+void RdpInstance::sendDataFormats(QClipboard::Mode mode)
+{
+    const bool ready = m_context && m_context->cliprdr && m_clipboardReady;
+    if (mode == QClipboard::Clipboard) {
+        if (ready && !m_ignoreClipboardChange)
+            announceClipboardFormats();
+        m_ignoreClipboardChange = false;
+    } else if (mode == QClipboard::Selection) {
+        if (ready && !m_ignoreSelectionChange)
+            announceClipboardFormats();
+        m_ignoreSelectionChange = false;
+    }
+}
+
+void RdpInstance::handleCliprdrServerFormatList(const QList<unsigned long>& formats)
+{
+    if (!m_context || !m_context->cliprdr)
+        return;
+    CLIPRDR_FORMAT_LIST_RESPONSE response = {};
+    response.msgType = CB_FORMAT_LIST_RESPONSE;
+    response.msgFlags = CB_RESPONSE_OK;
+    m_context->cliprdr->ClientFormatListResponse(m_context->cliprdr, &response);
+
+    QClipboard* clipboard = QApplication::clipboard();
+    m_ignoreClipboardChange = true;
+    clipboard->clear(QClipboard::Clipboard);
+    if (clipboard->supportsSelection()) {
+        m_ignoreSelectionChange = true;
+        clipboard->clear(QClipboard::Selection);
+    }
+    const int format = RdpClipboardCodec::preferredFormat(formats);
+    if (format >= 0)
+        requestClipboardData(static_cast<quint32>(format));
+}
+
+void RdpInstance::requestClipboardData(quint32 format)
+{
+    ++m_pendingRequests;
+    m_requestedFormat = static_cast<int>(format);
+    CLIPRDR_FORMAT_DATA_REQUEST request = {};
+    request.msgType = CB_FORMAT_DATA_REQUEST;
+    request.requestedFormatId = format;
+    m_context->cliprdr->ClientFormatDataRequest(m_context->cliprdr, &request);
+}
+
+void RdpInstance::handleCliprdrServerFormatDataResponse(const QByteArray& data)
+{
+    if (m_pendingRequests > 0)
+        --m_pendingRequests;
+    // A later request is still outstanding: only its answer counts.
+    if (m_pendingRequests > 0)
+        return;
+    if (m_requestedFormat != static_cast<int>(RdpClipboardCodec::UnicodeText)
+        && m_requestedFormat != static_cast<int>(RdpClipboardCodec::Text))
+        return;
+    const QString text = RdpClipboardCodec::decode(static_cast<quint32>(m_requestedFormat), data);
+    QClipboard* clipboard = QApplication::clipboard();
+    m_ignoreClipboardChange = true;
+    clipboard->setText(text, QClipboard::Clipboard);
+    if (clipboard->supportsSelection()) {
+        m_ignoreSelectionChange = true;
+        clipboard->setText(text, QClipboard::Selection);
+    }
+}
+
+void RdpInstance::handleCliprdrServerFormatDataRequest(unsigned long format)
+{
+    if (!m_context || !m_context->cliprdr)
+        return;
+    const QClipboard* clipboard = QApplication::clipboard();
+    QString text = clipboard->text(QClipboard::Clipboard);
+    if (text.isEmpty() && clipboard->supportsSelection())
+        text = clipboard->text(QClipboard::Selection);
+    const QByteArray data = RdpClipboardCodec::encode(static_cast<quint32>(format), text);
+    CLIPRDR_FORMAT_DATA_RESPONSE response = {};
+    response.msgType = CB_FORMAT_DATA_RESPONSE;
+    response.msgFlags = data.isEmpty() ? CB_RESPONSE_FAIL : CB_RESPONSE_OK;
+    response.dataLen = static_cast<UINT32>(data.size());
+    response.requestedFormatData = reinterpret_cast<const BYTE*>(data.constData());
+    m_context->cliprdr->ClientFormatDataResponse(m_context->cliprdr, &response);
+}

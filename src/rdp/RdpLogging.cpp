@@ -1,0 +1,3 @@
+#include "RdpLogging.h"
+
+Q_LOGGING_CATEGORY(lcRdp, "zentu.rdp")

@@ -1,0 +1,211 @@
+#include "RdpMainWidget.h"
+
+#include "RdpClientContext.h"
+#include "RdpCoordinates.h"
+#include "RdpDesktopWidget.h"
+#include "RdpInstance.h"
+#include "RdpToolbar.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QScrollArea>
+#include <QScrollBar>
+
+RdpMainWidget::RdpMainWidget(RdpClientContext* context, QWidget* parent)
+    : QWidget(parent)
+    , m_context(context)
+    , m_scrollArea(new QScrollArea(this))
+    , m_toolbar(new RdpToolbar(context, this))
+    , m_toolbarAnimation(m_toolbar, QByteArrayLiteral("geometry"))
+{
+    setObjectName(QStringLiteral("RdpMainWidget"));
+    auto* layout = new QGridLayout(this);
+    layout->setObjectName(QStringLiteral("gridLayout"));
+    layout->setSpacing(0);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_scrollArea->setObjectName(QStringLiteral("ScrollArea"));
+    m_scrollArea->setFocusPolicy(Qt::ClickFocus);
+    m_scrollArea->setFrameShape(QFrame::NoFrame);
+    m_scrollArea->setFrameShadow(QFrame::Plain);
+    m_scrollArea->setLineWidth(0);
+    m_scrollArea->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto* contents = new QWidget;
+    contents->setObjectName(QStringLiteral("ScrollAreaWidgetContents"));
+    m_scrollArea->setWidget(contents);
+    layout->addWidget(m_scrollArea, 0, 0);
+
+    m_scrollArea->horizontalScrollBar()->installEventFilter(this);
+    m_scrollArea->verticalScrollBar()->installEventFilter(this);
+    m_toolbar->installEventFilter(this);
+    m_toolbar->setMouseTracking(true);
+    m_toolbar->setAutoFillBackground(true);
+    m_toolbar->setAttribute(Qt::WA_OpaquePaintEvent);
+    m_toolbar->show();
+    m_toolbar->raise();
+
+    m_toolbarAnimation.setDuration(200);
+    m_toolbarTimer.setSingleShot(true);
+    m_toolbarTimer.setInterval(5000);
+    connect(m_toolbar, &RdpToolbar::buttonClicked, this, &RdpMainWidget::animateToolbarOut);
+    connect(m_toolbar, &RdpToolbar::fullscreenToggled, this, &RdpMainWidget::setFullScreen);
+    connect(&m_toolbarTimer, &QTimer::timeout, this, &RdpMainWidget::animateToolbarOut);
+    hideToolbar();
+}
+
+void RdpMainWidget::setDesktopWidget(RdpDesktopWidget* widget)
+{
+    if (QWidget* previous = m_scrollArea->widget())
+        previous->removeEventFilter(this);
+    m_scrollArea->setWidget(widget);
+    m_desktop = widget;
+    const QSize hint = widget->sizeHint();
+    m_scrollArea->setMinimumSize(hint);
+    m_scrollArea->setMaximumSize(hint);
+    layout()->activate();
+    m_scrollArea->setMinimumSize(0, 0);
+    m_scrollArea->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    widget->installEventFilter(this);
+    widget->setFocus(Qt::OtherFocusReason);
+    m_toolbar->raise();
+}
+
+void RdpMainWidget::setResizeEnabled(bool enabled)
+{
+    m_toolbar->setResizeEnabled(enabled);
+}
+
+QRect RdpMainWidget::toolbarShownRect() const
+{
+    const int h = m_toolbar->height();
+    const int x = (width() - 1) / 2 - (m_toolbar->width() - 1) / 2;
+    return QRect(QPoint(x, 1), QPoint(x + m_toolbar->width() - 1, h));
+}
+
+QRect RdpMainWidget::toolbarHiddenRect() const
+{
+    const int h = m_toolbar->height();
+    const int x = (width() - 1) / 2 - (m_toolbar->width() - 1) / 2;
+    // A 3-pixel strip stays visible for the pointer to find.
+    return QRect(QPoint(x, 3 - h), QPoint(x + m_toolbar->width() - 1, 2));
+}
+
+void RdpMainWidget::animateToolbarIn()
+{
+    m_toolbarAnimation.stop();
+    m_toolbarTimer.stop();
+    m_toolbarAnimation.setStartValue(toolbarHiddenRect());
+    m_toolbarAnimation.setEndValue(toolbarShownRect());
+    m_toolbarAnimation.start();
+}
+
+void RdpMainWidget::animateToolbarOut()
+{
+    m_toolbarAnimation.stop();
+    m_toolbarTimer.stop();
+    m_toolbarAnimation.setStartValue(toolbarShownRect());
+    m_toolbarAnimation.setEndValue(toolbarHiddenRect());
+    m_toolbarAnimation.start();
+}
+
+void RdpMainWidget::hideToolbar()
+{
+    m_toolbarAnimation.stop();
+    m_toolbarTimer.stop();
+    m_toolbar->setGeometry(toolbarHiddenRect());
+}
+
+bool RdpMainWidget::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (watched == m_scrollArea->horizontalScrollBar() || watched == m_scrollArea->verticalScrollBar()
+        || watched == m_desktop) {
+        if ((type == QEvent::MouseButtonPress || type == QEvent::KeyPress || type == QEvent::Wheel)
+            && m_toolbar->geometry() == toolbarShownRect()) {
+            m_toolbarTimer.stop();
+            animateToolbarOut();
+        }
+    } else if (watched == m_toolbar) {
+        if (type == QEvent::Enter) {
+            if (m_toolbar->geometry() == toolbarHiddenRect())
+                animateToolbarIn();
+            m_toolbarTimer.stop();
+        } else if (type == QEvent::Leave) {
+            m_toolbarTimer.start();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void RdpMainWidget::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    hideToolbar();
+}
+
+void RdpMainWidget::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    if (m_context->instance)
+        QMetaObject::invokeMethod(m_context->instance, "quit", Qt::QueuedConnection);
+}
+
+void RdpMainWidget::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!m_firstShow)
+        return;
+    m_firstShow = false;
+    animateToolbarIn();
+    m_toolbarTimer.start();
+}
+
+void RdpMainWidget::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    m_toolbar->setFullscreenChecked(isFullScreen() || m_savedFlags != Qt::WindowFlags());
+    hideToolbar();
+}
+
+bool RdpMainWidget::focusNextPrevChild(bool)
+{
+    // Tab and Backtab belong to the remote session.
+    return false;
+}
+
+void RdpMainWidget::setFullScreen(bool on)
+{
+    if (on)
+        enterFullScreen();
+    else
+        exitFullScreen();
+}
+
+void RdpMainWidget::enterFullScreen()
+{
+    if (m_savedFlags != Qt::WindowFlags())
+        return;
+    m_savedFlags = windowFlags();
+    m_savedGeometry = geometry();
+    setWindowFlags(Qt::FramelessWindowHint);
+    setGeometry(RdpCoordinates::virtualDesktop());
+    show();
+    m_toolbar->setFullscreenChecked(true);
+    hideToolbar();
+}
+
+void RdpMainWidget::exitFullScreen()
+{
+    if (m_savedFlags == Qt::WindowFlags())
+        return;
+    setWindowFlags(m_savedFlags);
+    QGuiApplication::sync();
+    setGeometry(m_savedGeometry);
+    show();
+    m_savedFlags = Qt::WindowFlags();
+    m_savedGeometry = QRect();
+    m_toolbar->setFullscreenChecked(false);
+    hideToolbar();
+}

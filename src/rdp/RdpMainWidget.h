@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QPointer>
+#include <QPropertyAnimation>
+#include <QRect>
+#include <QTimer>
+#include <QWidget>
+
+class QScrollArea;
+class RdpDesktopWidget;
+class RdpToolbar;
+struct RdpClientContext;
+
+// The desktop window of a session: the remote desktop in a scroll area,
+// with the slide-in toolbar over its top edge and a full-screen mode over
+// the whole virtual desktop.
+class RdpMainWidget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit RdpMainWidget(RdpClientContext* context, QWidget* parent = nullptr);
+
+    void setDesktopWidget(RdpDesktopWidget* widget);
+    RdpDesktopWidget* desktopWidget() const { return m_desktop; }
+    RdpToolbar* toolbar() const { return m_toolbar; }
+    void setResizeEnabled(bool enabled);
+
+    // Toolbar rectangles, exposed for the window's own checks.
+    QRect toolbarShownRect() const;
+    QRect toolbarHiddenRect() const;
+
+public slots:
+    void enterFullScreen();
+    void exitFullScreen();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
+
+private slots:
+    void animateToolbarIn();
+    void animateToolbarOut();
+    void hideToolbar();
+    void setFullScreen(bool on);
+
+private:
+    RdpClientContext* m_context;
+    QScrollArea* m_scrollArea;
+    QPointer<RdpDesktopWidget> m_desktop;
+    RdpToolbar* m_toolbar;
+    QPropertyAnimation m_toolbarAnimation;
+    QTimer m_toolbarTimer;
+    bool m_firstShow = true;
+    Qt::WindowFlags m_savedFlags;
+    QRect m_savedGeometry;
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QWidget>
+
+class QPushButton;
+struct RdpClientContext;
+
+// The small button bar that slides in over the top edge of the desktop window.
+class RdpToolbar : public QWidget
+{
+    Q_OBJECT
+
+public:
+    RdpToolbar(RdpClientContext* context, QWidget* parent);
+
+    void setResizeEnabled(bool enabled);
+    void setResizeChecked(bool checked);
+    bool isResizeChecked() const;
+    void setFullscreenChecked(bool checked);
+
+signals:
+    void buttonClicked();
+    void fullscreenToggled(bool on);
+
+private slots:
+    void on_DisconnectButton_clicked();
+    void on_FullscreenButton_clicked(bool checked);
+
+private:
+    QPushButton* addButton(const QString& name, const QString& icon, const QString& toolTip);
+
+    RdpClientContext* m_context;
+    QPushButton* m_resizeButton;
+    QPushButton* m_fullscreenButton;
+};

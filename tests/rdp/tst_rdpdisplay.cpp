@@ -1,0 +1,321 @@
+#include "RdpClientContext.h"
+#include "RdpDesktopWidget.h"
+#include "RdpInstance.h"
+#include "RdpMainWidget.h"
+#include "RdpShadowServer.h"
+#include "RdpToolbar.h"
+#include "SshServer.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+constexpr int ConnectTimeout = 30000;
+
+RdpDesktopWidget* desktopOf(RdpInstance& instance)
+{
+    RdpClientContext* context = instance.context();
+    if (!context || !context->mainWidget)
+        return nullptr;
+    return context->mainWidget->desktopWidget();
+}
+
+bool sameColour(QRgb a, QRgb b)
+{
+    // RemoteFX quantises a little.
+    return qAbs(qRed(a) - qRed(b)) <= 12 && qAbs(qGreen(a) - qGreen(b)) <= 12 && qAbs(qBlue(a) - qBlue(b)) <= 12;
+}
+
+// Compares the centres of the probe's 16-pixel cells, where the codec
+// leaves flat colour.
+bool showsRemoteScreen(RdpDesktopWidget* desktop, const QImage& remote, QString* mismatch)
+{
+    const QImage shown = desktop->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    if (shown.size() != remote.size()) {
+        *mismatch = QStringLiteral("size %1x%2").arg(shown.width()).arg(shown.height());
+        return false;
+    }
+    for (int y = 8; y < remote.height(); y += 48) {
+        for (int x = 8; x < remote.width(); x += 48) {
+            if (!sameColour(shown.pixel(x, y), remote.pixel(x, y))) {
+                *mismatch = QStringLiteral("pixel %1,%2: %3 instead of %4")
+                                .arg(x).arg(y)
+                                .arg(shown.pixel(x, y), 8, 16)
+                                .arg(remote.pixel(x, y), 8, 16);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool portAccepts(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    return socket.waitForConnected(1000);
+}
+
+} // namespace
+
+class TestRdpDisplay : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void showsRemoteScreenDirect();
+    void showsRemoteScreenThroughSshForward();
+    void clickLandsOnRemotePixel_data();
+    void clickLandsOnRemotePixel();
+    void typingReachesRemoteProgram();
+    void disconnectButtonEndsQuietly();
+    void refusedPortEndsWithConnectFailure();
+    void quitWhileConnectingAbortsAtOnce();
+    void secondStartAndSecondQuitAreIgnored();
+    void killedServerEndsWithConnectFailure();
+
+private:
+    bool connectDirect(RdpInstance& instance, const QString& sessionId = QString());
+    bool waitForProbeLine(const QString& line);
+
+    QTemporaryDir m_config;
+    RdpShadowServer m_server;
+};
+
+void TestRdpDisplay::initTestCase()
+{
+    QVERIFY(m_config.isValid());
+    // Keep the scaling factors of these runs out of the user's settings.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
+    QCoreApplication::setOrganizationName(QStringLiteral("ZentuTest"));
+    QCoreApplication::setApplicationName(QStringLiteral("tst_rdpdisplay"));
+    QString error;
+    QVERIFY2(m_server.start(&error), qPrintable(error));
+}
+
+void TestRdpDisplay::cleanupTestCase()
+{
+    m_server.stop();
+}
+
+bool TestRdpDisplay::connectDirect(RdpInstance& instance, const QString& sessionId)
+{
+    QSignalSpy connected(&instance, &RdpInstance::connected);
+    QVariantMap params;
+    params.insert(QStringLiteral("SessionId"), sessionId);
+    instance.start(QStringLiteral("127.0.0.1"), m_server.port(), QStringLiteral("tester"), QString(), 0,
+                   QStringLiteral("1024x768"), QStringLiteral("Probe"), false, params);
+    return connected.wait(ConnectTimeout) && desktopOf(instance);
+}
+
+bool TestRdpDisplay::waitForProbeLine(const QString& line)
+{
+    return QTest::qWaitFor([&] { return m_server.probeLines().contains(line); }, 20000);
+}
+
+void TestRdpDisplay::showsRemoteScreenDirect()
+{
+    RdpInstance instance;
+    QVERIFY(connectDirect(instance));
+    RdpDesktopWidget* desktop = desktopOf(instance);
+    QVERIFY(desktop->window()->isVisible());
+    QCOMPARE(desktop->size(), QSize(1024, 768));
+    QCOMPARE(desktop->window()->windowTitle(), QStringLiteral("Probe"));
+    const QImage remote = m_server.capture();
+    QVERIFY(!remote.isNull());
+    QString mismatch;
+    QTRY_VERIFY2_WITH_TIMEOUT(showsRemoteScreen(desktop, remote, &mismatch), qPrintable(mismatch), 20000);
+}
+
+void TestRdpDisplay::showsRemoteScreenThroughSshForward()
+{
+    SshServer ssh;
+    QString error;
+    QVERIFY2(ssh.start(&error), qPrintable(error));
+    const quint16 forward = SshServer::freePort();
+    QProcess client;
+    client.setProcessEnvironment(ssh.clientEnvironment());
+    client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    client.start(QDir(ssh.clientBinDir()).filePath(QStringLiteral("ssh")),
+                 {QStringLiteral("-N"), QStringLiteral("-D"), QString::number(forward), QStringLiteral("-l"),
+                  ssh.user(), QStringLiteral("-p"), QString::number(ssh.port()), QStringLiteral("--"),
+                  ssh.host()});
+    QVERIFY(client.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(portAccepts(forward) || client.state() == QProcess::NotRunning, 20000);
+    QCOMPARE(client.state(), QProcess::Running);
+
+    {
+        RdpInstance instance;
+        QSignalSpy connected(&instance, &RdpInstance::connected);
+        // The host is what ssh reached; the display goes to 127.0.0.1 on the far side.
+        instance.start(QStringLiteral("server.invalid"), m_server.port(), QStringLiteral("tester"), QString(),
+                       forward, QStringLiteral("1024x768"), QStringLiteral("Tunnel"), false, QVariantMap());
+        QVERIFY(connected.wait(ConnectTimeout));
+        RdpDesktopWidget* desktop = desktopOf(instance);
+        QVERIFY(desktop);
+        const QImage remote = m_server.capture();
+        QString mismatch;
+        QTRY_VERIFY2_WITH_TIMEOUT(showsRemoteScreen(desktop, remote, &mismatch), qPrintable(mismatch), 20000);
+    }
+    client.kill();
+    client.waitForFinished();
+}
+
+void TestRdpDisplay::clickLandsOnRemotePixel_data()
+{
+    QTest::addColumn<double>("factor");
+    QTest::addColumn<QSize>("localSize");
+    QTest::addColumn<QPoint>("local");
+    QTest::addColumn<QPoint>("remote");
+    // Scale is remote pixels per local pixel: 0.5 shows the desktop twice as large.
+    QTest::newRow("0.5") << 0.5 << QSize(2048, 1536) << QPoint(601, 403) << QPoint(300, 201);
+    QTest::newRow("1") << 1.0 << QSize(1024, 768) << QPoint(601, 403) << QPoint(601, 403);
+    QTest::newRow("2") << 2.0 << QSize(512, 384) << QPoint(301, 203) << QPoint(602, 406);
+}
+
+void TestRdpDisplay::clickLandsOnRemotePixel()
+{
+    QFETCH(double, factor);
+    QFETCH(QSize, localSize);
+    QFETCH(QPoint, local);
+    QFETCH(QPoint, remote);
+    const QString sessionId = QStringLiteral("scale-%1").arg(factor);
+    {
+        QSettings settings;
+        settings.setValue(QStringLiteral("%1-Settings/ScalingFactor").arg(sessionId), factor);
+    }
+    RdpInstance instance;
+    QVERIFY(connectDirect(instance, sessionId));
+    RdpDesktopWidget* desktop = desktopOf(instance);
+    QCOMPARE(desktop->size(), localSize);
+    QTest::mouseClick(desktop, Qt::LeftButton, Qt::NoModifier, local);
+    QVERIFY2(waitForProbeLine(QStringLiteral("button 1 %1 %2").arg(remote.x()).arg(remote.y())),
+             qPrintable(m_server.probeLines().join(QLatin1Char('|'))));
+}
+
+void TestRdpDisplay::typingReachesRemoteProgram()
+{
+    RdpInstance instance;
+    QVERIFY(connectDirect(instance));
+    RdpDesktopWidget* desktop = desktopOf(instance);
+    desktop->window()->activateWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(desktop->hasFocus() && desktop->window()->isActiveWindow(), 10000);
+    // Real key events of the local X server, so they carry their keycodes.
+    QProcess xdotool;
+    xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("50"),
+                                              QStringLiteral("z"), QStringLiteral("Tab"), QStringLiteral("Up")});
+    QVERIFY(xdotool.waitForFinished(20000));
+    QCOMPARE(xdotool.exitCode(), 0);
+    QVERIFY2(waitForProbeLine(QStringLiteral("key z")), qPrintable(m_server.probeLines().join(QLatin1Char('|'))));
+    // Tab goes to the session, not to the next local widget.
+    QVERIFY2(waitForProbeLine(QStringLiteral("key Tab")), qPrintable(m_server.probeLines().join(QLatin1Char('|'))));
+    QVERIFY(desktop->hasFocus());
+    QVERIFY2(waitForProbeLine(QStringLiteral("key Up")), qPrintable(m_server.probeLines().join(QLatin1Char('|'))));
+}
+
+void TestRdpDisplay::disconnectButtonEndsQuietly()
+{
+    RdpInstance instance;
+    QVERIFY(connectDirect(instance));
+    QSignalSpy finished(&instance, &RdpInstance::finished);
+    auto* button = instance.context()->mainWidget->toolbar()->findChild<QPushButton*>(QStringLiteral("DisconnectButton"));
+    QVERIFY(button);
+    QVERIFY(button->isEnabled());
+    // Options and sharing have nothing behind them on this connection.
+    QVERIFY(!instance.context()->mainWidget->toolbar()->findChild<QPushButton*>(QStringLiteral("OptionsButton"))->isEnabled());
+    QVERIFY(!instance.context()->mainWidget->toolbar()->findChild<QPushButton*>(QStringLiteral("SharingButton"))->isEnabled());
+    button->click();
+    QVERIFY(finished.wait(ConnectTimeout));
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(instance.exitCode(), 0);
+    QVERIFY(!instance.isRunning());
+    QVERIFY(!instance.context());
+}
+
+void TestRdpDisplay::refusedPortEndsWithConnectFailure()
+{
+    RdpInstance instance;
+    QSignalSpy connected(&instance, &RdpInstance::connected);
+    QSignalSpy finished(&instance, &RdpInstance::finished);
+    instance.start(QStringLiteral("127.0.0.1"), SshServer::freePort(), QStringLiteral("tester"), QString(), 0,
+                   QStringLiteral("1024x768"), QStringLiteral("Refused"), false, QVariantMap());
+    QVERIFY(instance.isRunning());
+    QVERIFY(finished.wait(ConnectTimeout));
+    QCOMPARE(connected.count(), 0);
+    QCOMPARE(instance.exitCode(), 131);
+    QVERIFY(!instance.isRunning());
+}
+
+void TestRdpDisplay::quitWhileConnectingAbortsAtOnce()
+{
+    // A peer that takes the connection and never answers, like a stuck tunnel.
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    RdpInstance instance;
+    QSignalSpy finished(&instance, &RdpInstance::finished);
+    instance.start(QStringLiteral("127.0.0.1"), silent.serverPort(), QStringLiteral("tester"), QString(), 0,
+                   QStringLiteral("1024x768"), QStringLiteral("Silent"), false, QVariantMap());
+    QVERIFY(silent.waitForNewConnection(20000));
+    // Once the first request is out, the library sits in a blocking read.
+    QTcpSocket* peer = silent.nextPendingConnection();
+    QVERIFY(peer);
+    QTRY_VERIFY_WITH_TIMEOUT(peer->bytesAvailable() > 0, 20000);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    instance.quit();
+    // Without the cancel this waits for the library's own read time-out.
+    QVERIFY2(elapsed.elapsed() < 10000, qPrintable(QString::number(elapsed.elapsed())));
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(instance.exitCode(), 0);
+    QVERIFY(!instance.isRunning());
+}
+
+void TestRdpDisplay::secondStartAndSecondQuitAreIgnored()
+{
+    RdpInstance instance;
+    QSignalSpy finished(&instance, &RdpInstance::finished);
+    QVERIFY(connectDirect(instance));
+    RdpClientContext* context = instance.context();
+    QVERIFY(instance.start(QStringLiteral("127.0.0.1"), 1, QString(), QString(), 0, QStringLiteral("800x600"),
+                           QString(), false, QVariantMap()));
+    QCOMPARE(instance.context(), context);
+    instance.quit();
+    QCOMPARE(finished.count(), 1);
+    instance.quit();
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(instance.exitCode(), 0);
+}
+
+void TestRdpDisplay::killedServerEndsWithConnectFailure()
+{
+    RdpShadowServer server;
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    RdpInstance instance;
+    QSignalSpy connected(&instance, &RdpInstance::connected);
+    QSignalSpy finished(&instance, &RdpInstance::finished);
+    instance.start(QStringLiteral("127.0.0.1"), server.port(), QStringLiteral("tester"), QString(), 0,
+                   QStringLiteral("1024x768"), QStringLiteral("Crash"), false, QVariantMap());
+    QVERIFY(connected.wait(ConnectTimeout));
+    server.killServer();
+    QVERIFY(finished.wait(ConnectTimeout));
+    // Not 0: the user must learn that the display did not end by itself.
+    QCOMPARE(instance.exitCode(), 131);
+}
+
+QTEST_MAIN(TestRdpDisplay)
+#include "tst_rdpdisplay.moc"

@@ -1,0 +1,263 @@
+#include "RdpClipboardCodec.h"
+#include "RdpCoordinates.h"
+#include "RdpExitCode.h"
+#include "RdpFrameGrouper.h"
+#include "RdpInputFlags.h"
+#include "RdpWindowMode.h"
+
+#include <QTest>
+
+using namespace RdpCoordinates;
+
+namespace {
+QRect corners(int l, int t, int r, int b)
+{
+    return QRect(QPoint(l, t), QPoint(r, b));
+}
+} // namespace
+
+class TestRdpRules : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void windowMode_data();
+    void windowMode();
+    void scaleFromFactor();
+    void pointsAtScales();
+    void rectanglesAtScales();
+    void globalMapping();
+    void remoteDesktopSize();
+    void wheelFlags();
+    void buttonAndKeyFlags();
+    void exitCodeMapping();
+    void disconnectReason();
+    void frameGrouping();
+    void clipboardFormats();
+    void clipboardDecode();
+    void clipboardEncode();
+};
+
+void TestRdpRules::windowMode_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("size") << "1280x1024" << int(RdpWindowMode::Desktop) << 1280 << 1024;
+    QTest::newRow("no height") << "1280x" << int(RdpWindowMode::Desktop) << 1280 << 768;
+    QTest::newRow("no width") << "x800" << int(RdpWindowMode::Desktop) << 1024 << 800;
+    QTest::newRow("no x") << "1280" << int(RdpWindowMode::Desktop) << 1024 << 768;
+    QTest::newRow("zeros") << "0x0" << int(RdpWindowMode::Desktop) << 1024 << 768;
+    QTest::newRow("capital X") << "1280X1024" << int(RdpWindowMode::Desktop) << 1024 << 768;
+    QTest::newRow("three parts") << "1x2x3" << int(RdpWindowMode::Desktop) << 1024 << 768;
+    QTest::newRow("negative") << "-5x-7" << int(RdpWindowMode::Desktop) << 1024 << 768;
+    QTest::newRow("huge") << "99999x480" << int(RdpWindowMode::Desktop) << 1024 << 480;
+    QTest::newRow("empty") << "" << int(RdpWindowMode::Desktop) << 1024 << 768;
+    QTest::newRow("rootless") << "rootless" << int(RdpWindowMode::Rootless) << 1024 << 768;
+    QTest::newRow("fullscreen") << "fullscreen" << int(RdpWindowMode::Fullscreen) << 1024 << 768;
+}
+
+void TestRdpRules::windowMode()
+{
+    QFETCH(QString, mode);
+    QFETCH(int, kind);
+    const RdpWindowMode parsed = RdpWindowMode::parse(mode);
+    QCOMPARE(int(parsed.kind), kind);
+    if (parsed.kind == RdpWindowMode::Desktop) {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QCOMPARE(parsed.width, width);
+        QCOMPARE(parsed.height, height);
+    }
+}
+
+void TestRdpRules::scaleFromFactor()
+{
+    QCOMPARE(RdpScale::fromFactor(0.5).scale, 0.5);
+    QCOMPARE(RdpScale::fromFactor(0.5).inverse, 2.0);
+    QCOMPARE(RdpScale::fromFactor(2.0).scale, 2.0);
+    QCOMPARE(RdpScale::fromFactor(2.0).inverse, 0.5);
+    QCOMPARE(RdpScale::fromFactor(1.5).scale, 1.0);
+    QCOMPARE(RdpScale::fromFactor(1.5).inverse, 1.0);
+    QCOMPARE(RdpScale::fromFactor(0.0).scale, 1.0);
+}
+
+void TestRdpRules::pointsAtScales()
+{
+    QCOMPARE(localToRemote(QPoint(11, 7), 0.5), QPoint(5, 3));
+    QCOMPARE(localToRemote(QPoint(11, 7), 1.0), QPoint(11, 7));
+    QCOMPARE(localToRemote(QPoint(11, 7), 2.0), QPoint(22, 14));
+    QCOMPARE(localToRemote(QPoint(-3, -1), 0.5), QPoint(-2, -1));
+    QCOMPARE(remoteToLocal(QPoint(11, 7), 0.5), QPoint(5, 3));
+    QCOMPARE(remoteToLocal(QPoint(11, 7), 2.0), QPoint(22, 14));
+}
+
+void TestRdpRules::rectanglesAtScales()
+{
+    // Remote to local, as the repaint step maps painted areas.
+    QCOMPARE(remoteToLocal(corners(0, 0, 1023, 767), 0.5), corners(0, 0, 511, 383));
+    QCOMPARE(remoteToLocal(corners(0, 0, 1023, 767), 2.0), corners(0, 0, 2047, 1535));
+    QCOMPARE(remoteToLocal(corners(3, 5, 9, 10), 1.0), corners(3, 5, 9, 10));
+    QCOMPARE(remoteToLocal(corners(3, 5, 9, 10), 0.5), corners(1, 2, 4, 5));
+    QCOMPARE(remoteToLocal(corners(3, 5, 9, 10), 2.0), corners(6, 10, 19, 21));
+    // Local to remote.
+    QCOMPARE(localToRemote(corners(0, 0, 511, 383), 2.0), corners(0, 0, 1023, 767));
+    QCOMPARE(localToRemote(corners(0, 0, 2047, 1535), 0.5), corners(0, 0, 1023, 767));
+    QCOMPARE(localToRemote(corners(0, 0, 2048, 1536), 0.5), corners(0, 0, 1023, 767));
+    QCOMPARE(localToRemote(corners(4, 6, 9, 10), 0.5), corners(2, 3, 4, 4));
+    QCOMPARE(localToRemote(corners(4, 6, 9, 10), 1.0), corners(4, 6, 9, 10));
+    // Floating rectangles are scaled without rounding.
+    QCOMPARE(localToRemote(QRectF(1, 3, 5, 7), 0.5), QRectF(0.5, 1.5, 2.5, 3.5));
+    QCOMPARE(localToRemote(QRectF(1, 3, 5, 7), 2.0), QRectF(2, 6, 10, 14));
+}
+
+void TestRdpRules::globalMapping()
+{
+    const QPoint origin(-1024, 100);
+    QCOMPARE(globalToRemote(QPoint(-1000, 150), 1.0, origin), QPoint(24, 50));
+    // The corner is subtracted after scaling, unscaled.
+    QCOMPARE(globalToRemote(QPoint(10, 20), 2.0, origin), QPoint(1044, -60));
+    QCOMPARE(remoteToGlobal(QPoint(24, 50), 1.0, origin), QPoint(-1000, 150));
+    QCOMPARE(remoteToGlobal(QPoint(10, 20), 0.5, origin), QPoint(-1019, 110));
+    QCOMPARE(globalToRemote(corners(0, 0, 511, 383), 2.0, QPoint(0, 0)), corners(0, 0, 1023, 767));
+    QCOMPARE(remoteToGlobal(corners(0, 0, 9, 9), 1.0, origin), corners(-1024, 100, -1015, 109));
+    QCOMPARE(globalToRemote(QRectF(10, 10, 4, 4), 0.5, QPoint(2, 2)), QRectF(3, 3, 2, 2));
+}
+
+void TestRdpRules::remoteDesktopSize()
+{
+    QCOMPARE(RdpCoordinates::remoteDesktopSize(QRect(0, 0, 1024, 768), 1.0), QSize(1024, 768));
+    QCOMPARE(RdpCoordinates::remoteDesktopSize(QRect(100, 50, 1024, 768), 2.0), QSize(2048, 1536));
+    QCOMPARE(RdpCoordinates::remoteDesktopSize(QRect(0, 0, 2048, 768), 0.5), QSize(1024, 384));
+}
+
+void TestRdpRules::wheelFlags()
+{
+    QCOMPARE(RdpInputFlags::wheel(120), quint16(0x0201));
+    QCOMPARE(RdpInputFlags::wheel(360), quint16(0x0203));
+    QCOMPARE(RdpInputFlags::wheel(-120), quint16(0x03FF));
+    QCOMPARE(RdpInputFlags::wheel(-240), quint16(0x03FE));
+    // Less than a step, either way, is no turn at all.
+    QCOMPARE(RdpInputFlags::wheel(60), quint16(0));
+    QCOMPARE(RdpInputFlags::wheel(-119), quint16(0));
+    QCOMPARE(RdpInputFlags::wheel(0), quint16(0));
+}
+
+void TestRdpRules::buttonAndKeyFlags()
+{
+    QCOMPARE(RdpInputFlags::button(Qt::LeftButton, true), quint16(0x9000));
+    QCOMPARE(RdpInputFlags::button(Qt::LeftButton, false), quint16(0x1000));
+    QCOMPARE(RdpInputFlags::button(Qt::RightButton, true), quint16(0xA000));
+    QCOMPARE(RdpInputFlags::button(Qt::RightButton, false), quint16(0x2000));
+    QCOMPARE(RdpInputFlags::button(Qt::MiddleButton, true), quint16(0xC000));
+    QCOMPARE(RdpInputFlags::button(Qt::MiddleButton, false), quint16(0x4000));
+    QCOMPARE(RdpInputFlags::button(Qt::BackButton, true), quint16(0));
+    // 'a' and the extended Up arrow.
+    QCOMPARE(RdpInputFlags::keyFlags(0x1E, true), quint16(0x4000));
+    QCOMPARE(RdpInputFlags::keyFlags(0x1E, false), quint16(0x8000));
+    QCOMPARE(RdpInputFlags::keyFlags(0x148, true), quint16(0x4100));
+    QCOMPARE(RdpInputFlags::keyFlags(0x148, false), quint16(0x8100));
+    QCOMPARE(RdpInputFlags::keyCode(0x148), quint16(0x48));
+}
+
+void TestRdpRules::exitCodeMapping()
+{
+    using RdpExitCode::fromReason;
+    QCOMPARE(fromReason(0), 0);
+    QCOMPARE(fromReason(1), 1);
+    QCOMPARE(fromReason(12), 12);
+    QCOMPARE(fromReason(13), 255);
+    QCOMPARE(fromReason(127), 255);
+    for (int reason = 128; reason <= 131; ++reason)
+        QCOMPARE(fromReason(reason), reason);
+    QCOMPARE(fromReason(132), 255);
+    QCOMPARE(fromReason(255), 255);
+    QCOMPARE(fromReason(256), 255);
+    QCOMPARE(fromReason(266), 255);
+    QCOMPARE(fromReason(0x10C8), 255);
+    QCOMPARE(fromReason(0x10C9), 32);
+    QCOMPARE(fromReason(0x1193), 32);
+    QCOMPARE(fromReason(0x1194), 255);
+    QCOMPARE(fromReason(-1), 255);
+}
+
+void TestRdpRules::disconnectReason()
+{
+    using RdpExitCode::disconnectReason;
+    // The server's own reason wins.
+    QCOMPARE(disconnectReason(1, 0), 1);
+    QCOMPARE(disconnectReason(0x0B, 0x0002000D), 0x0B);
+    // A dead server or tunnel: no reason from the server, a transport failure here.
+    QCOMPARE(disconnectReason(0, 0x0002000D), 131);
+    QCOMPARE(disconnectReason(0, 0x0002000C), 131);
+    // Our own cancel and a clean end stay quiet.
+    QCOMPARE(disconnectReason(0, 0x0002000B), 0);
+    QCOMPARE(disconnectReason(0, 0), 0);
+    QCOMPARE(RdpExitCode::fromReason(disconnectReason(0xFFFFFFFF, 0)), 255);
+}
+
+void TestRdpRules::frameGrouping()
+{
+    RdpFrameGrouper frames;
+    QRegion repaint;
+    // Outside a frame every end-paint shows at once.
+    QCOMPARE(frames.endPaint(QRegion(0, 0, 10, 10)), QRegion(0, 0, 10, 10));
+    QVERIFY(!frames.inFrame());
+
+    QVERIFY(!frames.frameMarker(RdpFrameGrouper::FrameBegin, &repaint));
+    QVERIFY(frames.inFrame());
+    QVERIFY(frames.endPaint(QRegion(0, 0, 10, 10)).isEmpty());
+    QVERIFY(frames.endPaint(QRegion(20, 20, 5, 5)).isEmpty());
+    QVERIFY(frames.frameMarker(RdpFrameGrouper::FrameEnd, &repaint));
+    QCOMPARE(repaint, QRegion(0, 0, 10, 10).united(QRegion(20, 20, 5, 5)));
+    QVERIFY(!frames.inFrame());
+
+    // The next frame starts empty.
+    QVERIFY(!frames.frameMarker(RdpFrameGrouper::FrameBegin, &repaint));
+    QVERIFY(frames.frameMarker(RdpFrameGrouper::FrameEnd, &repaint));
+    QVERIFY(repaint.isEmpty());
+
+    // Unknown actions change nothing.
+    repaint = QRegion(1, 1, 1, 1);
+    QVERIFY(!frames.frameMarker(7, &repaint));
+    QCOMPARE(repaint, QRegion(1, 1, 1, 1));
+    QVERIFY(!frames.inFrame());
+}
+
+void TestRdpRules::clipboardFormats()
+{
+    using RdpClipboardCodec::preferredFormat;
+    QCOMPARE(preferredFormat({1, 13, 7}), 13);
+    QCOMPARE(preferredFormat({7, 1}), 1);
+    QCOMPARE(preferredFormat({7, 49157}), -1);
+    QCOMPARE(preferredFormat({}), -1);
+}
+
+void TestRdpRules::clipboardDecode()
+{
+    using RdpClipboardCodec::decode;
+    const QByteArray utf16("h\0\xE9\0\xAC\x20\0\0\0\0", 10);
+    QCOMPARE(decode(13, utf16), QStringLiteral("h\u00E9\u20AC"));
+    // An odd trailing byte is not a code unit.
+    QCOMPARE(decode(13, QByteArray("a\0b", 3)), QStringLiteral("a"));
+    QCOMPARE(decode(1, QByteArray("caf\xE9\0junk", 9)), QStringLiteral("caf\u00E9"));
+    QCOMPARE(decode(1, QByteArray("plain")), QStringLiteral("plain"));
+    QVERIFY(decode(13, QByteArray()).isEmpty());
+    QVERIFY(decode(7, QByteArray("x")).isNull());
+}
+
+void TestRdpRules::clipboardEncode()
+{
+    using RdpClipboardCodec::encode;
+    QCOMPARE(encode(13, QStringLiteral("h\u00E9\u20AC")), QByteArray("h\0\xE9\0\xAC\x20", 6));
+    QCOMPARE(encode(1, QStringLiteral("caf\u00E9")), QByteArray("caf\xE9"));
+    QVERIFY(encode(13, QString()).isEmpty());
+    QVERIFY(encode(7, QStringLiteral("x")).isEmpty());
+    // A round trip keeps the text.
+    const QString text = QStringLiteral("line 1\nline 2 \u2603");
+    QCOMPARE(RdpClipboardCodec::decode(13, encode(13, text)), text);
+}
+
+QTEST_GUILESS_MAIN(TestRdpRules)
+#include "tst_rdprules.moc"
