@@ -1,0 +1,245 @@
+// Sessions started through the command-interface stand-in over a real ssh
+// login, viewed through the login's SOCKS forward.
+
+#include "RdpProbe.h"
+#include "SessionFixture.h"
+#include "SshServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray netString(const QJsonObject& object)
+{
+    const QByteArray payload = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    return QByteArray::number(payload.size()) + ':' + payload + ',';
+}
+
+QByteArray request(const QString& id, const QString& method, const QJsonObject& params)
+{
+    return netString({ { QStringLiteral("jsonrpc"), QStringLiteral("2.0") },
+                       { QStringLiteral("id"), id },
+                       { QStringLiteral("method"), method },
+                       { QStringLiteral("params"), params } });
+}
+
+// Replies by request id, from the output after the marker line.
+QMap<QString, QJsonObject> replies(const QByteArray& output)
+{
+    QMap<QString, QJsonObject> result;
+    const QByteArray marker = "---- BEGIN Zentu NetString ----\n";
+    int pos = output.indexOf(marker);
+    if (pos < 0)
+        return result;
+    pos += marker.size();
+    while (pos < output.size()) {
+        const int colon = output.indexOf(':', pos);
+        bool ok = false;
+        const int length = output.mid(pos, colon - pos).toInt(&ok);
+        if (colon < 0 || !ok || colon + 1 + length >= output.size())
+            break;
+        const QJsonObject reply = QJsonDocument::fromJson(output.mid(colon + 1, length)).object();
+        result.insert(reply.value(QStringLiteral("id")).toString(), reply);
+        pos = colon + 2 + length;
+    }
+    return result;
+}
+
+QString sessionId(char fill)
+{
+    return QString(32, QLatin1Char(fill));
+}
+
+} // namespace
+
+class TestSessionLaunch : public QObject
+{
+    Q_OBJECT
+
+private:
+    QJsonObject call(const QString& method, const QJsonObject& params)
+    {
+        const SshServer::RunResult run =
+            m_ssh->runSsh(QStringLiteral("zentu2_sci"), request(QStringLiteral("r1"), method, params), 60000);
+        return replies(run.standardOutput).value(QStringLiteral("r1"));
+    }
+
+    QJsonArray list()
+    {
+        return call(QStringLiteral("Zentu.list"), {}).value(QStringLiteral("result")).toArray();
+    }
+
+    QJsonObject listed(const QString& id)
+    {
+        for (const QJsonValue& value : list()) {
+            if (value.toObject().value(QStringLiteral("id")).toString() == id)
+                return value.toObject();
+        }
+        return QJsonObject();
+    }
+
+    QTemporaryDir m_data;
+    std::unique_ptr<SshServer> m_ssh;
+    std::unique_ptr<QProcess> m_forward;
+    quint16 m_socksPort = 0;
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void startConnectDisconnectTerminate();
+    void failedStartKeepsItsLog();
+    void sessionEndsWithItsCommand();
+};
+
+void TestSessionLaunch::initTestCase()
+{
+    SshServer::Options options;
+    // One SetEnv line: sshd keeps the first; it also carries the fixture's PATH.
+    options.extraServerConfig = QStringList(QStringLiteral("SetEnv XDG_DATA_HOME=%1 PATH=%2:/usr/local/bin:/usr/bin:/bin")
+                                                .arg(m_data.path(), SshServer::binDir()));
+    m_ssh = std::make_unique<SshServer>(options);
+    QString error;
+    QVERIFY2(m_ssh->start(&error), qPrintable(error));
+
+    m_socksPort = SessionFixture::freePort();
+    m_forward = std::make_unique<QProcess>();
+    QProcessEnvironment environment = m_ssh->clientEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    m_forward->setProcessEnvironment(environment);
+    m_forward->start(m_ssh->clientBinDir() + QStringLiteral("/ssh"),
+                     { QStringLiteral("-N"), QStringLiteral("-D"), QStringLiteral("127.0.0.1:%1").arg(m_socksPort),
+                       QStringLiteral("-l"), m_ssh->user(), QStringLiteral("-p"), QString::number(m_ssh->port()),
+                       m_ssh->host() });
+    QVERIFY(m_forward->waitForStarted(10000));
+    QTRY_VERIFY_WITH_TIMEOUT([this] {
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), m_socksPort);
+        return socket.waitForConnected(200);
+    }(), 20000);
+}
+
+void TestSessionLaunch::cleanupTestCase()
+{
+    if (m_forward) {
+        m_forward->kill();
+        m_forward->waitForFinished(5000);
+    }
+    // Sessions a failed test left behind.
+    for (const QJsonValue& value : list())
+        call(QStringLiteral("Zentu.terminate"), { { QStringLiteral("id"), value.toObject().value(QStringLiteral("id")) } });
+}
+
+void TestSessionLaunch::startConnectDisconnectTerminate()
+{
+    const QString id = sessionId('a');
+    const QJsonObject started = call(QStringLiteral("Zentu.start"),
+                                     { { QStringLiteral("id"), id },
+                                       { QStringLiteral("command"), QStringLiteral("xterm -e 'echo \"$DISPLAY\"; exec sleep 600'") },
+                                       { QStringLiteral("geometry"), QStringLiteral("800x600") } });
+    const QJsonObject result = started.value(QStringLiteral("result")).toObject();
+    QVERIFY2(!result.isEmpty(), QJsonDocument(started).toJson().constData());
+    QCOMPARE(result.value(QStringLiteral("geometry")).toString(), QStringLiteral("800x600"));
+    QCOMPARE(result.value(QStringLiteral("windowMode")).toString(), QStringLiteral("desktop"));
+    const QString password = result.value(QStringLiteral("password")).toString();
+    QVERIFY(password.size() >= 16);
+    RdpProbe::Options options;
+    options.port = quint16(result.value(QStringLiteral("port")).toInt());
+    options.socksPort = m_socksPort;
+    QVERIFY(options.port > 0);
+
+    // The session outlived the ssh login that started it.
+    const QString dir = m_data.path() + QStringLiteral("/zentu-server/sessions/") + id;
+    QFile pidFile(dir + QStringLiteral("/supervisor.pid"));
+    QVERIFY(pidFile.open(QIODevice::ReadOnly));
+    const qint64 supervisor = pidFile.readAll().trimmed().toLongLong();
+    QVERIFY(SessionFixture::processRunning(supervisor));
+    const QList<qint64> processes = SessionFixture::descendantsOf(supervisor) << supervisor;
+    QVERIFY(processes.size() >= 4);
+
+    options.password = password + QStringLiteral("0");
+    {
+        RdpProbe wrong;
+        QString error;
+        const bool connected = wrong.connect(options, &error);
+        QVERIFY(!connected || wrong.waitFor([&] { return !wrong.connected(); }, 10000));
+    }
+
+    options.password = password;
+    RdpProbe probe;
+    QString error;
+    QVERIFY2(probe.connect(options, &error), qPrintable(error));
+    QVERIFY(probe.waitFor([&] { return probe.frame().size() == QSize(800, 600) && probe.framesReceived() > 0; },
+                          15000));
+    QVERIFY(probe.pump(100));
+    QCOMPARE(listed(id).value(QStringLiteral("clients")).toInt(), 1);
+    QVERIFY(probe.pump(100));
+
+    const QJsonObject connected = call(QStringLiteral("Zentu.connect"), { { QStringLiteral("id"), id } });
+    QCOMPARE(connected.value(QStringLiteral("result")).toObject().value(QStringLiteral("port")).toInt(),
+             int(options.port));
+
+    QVERIFY(call(QStringLiteral("Zentu.disconnect"), { { QStringLiteral("id"), id } }).contains(QStringLiteral("result")));
+    QVERIFY(probe.waitFor([&] { return !probe.connected(); }, 10000));
+    QCOMPARE(probe.errorInfo(), 1u);
+    QTRY_COMPARE_WITH_TIMEOUT(listed(id).value(QStringLiteral("clients")).toInt(), 0, 10000);
+
+    QVERIFY(call(QStringLiteral("Zentu.terminate"), { { QStringLiteral("id"), id } }).contains(QStringLiteral("result")));
+    QVERIFY(listed(id).isEmpty());
+    for (qint64 pid : processes)
+        QVERIFY2(!SessionFixture::processRunning(pid), qPrintable(QString::number(pid)));
+}
+
+void TestSessionLaunch::failedStartKeepsItsLog()
+{
+    const QJsonObject reply = call(QStringLiteral("Zentu.start"),
+                                   { { QStringLiteral("id"), sessionId('b') },
+                                     { QStringLiteral("command"), QStringLiteral("zentu-no-such-program --flag") },
+                                     { QStringLiteral("geometry"), QStringLiteral("1024x768") } });
+    const QJsonObject error = reply.value(QStringLiteral("error")).toObject();
+    QVERIFY2(!error.isEmpty(), QJsonDocument(reply).toJson().constData());
+    QVERIFY(error.value(QStringLiteral("message")).toString().contains(QLatin1String("zentu-no-such-program")));
+    QVERIFY(error.contains(QStringLiteral("id")) && error.contains(QStringLiteral("log")));
+    const QJsonObject log = call(QStringLiteral("Zentu.log"), { { QStringLiteral("id"), error.value(QStringLiteral("id")) },
+                                                                { QStringLiteral("log"), error.value(QStringLiteral("log")) } });
+    QVERIFY(log.value(QStringLiteral("result")).toObject().value(QStringLiteral("contents")).toString()
+                .contains(QLatin1String("zentu-no-such-program")));
+    QVERIFY(listed(sessionId('b')).isEmpty());
+}
+
+void TestSessionLaunch::sessionEndsWithItsCommand()
+{
+    const QString id = sessionId('c');
+    const QString flag = m_data.path() + QStringLiteral("/go");
+    // The command ends once the test creates the flag file.
+    const QJsonObject reply = call(QStringLiteral("Zentu.start"),
+                                   { { QStringLiteral("id"), id },
+                                     { QStringLiteral("command"),
+                                       QStringLiteral("sh -c 'while [ ! -e %1 ]; do sleep 0.1; done'").arg(flag) },
+                                     { QStringLiteral("geometry"), QStringLiteral("rootless") } });
+    const QJsonObject result = reply.value(QStringLiteral("result")).toObject();
+    QVERIFY2(!result.isEmpty(), QJsonDocument(reply).toJson().constData());
+    QCOMPARE(result.value(QStringLiteral("windowMode")).toString(), QStringLiteral("rootless"));
+    QFile pidFile(m_data.path() + QStringLiteral("/zentu-server/sessions/") + id + QStringLiteral("/supervisor.pid"));
+    QVERIFY(pidFile.open(QIODevice::ReadOnly));
+    const qint64 supervisor = pidFile.readAll().trimmed().toLongLong();
+    const QList<qint64> processes = SessionFixture::descendantsOf(supervisor) << supervisor;
+    QVERIFY(!listed(id).isEmpty());
+
+    QFile go(flag);
+    QVERIFY(go.open(QIODevice::WriteOnly));
+    go.close();
+    QTRY_VERIFY_WITH_TIMEOUT(listed(id).isEmpty(), 20000);
+    for (qint64 pid : processes)
+        QTRY_VERIFY_WITH_TIMEOUT(!SessionFixture::processRunning(pid), 10000);
+}
+
+QTEST_GUILESS_MAIN(TestSessionLaunch)
+#include "tst_sessionlaunch.moc"
