@@ -111,7 +111,6 @@ void SshDevice::startAskpass()
     connect(m_aproc, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &SshDevice::on_AProc_finished);
     const QProcessEnvironment environment = childEnvironment(m_askpassServer, false);
     m_aproc->setProcessEnvironment(environment);
-    m_aproc->setTextModeEnabled(false);
     m_aproc->start(findProgram(QStringLiteral("askpass"), environment), {tr("The user for \"%1\": ").arg(m_host)},
                    QIODevice::ReadWrite);
 }
@@ -182,7 +181,6 @@ void SshDevice::startSsh()
     m_sshArguments = arguments;
     qCDebug(lcSsh) << "Starting ssh" << arguments;
 
-    m_proc->setTextModeEnabled(false);
     m_proc->start(findProgram(QStringLiteral("ssh"), environment), arguments, QIODevice::ReadWrite);
     if (!isOpen())
         open(QIODevice::ReadWrite);
@@ -211,7 +209,8 @@ void SshDevice::on_Proc_readyReadStandardError()
     m_proc->setReadChannel(QProcess::StandardError);
     while (m_proc && m_lookupId == -1 && m_proc->canReadLine()) {
         QString line = QString::fromLocal8Bit(m_proc->readLine());
-        line.chop(1);
+        // ssh ends its diagnostics with "\r\n"; keep neither in the log.
+        line.chop(line.endsWith(QLatin1String("\r\n")) ? 2 : 1);
         const QRegularExpressionMatch match = connecting.match(line);
         if (match.hasMatch())
             m_lookupId = QHostInfo::lookupHost(match.captured(1), this, SLOT(RealHost_lookupFinished(QHostInfo)));

@@ -1,0 +1,551 @@
+// The ssh device end to end: real sshd (the fixture), the real ssh client,
+// the real askpass program and the command-interface stand-in.
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QHostInfo>
+#include <QJsonDocument>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocalServer>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include "AskpassHandler.h"
+#include "ConnectionFailure.h"
+#include "JsonRpcHandler.h"
+#include "OperationStatusDialog.h"
+#include "SshDevice.h"
+#include "SshServer.h"
+
+namespace {
+
+// The objects of one opened connection, wired the way the main window does.
+struct Connection
+{
+    QLocalServer* askpassServer = nullptr;
+    QPointer<SshDevice> device;
+    JsonRpcHandler* handler = nullptr;
+    OperationStatusDialog dialog;
+    QSignalSpy* connectedSpy = nullptr;
+    QSignalSpy* finishedSpy = nullptr;
+    QString realHostWhenConnected;
+
+    Connection()
+    {
+        device = new SshDevice;
+        handler = new JsonRpcHandler(device, device);
+        askpassServer = new QLocalServer(device);
+        QString error;
+        if (!listenAskpassServer(askpassServer, &error))
+            qWarning() << error;
+        QObject::connect(askpassServer, &QLocalServer::newConnection, &dialog,
+                         &OperationStatusDialog::handleNewAskpassConnections);
+        SshDevice* d = device;
+        JsonRpcHandler* h = handler;
+        QObject::connect(device, &SshDevice::finished, device, [d, h] { reportConnectionFailure(d, h); });
+        QObject::connect(device, &SshDevice::connected, device, [this] { realHostWhenConnected = device->realHost(); });
+        connectedSpy = new QSignalSpy(device.data(), &SshDevice::connected);
+        finishedSpy = new QSignalSpy(device.data(), &SshDevice::finished);
+        dialog.show();
+    }
+    ~Connection()
+    {
+        delete connectedSpy;
+        delete finishedSpy;
+        delete device;
+    }
+    void start(const QString& host, quint16 port, const QString& user, const QString& command)
+    {
+        device->start(host, port, user, command, false, askpassServer->fullServerName());
+    }
+    void start(const SshServer& server, const QString& command = QStringLiteral("zentu2_sci"))
+    {
+        start(server.host(), server.port(), server.user(), command);
+    }
+    int page() const { return dialog.findChild<QStackedWidget*>(QStringLiteral("StackedWidget"))->currentIndex(); }
+    void clickContinue()
+    {
+        const auto buttons = dialog.findChild<QDialogButtonBox*>(QStringLiteral("ButtonBox"))->buttons();
+        for (QAbstractButton* button : buttons) {
+            if (button->text() == QLatin1String("Continue"))
+                QTest::mouseClick(button, Qt::LeftButton);
+        }
+    }
+    QString logText() const { return device ? device->log().join(QLatin1Char('\n')) : QString(); }
+};
+
+QList<QMessageBox*> failureBoxes()
+{
+    QList<QMessageBox*> boxes;
+    const auto widgets = QApplication::topLevelWidgets();
+    for (QWidget* widget : widgets) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget))
+            boxes << box;
+    }
+    return boxes;
+}
+
+void closeFailureBoxes()
+{
+    const auto boxes = failureBoxes();
+    for (QMessageBox* box : boxes)
+        delete box;
+}
+
+bool waitForBytes(QTcpSocket& socket, int count)
+{
+    return QTest::qWaitFor([&] { return socket.bytesAvailable() >= count; }, 20000);
+}
+
+// The SOCKS port is open as long as ssh runs.
+bool tunnelAccepts(quint16 port)
+{
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, port);
+    return probe.waitForConnected(1000);
+}
+
+// Restores an environment variable when the scope ends.
+struct SavedVariable
+{
+    QByteArray name;
+    QByteArray value;
+    bool wasSet;
+    explicit SavedVariable(const char* variable)
+        : name(variable)
+        , value(qgetenv(variable))
+        , wasSet(qEnvironmentVariableIsSet(variable))
+    {
+    }
+    ~SavedVariable()
+    {
+        if (wasSet)
+            qputenv(name.constData(), value);
+        else
+            qunsetenv(name.constData());
+    }
+};
+
+} // namespace
+
+class TestSshDevice : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void childEnvironment();
+    void findFreePortSkipsTakenPorts();
+    void loginWithKeyAndVersion();
+    void tunnelOnlyConnection();
+    void passphraseTypedIntoDialog();
+    void unknownRsaHostKeyConfirmed();
+    void unknownEd25519HostKeyTyped();
+    void emptyUserAskedThroughAskpass();
+    void socksForwardReachesLoopbackServer();
+    void hostTextIsNeverAnOption();
+    void logIsBounded();
+    void closeAfterExitEmitsNothing();
+    void failureMessages_data();
+    void failureMessages();
+    void phraseTableSkipsDiagnostics();
+};
+
+void TestSshDevice::cleanup()
+{
+    closeFailureBoxes();
+}
+
+void TestSshDevice::childEnvironment()
+{
+    SavedVariable askpass("SSH_ASKPASS");
+    SavedVariable display("DISPLAY");
+    SavedVariable server("TALVENE_ASKPASS_SERVER");
+    qunsetenv("SSH_ASKPASS");
+    qunsetenv("DISPLAY");
+    qputenv("TALVENE_ASKPASS_SERVER", "inherited");
+
+    QProcessEnvironment environment = SshDevice::childEnvironment(QStringLiteral("/tmp/askpass-x"), true);
+    QCOMPARE(environment.value(QStringLiteral("SSH_ASKPASS")), QStringLiteral("askpass"));
+    QCOMPARE(environment.value(QStringLiteral("TALVENE_ASKPASS_SERVER")), QStringLiteral("/tmp/askpass-x"));
+    QCOMPARE(environment.value(QStringLiteral("DISPLAY")), QStringLiteral(":0"));
+    QVERIFY(environment.value(QStringLiteral("PATH")).startsWith(QCoreApplication::applicationDirPath() + QLatin1Char(':')));
+
+    // A user's own askpass program is left alone, and so is the relay variable.
+    qputenv("SSH_ASKPASS", "/usr/bin/my-askpass");
+    qputenv("DISPLAY", ":7");
+    environment = SshDevice::childEnvironment(QStringLiteral("/tmp/askpass-x"), true);
+    QCOMPARE(environment.value(QStringLiteral("SSH_ASKPASS")), QStringLiteral("/usr/bin/my-askpass"));
+    QCOMPARE(environment.value(QStringLiteral("TALVENE_ASKPASS_SERVER")), QStringLiteral("inherited"));
+    QCOMPARE(environment.value(QStringLiteral("DISPLAY")), QStringLiteral(":7"));
+
+    // The user-name question always goes through the relay.
+    environment = SshDevice::childEnvironment(QStringLiteral("/tmp/askpass-y"), false);
+    QCOMPARE(environment.value(QStringLiteral("TALVENE_ASKPASS_SERVER")), QStringLiteral("/tmp/askpass-y"));
+}
+
+void TestSshDevice::findFreePortSkipsTakenPorts()
+{
+    // Three consecutive ports: the first two held, the third free.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const quint16 base = SshServer::freePort();
+        if (base == 0 || base > 65000)
+            continue;
+        QTcpServer first;
+        QTcpServer second;
+        QTcpServer probe;
+        if (!first.listen(QHostAddress::LocalHost, base) || !second.listen(QHostAddress::LocalHost, base + 1)
+            || !probe.listen(QHostAddress::LocalHost, base + 2))
+            continue;
+        probe.close();
+        QCOMPARE(SshDevice::findFreePort(base, base + 3), quint16(base + 2));
+        QCOMPARE(SshDevice::findFreePort(base, base + 2), quint16(0));
+        return;
+    }
+    QSKIP("no three consecutive free ports");
+}
+
+void TestSshDevice::loginWithKeyAndVersion()
+{
+    SshServer server;
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    server.exportClientEnvironment();
+
+    Connection connection;
+    connection.start(server);
+    QVERIFY2(connection.connectedSpy->wait(30000), qPrintable(connection.logText()));
+    QCOMPARE(connection.connectedSpy->count(), 1);
+    QVERIFY(connection.device->isConnected());
+
+    const QStringList arguments = connection.device->sshArguments();
+    const int tunnel = connection.device->tunnelPort();
+    QVERIFY(tunnel >= SshDevice::FirstTunnelPort && tunnel < SshDevice::EndTunnelPort);
+    QCOMPARE(arguments, (QStringList{QStringLiteral("-v"), QStringLiteral("-p"), QString::number(server.port()),
+                                     QStringLiteral("-D"), QString::number(tunnel), QStringLiteral("-l"), server.user(),
+                                     QStringLiteral("--"), server.host(), QStringLiteral("zentu2_sci")}));
+    // The real host is settled before connected() goes out.
+    QCOMPARE(connection.realHostWhenConnected, QHostInfo::fromName(server.host()).hostName());
+    QVERIFY(connection.logText().contains(QLatin1String("Entering interactive session")));
+
+    QJsonObject reply;
+    connection.handler->call(QStringLiteral("Zentu.version"), QJsonObject(),
+                             [&](const QString&, const QJsonValue& result, const QJsonValue& error) {
+                                 reply = {{QStringLiteral("result"), result}, {QStringLiteral("error"), error}};
+                             });
+    QTRY_VERIFY_WITH_TIMEOUT(!reply.isEmpty(), 30000);
+    QVERIFY2(!reply.value(QStringLiteral("result")).toObject().value(QStringLiteral("version")).toString().isEmpty(),
+             QJsonDocument(reply).toJson().constData());
+
+    // A close by the program: the stand-in's input ends, ssh and the session
+    // end by themselves, and no failure is reported.
+    connection.device->close();
+    QCOMPARE(connection.finishedSpy->count(), 1);
+    QCOMPARE(connection.finishedSpy->at(0).at(0).toBool(), true);
+    QTRY_VERIFY_WITH_TIMEOUT(server.serverLog().contains(QLatin1String("Disconnected from user")), 30000);
+    QVERIFY(failureBoxes().isEmpty());
+}
+
+void TestSshDevice::tunnelOnlyConnection()
+{
+    SshServer server;
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    server.exportClientEnvironment();
+
+    Connection connection;
+    connection.start(server, QString());
+    QVERIFY2(connection.connectedSpy->wait(30000), qPrintable(connection.logText()));
+    const QStringList arguments = connection.device->sshArguments();
+    QVERIFY(arguments.contains(QStringLiteral("-N")));
+    QCOMPARE(arguments.last(), server.host());
+    // Without a command there is no input to close: ssh is terminated.
+    connection.device->close();
+    QCOMPARE(connection.finishedSpy->count(), 1);
+    QVERIFY(connection.finishedSpy->at(0).at(0).toBool());
+    const quint16 tunnel = connection.device->tunnelPort();
+    QVERIFY(QTest::qWaitFor([tunnel] { return !tunnelAccepts(tunnel); }, 30000));
+}
+
+void TestSshDevice::passphraseTypedIntoDialog()
+{
+    SshServer::Options options;
+    options.clientKeyPassphrase = QStringLiteral("open sesame");
+    options.extraServerConfig << QStringLiteral("PasswordAuthentication no");
+    SshServer server(options);
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    server.exportClientEnvironment();
+
+    Connection connection;
+    connection.start(server);
+    QTRY_COMPARE_WITH_TIMEOUT(connection.page(), 1, 30000);
+    const QString question = connection.dialog.findChild<QLabel*>(QStringLiteral("InstructionsLabel"))->text();
+    QVERIFY2(question.startsWith(QLatin1String("Enter passphrase for key")), qPrintable(question));
+    QTest::keyClicks(connection.dialog.findChild<QLineEdit*>(QStringLiteral("AnswerLineEdit")),
+                     options.clientKeyPassphrase);
+    connection.clickContinue();
+    QVERIFY2(connection.connectedSpy->wait(30000), qPrintable(connection.logText()));
+    QTRY_COMPARE_WITH_TIMEOUT(connection.page(), 0, 30000);
+}
+
+void TestSshDevice::unknownRsaHostKeyConfirmed()
+{
+    SshServer::Options options;
+    options.hostKeyType = SshServer::KeyType::Rsa;
+    options.knownHost = false;
+    SshServer server(options);
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    server.exportClientEnvironment();
+
+    Connection connection;
+    connection.start(server);
+    QTRY_COMPARE_WITH_TIMEOUT(connection.page(), 2, 30000);
+    QCOMPARE(connection.dialog.findChild<QLineEdit*>(QStringLiteral("HostKeyLineEdit"))->text(),
+             server.hostKeyFingerprint());
+    connection.clickContinue();
+    QVERIFY2(connection.connectedSpy->wait(30000), qPrintable(connection.logText()));
+    QFile knownHosts(server.knownHostsPath());
+    QVERIFY(knownHosts.open(QIODevice::ReadOnly));
+    QVERIFY(knownHosts.readAll().contains("ssh-rsa"));
+}
+
+void TestSshDevice::unknownEd25519HostKeyTyped()
+{
+    SshServer::Options options;
+    options.knownHost = false;
+    SshServer server(options);
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    server.exportClientEnvironment();
+
+    Connection connection;
+    connection.start(server);
+    QTRY_COMPARE_WITH_TIMEOUT(connection.page(), 1, 30000);
+    const QString question = connection.dialog.findChild<QLabel*>(QStringLiteral("InstructionsLabel"))->text();
+    QVERIFY2(question.contains(QStringLiteral("ED25519 key fingerprint is %1.").arg(server.hostKeyFingerprint())),
+             qPrintable(question));
+    QTest::keyClicks(connection.dialog.findChild<QLineEdit*>(QStringLiteral("AnswerLineEdit")), QStringLiteral("yes"));
+    connection.clickContinue();
+    QVERIFY2(connection.connectedSpy->wait(30000), qPrintable(connection.logText()));
+}
+
+void TestSshDevice::emptyUserAskedThroughAskpass()
+{
+    SshServer server;
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    server.exportClientEnvironment();
+    SavedVariable user("USER");
+    qputenv("USER", server.user().toLocal8Bit());
+
+    Connection connection;
+    connection.start(server.host(), server.port(), QString(), QStringLiteral("zentu2_sci"));
+    QTRY_COMPARE_WITH_TIMEOUT(connection.page(), 3, 30000);
+    QCOMPARE(connection.dialog.findChild<QLineEdit*>(QStringLiteral("UserLineEdit"))->text(), server.user());
+    connection.clickContinue();
+    QVERIFY2(connection.connectedSpy->wait(30000), qPrintable(connection.logText()));
+    QCOMPARE(connection.device->user(), server.user());
+}
+
+void TestSshDevice::socksForwardReachesLoopbackServer()
+{
+    SshServer server;
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    server.exportClientEnvironment();
+
+    QTcpServer echo;
+    QVERIFY(echo.listen(QHostAddress::LocalHost, 0));
+    connect(&echo, &QTcpServer::newConnection, &echo, [&echo] {
+        QTcpSocket* peer = echo.nextPendingConnection();
+        connect(peer, &QTcpSocket::readyRead, peer, [peer] { peer->write(peer->readAll().toUpper()); });
+    });
+
+    Connection connection;
+    connection.start(server);
+    QVERIFY2(connection.connectedSpy->wait(30000), qPrintable(connection.logText()));
+    QVERIFY(connection.device->tunnelPort() != 0);
+
+    QTcpSocket socks;
+    socks.connectToHost(QHostAddress::LocalHost, connection.device->tunnelPort());
+    QVERIFY(QTest::qWaitFor([&] { return socks.state() == QAbstractSocket::ConnectedState; }, 20000));
+    socks.write(QByteArray("\x05\x01\x00", 3)); // version 5, one method: no authentication
+    QVERIFY(waitForBytes(socks, 2));
+    QCOMPARE(socks.read(2), QByteArray("\x05\x00", 2));
+    QByteArray request("\x05\x01\x00\x01\x7f\x00\x00\x01", 8); // CONNECT 127.0.0.1
+    request.append(char(echo.serverPort() >> 8)).append(char(echo.serverPort() & 0xff));
+    socks.write(request);
+    QVERIFY(waitForBytes(socks, 10));
+    const QByteArray reply = socks.read(10);
+    QCOMPARE(reply.left(2), QByteArray("\x05\x00", 2));
+    socks.write("through the tunnel");
+    QVERIFY(waitForBytes(socks, 18));
+    QCOMPARE(socks.readAll(), QByteArray("THROUGH THE TUNNEL"));
+}
+
+void TestSshDevice::hostTextIsNeverAnOption()
+{
+    SshServer server;
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    server.exportClientEnvironment();
+
+    const QString marker = server.directory() + QStringLiteral("/injected");
+    Connection connection;
+    connection.start(QStringLiteral("-oProxyCommand=touch %1").arg(marker), server.port(), server.user(),
+                     QStringLiteral("zentu2_sci"));
+    QVERIFY(connection.finishedSpy->wait(30000));
+    QCOMPARE(connection.finishedSpy->at(0).at(0).toBool(), false);
+    QVERIFY(!QFile::exists(marker));
+    QVERIFY(connection.logText().contains(QLatin1String("hostname contains invalid characters")));
+}
+
+void TestSshDevice::logIsBounded()
+{
+    SshServer server;
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    server.exportClientEnvironment();
+
+    // The remote command's standard error reaches ssh's: 100 lines of 1000.
+    Connection connection;
+    connection.start(server, QStringLiteral("for i in $(seq 1 100); do printf \"line$i %0990d\\n\" 0 >&2; done"));
+    QVERIFY(connection.finishedSpy->wait(30000));
+    QVERIFY(connection.finishedSpy->at(0).at(0).toBool());
+    const QStringList log = connection.device->log();
+    int total = 0;
+    for (const QString& line : log)
+        total += line.size();
+    QVERIFY2(total <= SshDevice::LogLimit, qPrintable(QString::number(total)));
+    QVERIFY(total > SshDevice::LogLimit - 2000);
+    // The oldest lines went first; the newest are kept.
+    QVERIFY(!connection.logText().contains(QLatin1String("OpenSSH_")));
+    QVERIFY(connection.logText().contains(QLatin1String("line100 ")));
+    QVERIFY(failureBoxes().isEmpty());
+}
+
+void TestSshDevice::closeAfterExitEmitsNothing()
+{
+    SshServer server;
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    server.exportClientEnvironment();
+
+    Connection connection;
+    connection.start(server, QStringLiteral("true"));
+    QVERIFY(connection.finishedSpy->wait(30000));
+    QCOMPARE(connection.finishedSpy->count(), 1);
+    QVERIFY(connection.device->status());
+    connection.device->close();
+    QCOMPARE(connection.finishedSpy->count(), 1);
+    QVERIFY(failureBoxes().isEmpty());
+}
+
+void TestSshDevice::failureMessages_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<QString>("detail");
+    QTest::addColumn<bool>("withLog");
+
+    const QString user = SshServer().user();
+    QTest::newRow("sci missing") << QStringLiteral("sci missing")
+                                 << QStringLiteral("Unable to contact the server. Check that the server is properly "
+                                                   "installed and that the SCI is accessible to the user \"%1\".")
+                                        .arg(user)
+                                 << true;
+    QTest::newRow("unknown host") << QStringLiteral("unknown host")
+                                  << QStringLiteral("The host \"no-such-host.invalid\" was not recognized. Make sure "
+                                                    "the hostname is correct.")
+                                  << true;
+    QTest::newRow("refused") << QStringLiteral("refused") << QStringLiteral("ssh quit with error code 255") << true;
+    QTest::newRow("authentication") << QStringLiteral("authentication")
+                                    << QStringLiteral("Unable to authenticate the user \"%1\".").arg(user) << true;
+    QTest::newRow("too many authentication failures")
+        << QStringLiteral("max auth tries") << QStringLiteral("Unable to authenticate the user \"%1\".").arg(user)
+        << true;
+    QTest::newRow("no ssh") << QStringLiteral("no ssh") << QStringLiteral("ssh failed to start") << true;
+    QTest::newRow("framing error") << QStringLiteral("framing")
+                                   << QStringLiteral("Got a NetString length that is too big") << false;
+}
+
+void TestSshDevice::failureMessages()
+{
+    QFETCH(QString, scenario);
+    QFETCH(QString, detail);
+    QFETCH(bool, withLog);
+
+    SshServer::Options options;
+    if (scenario == QLatin1String("authentication")) {
+        options.authorizeClientKey = false;
+        options.extraServerConfig << QStringLiteral("PasswordAuthentication no");
+    } else if (scenario == QLatin1String("max auth tries")) {
+        options.authorizeClientKey = false;
+        options.extraServerConfig << QStringLiteral("MaxAuthTries 1");
+    }
+    SshServer server(options);
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    server.exportClientEnvironment();
+    SavedVariable path("PATH");
+
+    QString host = server.host();
+    quint16 port = server.port();
+    QString command = QStringLiteral("zentu2_sci");
+    if (scenario == QLatin1String("sci missing")) {
+        command = QStringLiteral("zentu_no_such_sci");
+    } else if (scenario == QLatin1String("unknown host")) {
+        host = QStringLiteral("no-such-host.invalid");
+    } else if (scenario == QLatin1String("refused")) {
+        server.stop();
+    } else if (scenario == QLatin1String("no ssh")) {
+        qputenv("PATH", QFile::encodeName(server.directory()));
+    } else if (scenario == QLatin1String("framing")) {
+        command = QStringLiteral("printf -- '---- BEGIN Zentu NetString ----\\n65537:'; cat >/dev/null");
+    }
+
+    Connection connection;
+    connection.start(host, port, server.user(), command);
+    QVERIFY(connection.finishedSpy->wait(60000));
+    QCOMPARE(connection.finishedSpy->count(), 1);
+    QCOMPARE(connection.finishedSpy->at(0).at(0).toBool(), !withLog);
+
+    QTRY_COMPARE_WITH_TIMEOUT(failureBoxes().size(), 1, 20000);
+    QMessageBox* box = failureBoxes().at(0);
+    QCOMPARE(box->icon(), QMessageBox::Warning);
+    QCOMPARE(box->text(), QStringLiteral("There was a problem with the connection.<br><br>%1").arg(detail.toHtmlEscaped()));
+    QVERIFY(box->windowTitle().endsWith(QLatin1String(" Error")));
+    if (withLog)
+        QCOMPARE(box->detailedText(), connection.device->log().join(QLatin1Char('\n')).remove(QLatin1Char('\r')));
+    else
+        QVERIFY(box->detailedText().isEmpty());
+}
+
+void TestSshDevice::phraseTableSkipsDiagnostics()
+{
+    // ssh's own -v lines mention missing files on every run; they decide nothing.
+    const QStringList diagnostics{
+        QStringLiteral("debug1: load_hostkeys: fopen /root/.ssh/known_hosts2: No such file or directory"),
+        QStringLiteral("debug1: identity file /root/.ssh/id_rsa type -1"),
+        QStringLiteral("debug3: record not found"),
+        QStringLiteral("ssh: connect to host 127.0.0.1 port 22: Connection refused"),
+    };
+    QCOMPARE(connectionFailureDetail(diagnostics, QStringLiteral("h"), QStringLiteral("u"), QStringLiteral("fallback")),
+             QStringLiteral("fallback"));
+    // The last log entry holds several lines at once; each is judged alone.
+    const QStringList joined{QStringLiteral("debug1: Exit status 127\nbash: line 1: sci: command not found\n"),
+                             QStringLiteral("ssh: connect to host h port 1: Connection timed out")};
+    QVERIFY(connectionFailureDetail(joined, QStringLiteral("h"), QStringLiteral("u"), QString())
+                .startsWith(QLatin1String("Unable to contact the server.")));
+    QCOMPARE(connectionFailureDetail({QStringLiteral("ssh: connect to host h port 1: Connection timed out")},
+                                     QStringLiteral("h"), QStringLiteral("u"), QString()),
+             QStringLiteral("Unable to connect to the host \"h\". The host may be down."));
+}
+
+QTEST_MAIN(TestSshDevice)
+#include "tst_sshdevice.moc"
