@@ -1,10 +1,77 @@
+// The road from a start or connect reply to a running session display.
 #include "SessionListWidget.h"
 
-#include "SessionsLogging.h"
+#include "CloseHelper.h"
+#include "FailureBox.h"
+#include "JsonRpcHandler.h"
+#include "RdpInstance.h"
+#include "SessionModel.h"
+#include "SshDevice.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+// Tells the user how a display ended, by its exit code.
+void reportDisplayEnd(const RdpInstance* instance)
+{
+    switch (instance->exitCode()) {
+    case 0:
+    case 1:
+        return;
+    case 131:
+        showFailureBox(SessionListWidget::tr("There was a problem connecting to the session."),
+                       SessionListWidget::tr("Make sure it is still running and that SSH tunneling is enabled."));
+        return;
+    default:
+        showFailureBox(SessionListWidget::tr("Oops! We are not sure what happened here."),
+                       SessionListWidget::tr("Please contact %1 support if this happens again.")
+                           .arg(QCoreApplication::organizationName()));
+        return;
+    }
+}
+
+// The reply's port; anything that is not a port number gives 0, which the
+// display reports as a failure to connect.
+quint16 replyPort(const QJsonObject& result)
+{
+    const QJsonValue value = result.value(QStringLiteral("port"));
+    if (!value.isDouble())
+        return 0;
+    const int port = value.toInt(-1);
+    return port >= 0 && port <= 65535 ? static_cast<quint16>(port) : 0;
+}
+
+} // namespace
 
 void SessionListWidget::startDisplay(const QJsonObject& result, const QString& sessionId,
                                      const QString& displayName)
 {
-    qCDebug(lcSessions) << "display of session" << sessionId << displayName << "port"
-                        << result.value(QStringLiteral("port")).toInt();
+    const quint16 port = replyPort(result);
+    const QString password = result.value(QStringLiteral("password")).toString();
+    const QString geometry = result.value(QStringLiteral("geometry")).toString();
+    const QString windowMode = result.value(QStringLiteral("windowMode")).toString();
+
+    if (!m_handler)
+        return;
+    auto* device = qobject_cast<SshDevice*>(m_handler->device());
+    if (!device)
+        return;
+
+    auto* instance = new RdpInstance;
+    connect(instance, &RdpInstance::finished, instance, &QObject::deleteLater);
+    connect(instance, &RdpInstance::finished, instance, [instance] { reportDisplayEnd(instance); });
+    CloseHelper::instance()->addObject(instance);
+    connect(instance, &RdpInstance::connected, m_model, &SessionModel::forceUpdate);
+    connect(instance, &RdpInstance::finished, m_model, &SessionModel::forceUpdate);
+
+    QVariantMap params;
+    params.insert(QStringLiteral("RemoteHost"), device->realHost());
+    params.insert(QStringLiteral("SessionId"), sessionId);
+    params.insert(QStringLiteral("SshHost"), device->realHost());
+    params.insert(QStringLiteral("SshPort"), static_cast<int>(device->port()));
+
+    instance->start(device->realHost(), port, device->user(), password, device->tunnelPort(),
+                    windowMode == QLatin1String("rootless") ? windowMode : geometry, displayName, false,
+                    params);
 }
