@@ -339,6 +339,9 @@ bool ConnectionListWidget::activateWindow(const QString& key)
 void ConnectionListWidget::loadConnections()
 {
     ConnectionScan scan = scanConnectionFiles({m_globalDirectory, m_userDirectory});
+    qCDebug(lcConnections).nospace().noquote() << "listing " << scan.connections.size()
+                                     << " connections from " << m_globalDirectory << " and "
+                                     << m_userDirectory;
     m_model->setConnections(std::move(scan.connections));
     refreshView();
     m_files = std::move(scan.files);
