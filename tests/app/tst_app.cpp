@@ -5,6 +5,7 @@
 #include "Installation.h"
 #include "LogDialog.h"
 #include "MainWindowHelper.h"
+#include "Translations.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -60,6 +61,8 @@ private slots:
 
     void logDialogAppendsAtEnd();
     void aboutDialogLinksLicencesBesideProgram();
+    // Last: the translators it installs stay for the rest of the run.
+    void germanCatalogueIsBuiltIn();
 };
 
 void TestApp::installKinds_data()
@@ -232,6 +235,14 @@ void TestApp::aboutDialogLinksLicencesBesideProgram()
     QVERIFY(html.contains(QLatin1String("href=\"file:///opt/my%20apps/doc/Qt%20License.html\"")));
     QVERIFY(dialog.findChild<QLabel*>(QStringLiteral("labelProductInformation"))->text().contains(QLatin1String("2.0.23")));
     QVERIFY(!dialog.findChild<QLabel*>(QStringLiteral("labelLogo"))->pixmap(Qt::ReturnByValue).isNull());
+}
+
+void TestApp::germanCatalogueIsBuiltIn()
+{
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    installTranslations();
+    QCOMPARE(QCoreApplication::translate("main", "Connections"), QStringLiteral("Verbindungen"));
+    QCOMPARE(QCoreApplication::translate("FailureBox", "%1 Error"), QStringLiteral("%1-Fehler"));
 }
 
 int main(int argc, char* argv[])
