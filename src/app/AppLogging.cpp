@@ -1,3 +1,3 @@
 #include "AppLogging.h"
 
-Q_LOGGING_CATEGORY(lcApp, "zentu.app")
+Q_LOGGING_CATEGORY(lcApp, "zentu.app", QtInfoMsg)

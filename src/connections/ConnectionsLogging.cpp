@@ -1,3 +1,3 @@
 #include "ConnectionsLogging.h"
 
-Q_LOGGING_CATEGORY(lcConnections, "zentu.connections")
+Q_LOGGING_CATEGORY(lcConnections, "zentu.connections", QtInfoMsg)
