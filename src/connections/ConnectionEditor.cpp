@@ -47,7 +47,7 @@ ConnectionEditor::ConnectionEditor(const Connection& connection, QWidget* parent
     : QDialog(parent)
     , m_connection(connection)
     , m_name(makeLineEdit(QStringLiteral("NameLineEdit"), QString(), this))
-    , m_host(makeLineEdit(QStringLiteral("HostLineEdit"), QStringLiteral("zentu.example.com"), this))
+    , m_host(makeLineEdit(QStringLiteral("HostLineEdit"), QStringLiteral("example.com"), this))
     , m_port(makeLineEdit(QStringLiteral("PortLineEdit"), QStringLiteral("22"), this))
     , m_user(makeLineEdit(QStringLiteral("UserLineEdit"), QStringLiteral("joe"), this))
     , m_sci(makeLineEdit(QStringLiteral("SciLineEdit"), QStringLiteral("bin/sci"), this))
