@@ -24,7 +24,7 @@ namespace {
 
 constexpr int MaxHandles = 64;
 // Frame rate when the server adjusts by itself.
-constexpr int AutomaticFps = 30;
+constexpr int AutomaticFps = 35;
 
 } // namespace
 
@@ -236,16 +236,20 @@ void DisplayServer::processX()
 
 void DisplayServer::sendFrames()
 {
-    std::vector<ScreenRect> rects;
-    if (m_screen.takeDamage(&rects)) {
-        for (auto& peer : m_peers)
-            peer->addDamage(rects);
-    }
+    std::vector<ScreenRect> damage;
     bool wanted = false;
     for (const auto& peer : m_peers)
         wanted = wanted || peer->wantsFrame();
-    if (wanted && m_screen.capture()) {
-        m_lastFrameAt = nowMs();
+    if (m_screen.takeDamage(&damage) || wanted) {
+        if (!m_screen.capture())
+            return;
+        const std::vector<ScreenRect> changed = m_diff.changedTiles(
+            m_screen.pixels(), m_screen.stride(), m_screen.width(), m_screen.height(), damage);
+        for (auto& peer : m_peers)
+            peer->addDamage(changed);
+        // Frames keep a steady cadence; a late one does not push the next back.
+        const quint64 now = nowMs();
+        m_lastFrameAt = std::max(m_lastFrameAt + frameIntervalMs(), now - frameIntervalMs());
         for (auto& peer : m_peers) {
             if (peer->wantsFrame())
                 peer->sendFrame(m_screen);

@@ -66,6 +66,7 @@ private:
     std::unique_ptr<X11Input> m_input;
     std::unique_ptr<X11Clipboard> m_clipboard;
     UpdateOptions m_options;
+    TileDiff m_diff;
     freerdp_listener* m_listener = nullptr;
     HANDLE m_signalEvent = nullptr;
     HANDLE m_xEvent = nullptr;

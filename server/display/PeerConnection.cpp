@@ -434,7 +434,8 @@ void PeerConnection::resizeDesktop(int width, int height)
     freerdp_settings_set_uint32(settings, FreeRDP_DesktopHeight, UINT32(height));
     if (!m_active)
         return;
-    m_damage.clear();
+    std::fill(m_dirtyTiles.begin(), m_dirtyTiles.end(), 0);
+    m_dirtyCount = 0;
     // The client reactivates; Activate resumes the frames.
     m_active = false;
     m_peer->update->DesktopResize(m_peer->context);
@@ -488,36 +489,74 @@ void PeerConnection::onSuppressOutput(bool allow)
         addFullDamage();
 }
 
+void PeerConnection::markTiles(const ScreenRect& rect)
+{
+    const int width = m_server.screen().width(), height = m_server.screen().height();
+    const int columns = (width + TileDiff::TileSize - 1) / TileDiff::TileSize;
+    const int rows = (height + TileDiff::TileSize - 1) / TileDiff::TileSize;
+    if (columns != m_dirtyColumns || rows != m_dirtyRows) {
+        m_dirtyColumns = columns;
+        m_dirtyRows = rows;
+        m_dirtyTiles.assign(size_t(columns) * size_t(rows), 0);
+        m_dirtyCount = 0;
+    }
+    const int x0 = std::max(0, rect.x), y0 = std::max(0, rect.y);
+    const int x1 = std::min(width, rect.x + rect.w), y1 = std::min(height, rect.y + rect.h);
+    for (int row = y0 / TileDiff::TileSize; row * TileDiff::TileSize < y1; ++row) {
+        for (int column = x0 / TileDiff::TileSize; column * TileDiff::TileSize < x1; ++column) {
+            uint8_t& tile = m_dirtyTiles[size_t(row) * size_t(columns) + size_t(column)];
+            m_dirtyCount += tile ? 0 : 1;
+            tile = 1;
+        }
+    }
+}
+
+std::vector<ScreenRect> PeerConnection::takeDirtyRects()
+{
+    // Runs of dirty tiles along each tile row, clipped to the screen.
+    const int width = m_server.screen().width(), height = m_server.screen().height();
+    const int size = TileDiff::TileSize;
+    std::vector<ScreenRect> rects;
+    for (int row = 0; row < m_dirtyRows; ++row) {
+        int column = 0;
+        while (column < m_dirtyColumns) {
+            if (!m_dirtyTiles[size_t(row) * size_t(m_dirtyColumns) + size_t(column)]) {
+                ++column;
+                continue;
+            }
+            const int start = column;
+            while (column < m_dirtyColumns
+                   && m_dirtyTiles[size_t(row) * size_t(m_dirtyColumns) + size_t(column)])
+                ++column;
+            ScreenRect r { start * size, row * size, 0, 0 };
+            r.w = std::min(column * size, width) - r.x;
+            r.h = std::min((row + 1) * size, height) - r.y;
+            if (r.w > 0 && r.h > 0)
+                rects.push_back(r);
+        }
+    }
+    std::fill(m_dirtyTiles.begin(), m_dirtyTiles.end(), 0);
+    m_dirtyCount = 0;
+    return rects;
+}
+
 void PeerConnection::addDamage(const std::vector<ScreenRect>& rects)
 {
     if (!m_active)
         return;
-    m_damage.insert(m_damage.end(), rects.begin(), rects.end());
-    if (m_damage.size() > 64) {
-        // Many small rectangles cost more to encode than their bounding box.
-        ScreenRect box = m_damage.front();
-        int right = box.x + box.w, bottom = box.y + box.h;
-        for (const ScreenRect& r : m_damage) {
-            box.x = std::min(box.x, r.x);
-            box.y = std::min(box.y, r.y);
-            right = std::max(right, r.x + r.w);
-            bottom = std::max(bottom, r.y + r.h);
-        }
-        box.w = right - box.x;
-        box.h = bottom - box.y;
-        m_damage.assign(1, box);
-    }
+    for (const ScreenRect& r : rects)
+        markTiles(r);
 }
 
 void PeerConnection::addFullDamage()
 {
     if (m_active)
-        m_damage.assign(1, ScreenRect { 0, 0, m_server.screen().width(), m_server.screen().height() });
+        markTiles(ScreenRect { 0, 0, m_server.screen().width(), m_server.screen().height() });
 }
 
 bool PeerConnection::wantsFrame() const
 {
-    if (!m_active || m_outputSuppressed || m_damage.empty())
+    if (!m_active || m_outputSuppressed || m_dirtyCount == 0)
         return false;
     const rdpSettings* settings = m_peer->settings;
     const uint32_t clientWindow = freerdp_settings_get_uint32(settings, FreeRDP_FrameAcknowledge);
@@ -530,8 +569,9 @@ bool PeerConnection::wantsFrame() const
 
 void PeerConnection::sendFrame(const X11Screen& screen)
 {
-    std::vector<ScreenRect> rects;
-    rects.swap(m_damage);
+    const std::vector<ScreenRect> rects = takeDirtyRects();
+    if (rects.empty())
+        return;
     rdpUpdate* update = m_peer->update;
     const bool markers = freerdp_settings_get_bool(m_peer->settings, FreeRDP_SurfaceFrameMarkerEnabled);
     SURFACE_FRAME_MARKER marker {};
@@ -579,6 +619,8 @@ bool PeerConnection::sendRemoteFx(const X11Screen& screen, const std::vector<Scr
             continue;
         SURFACE_BITS_COMMAND cmd {};
         cmd.cmdType = CMDTYPE_STREAM_SURFACE_BITS;
+        // RemoteFX data is entropy-coded already; bulk compression only costs time.
+        cmd.skipCompression = TRUE;
         cmd.destRight = UINT32(screen.width());
         cmd.destBottom = UINT32(screen.height());
         cmd.bmp.bpp = 32;

@@ -83,6 +83,8 @@ private:
     void noteClientActivity();
     bool sendRemoteFx(const X11Screen& screen, const std::vector<ScreenRect>& rects);
     bool sendRaw(const X11Screen& screen, const std::vector<ScreenRect>& rects);
+    void markTiles(const ScreenRect& rect);
+    std::vector<ScreenRect> takeDirtyRects();
     void startClipboard();
     void sendClipboardText(uint32_t formatId, const QString& text);
 
@@ -102,7 +104,10 @@ private:
     RFX_CONTEXT* m_rfx = nullptr;
     uint32_t m_frameId = 0;
     uint32_t m_lastAckedFrame = 0;
-    std::vector<ScreenRect> m_damage;
+    // Dirty 64x64 tiles of the screen, row-major, since the last frame sent.
+    std::vector<uint8_t> m_dirtyTiles;
+    int m_dirtyColumns = 0, m_dirtyRows = 0;
+    size_t m_dirtyCount = 0;
     std::map<unsigned long, uint32_t> m_cursorCache;
     uint32_t m_nextCursorIndex = 0;
     // Asynchronous clipboard answers check this before touching the peer.

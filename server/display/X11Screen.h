@@ -4,6 +4,8 @@
 #include <QDebug>
 #include <QString>
 
+#include "TileDiff.h"
+
 #include <X11/Xlib.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xdamage.h>
@@ -13,10 +15,6 @@
 #include <cstdint>
 #include <vector>
 
-struct ScreenRect
-{
-    int x = 0, y = 0, w = 0, h = 0;
-};
 
 struct CursorImage
 {

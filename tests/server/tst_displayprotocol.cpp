@@ -1,6 +1,7 @@
 // Channel message framing and the session's update options.
 
 #include "ChannelMessage.h"
+#include "TileDiff.h"
 #include "UpdateOptions.h"
 
 #include <QJsonDocument>
@@ -20,6 +21,8 @@ private slots:
     void optionsApplyValidValues();
     void invalidOptionsChangeNothing_data();
     void invalidOptionsChangeNothing();
+    void tileDiffReportsOnlyChangedTiles();
+    void tileDiffAfterResize();
 };
 
 void TestDisplayProtocol::messageRoundTrip()
@@ -122,6 +125,57 @@ void TestDisplayProtocol::invalidOptionsChangeNothing()
     QVERIFY(!options.apply(json, &error));
     QVERIFY(!error.isEmpty());
     QVERIFY(options == before);
+}
+
+namespace {
+
+bool sameRect(const ScreenRect& r, int x, int y, int w, int h)
+{
+    return r.x == x && r.y == y && r.w == w && r.h == h;
+}
+
+} // namespace
+
+void TestDisplayProtocol::tileDiffReportsOnlyChangedTiles()
+{
+    // 200x100: tiles of 64 with a partial last column (8 wide) and row (36 high).
+    const int width = 200, height = 100, stride = width * 4 + 16;
+    std::vector<uint8_t> frame(size_t(stride) * height, 0x20);
+    TileDiff diff;
+    QCOMPARE(int(diff.changedTiles(frame.data(), stride, width, height, {}).size()), 8);
+
+    // Damage without a pixel change reports nothing.
+    QVERIFY(diff.changedTiles(frame.data(), stride, width, height, { { 0, 0, width, height } }).empty());
+
+    // One pixel in the bottom-right partial tile, damage reported for the whole screen.
+    frame[size_t(99) * stride + 199 * 4] = 0x99;
+    std::vector<ScreenRect> changed = diff.changedTiles(frame.data(), stride, width, height, { { 0, 0, width, height } });
+    QCOMPARE(int(changed.size()), 1);
+    QVERIFY(sameRect(changed[0], 192, 64, 8, 36));
+
+    // A change outside the damage is not looked at; it shows once damaged.
+    frame[size_t(10) * stride + 10 * 4] = 0x55;
+    QVERIFY(diff.changedTiles(frame.data(), stride, width, height, { { 100, 0, 10, 10 } }).empty());
+    changed = diff.changedTiles(frame.data(), stride, width, height, { { 5, 5, 1, 1 } });
+    QCOMPARE(int(changed.size()), 1);
+    QVERIFY(sameRect(changed[0], 0, 0, 64, 64));
+
+    // Damage partly off screen is clipped, not read out of bounds.
+    frame[size_t(70) * stride + 70 * 4] = 0x11;
+    changed = diff.changedTiles(frame.data(), stride, width, height, { { -50, -50, 1000, 1000 } });
+    QCOMPARE(int(changed.size()), 1);
+    QVERIFY(sameRect(changed[0], 64, 64, 64, 36));
+}
+
+void TestDisplayProtocol::tileDiffAfterResize()
+{
+    std::vector<uint8_t> small(64 * 64 * 4, 1);
+    std::vector<uint8_t> large(130 * 70 * 4, 1);
+    TileDiff diff;
+    diff.changedTiles(small.data(), 64 * 4, 64, 64, {});
+    // A new size is a full change even where the pixels look the same.
+    QCOMPARE(int(diff.changedTiles(large.data(), 130 * 4, 130, 70, {}).size()), 6);
+    QVERIFY(diff.changedTiles(large.data(), 130 * 4, 130, 70, { { 0, 0, 130, 70 } }).empty());
 }
 
 QTEST_GUILESS_MAIN(TestDisplayProtocol)

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Frames per second received and server CPU: zentu2_display against FreeRDP's
+# shadow server, on the same 1024x768 Xvnc display with the same workload
+# (an xterm running "yes | cat -n", which changes the whole screen).
+# Usage: display_vs_shadow.sh <build>/bin [seconds]
+set -euo pipefail
+bin=$(cd "${1:?build bin directory}" && pwd)
+seconds=${2:-20}
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+wait_port() { for _ in $(seq 200); do (exec 3<>/dev/tcp/127.0.0.1/"$1") 2>/dev/null && return 0; sleep 0.05; done; return 1; }
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+
+Xvnc -displayfd 6 6>"$work/displayfd" -geometry 1024x768 -depth 24 -rfbport -1 \
+    -SecurityTypes None -nolisten tcp >"$work/xvnc.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$work/displayfd" ] && break; sleep 0.05; done
+display=":$(head -n1 "$work/displayfd")"
+DISPLAY=$display xterm -geometry 200x80+0+0 -e 'yes | cat -n' &
+pids+=($!)
+
+measure() { # name pid port password
+    local before after fps start end
+    wait_port "$3"
+    before=$(cpu_ticks "$2")
+    start=$(date +%s.%N)
+    fps=$("$bin/zentu_rdp_framecount" "$3" "$4" "$seconds")
+    end=$(date +%s.%N)
+    after=$(cpu_ticks "$2")
+    printf '%-16s %6s fps  %5.1f%% CPU of one core\n' "$1" "$fps" \
+        "$(echo "($after - $before) * 100 / $(getconf CLK_TCK) / ($end - $start)" | bc -l)"
+}
+
+echo "secret" >"$work/password"
+openssl genrsa -out "$work/key.pem" 2048 2>/dev/null
+port=$(free_port)
+"$bin/zentu2_display" --display "$display" --port "$port" --password-file "$work/password" \
+    --key "$work/key.pem" >"$work/display.log" 2>&1 &
+pids+=($!)
+measure zentu2_display $! "$port" secret
+
+port=$(free_port)
+DISPLAY=$display freerdp-shadow-cli /bind-address:127.0.0.1 /port:"$port" /sec:rdp -auth \
+    >"$work/shadow.log" 2>&1 &
+pids+=($!)
+measure freerdp-shadow $! "$port" secret
