@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTableView>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -98,6 +100,7 @@ private slots:
     void saveAsGlobal();
     void editThroughEditor();
     void secondEditRaisesFirstEditor();
+    void activatingOpenConnectionRaisesItsWindow();
     void removeAsksFirst();
     void protectedGlobalConnection_data();
     void protectedGlobalConnection();
@@ -309,6 +312,57 @@ void TestConnectionList::secondEditRaisesFirstEditor()
     QTRY_VERIFY(!first);
     QTest::mouseClick(edit, Qt::LeftButton);
     QTRY_COMPARE(topLevels<ConnectionEditor>().size(), 1);
+}
+
+void TestConnectionList::activatingOpenConnectionRaisesItsWindow()
+{
+    // A peer that accepts the SSH connection and never answers keeps the
+    // login, and so its session window, open until the test hangs up.
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    const QUuid uid = QUuid::createUuid();
+    QVERIFY(writeFile(userFile(uid),
+                      QStringLiteral("<SshConnection>\n <Uid>%1</Uid>\n <Name>Hanging</Name>\n"
+                                     " <Host>127.0.0.1</Host>\n <Port>%2</Port>\n <User>joe</User>\n"
+                                     "</SshConnection>\n")
+                          .arg(uid.toString())
+                          .arg(server.serverPort())
+                          .toUtf8()));
+    auto window = makeWindow();
+    selectRow(window.get(), 0);
+    auto* view = window->findChild<QTableView*>(QStringLiteral("ConnectionListView"));
+    const QString key = uid.toString() + QStringLiteral("-SessionListWidget");
+    auto sessionWindows = [&key]() {
+        QList<QWidget*> found;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->objectName() == key)
+                found.append(widget);
+        }
+        return found;
+    };
+
+    QTest::keyClick(view, Qt::Key_Return);
+    QTRY_COMPARE(sessionWindows().size(), 1);
+    QPointer<QWidget> sessionWindow = sessionWindows().first();
+    QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 15000);
+    QTcpSocket* peer = server.nextPendingConnection();
+
+    sessionWindow->showMinimized();
+    QTRY_VERIFY(sessionWindow->windowState() & Qt::WindowMinimized);
+    QTest::keyClick(view, Qt::Key_Return);
+    QTRY_VERIFY(!(sessionWindow->windowState() & Qt::WindowMinimized));
+    QCOMPARE(sessionWindows().size(), 1);
+    QVERIFY(!server.hasPendingConnections());
+
+    // When ssh ends the window goes, and the next activation logs in anew.
+    peer->abort();
+    QTRY_VERIFY_WITH_TIMEOUT(!sessionWindow, 15000);
+    QTest::keyClick(view, Qt::Key_Return);
+    QTRY_COMPARE(sessionWindows().size(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 15000);
+    server.nextPendingConnection()->abort();
+    sessionWindow = sessionWindows().first();
+    QTRY_VERIFY_WITH_TIMEOUT(!sessionWindow, 15000);
 }
 
 void TestConnectionList::removeAsksFirst()
