@@ -1,11 +1,14 @@
 // Two real processes of the program: the second start hands over to the
 // first and exits. Each test runs with its own HOME and runtime directory.
 #include <QDir>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
+
+#include <unistd.h>
 
 namespace {
 
@@ -54,6 +57,7 @@ private slots:
     void cleanup();
     void secondStartRaisesFirst();
     void crashedInstanceIsReplaced();
+    void strayPeersAreDropped();
 
 private:
     std::unique_ptr<QTemporaryDir> m_home;
@@ -126,6 +130,34 @@ void TestSingleInstance::crashedInstanceIsReplaced()
     QVERIFY(handOver.process().waitForFinished(30000));
     QCOMPARE(handOver.process().exitCode(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(next.count("RAISE received") == 1, 30000);
+}
+
+void TestSingleInstance::strayPeersAreDropped()
+{
+    Program first(m_environment);
+    first.start();
+    QTRY_VERIFY_WITH_TIMEOUT(first.count("main window activated") == 1, 30000);
+
+    const QString name = QDir(m_home->filePath(QStringLiteral("run")))
+                             .filePath(QStringLiteral("Zentu_2-%1.socket").arg(getuid()));
+    // A peer that floods without ending its line is cut off.
+    QLocalSocket flood;
+    flood.connectToServer(name);
+    QVERIFY(flood.waitForConnected(10000));
+    flood.write(QByteArray(100000, 'x'));
+    QTRY_COMPARE_WITH_TIMEOUT(flood.state(), QLocalSocket::UnconnectedState, 30000);
+    // One that connects and says nothing does not block the next start.
+    QLocalSocket silent;
+    silent.connectToServer(name);
+    QVERIFY(silent.waitForConnected(10000));
+
+    Program second(m_environment);
+    second.start();
+    QVERIFY(second.process().waitForFinished(30000));
+    QCOMPARE(second.process().exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(first.count("RAISE received") == 1, 30000);
+    QCOMPARE(first.count("xxxx"), 0);
+    QCOMPARE(first.process().state(), QProcess::Running);
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)
