@@ -15,7 +15,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+free_port() { # a port nobody answers on
+    local port
+    while :; do
+        port=$((20000 + RANDOM % 30000))
+        (exec 3<>/dev/tcp/127.0.0.1/"$port") 2>/dev/null || { echo "$port"; return; }
+    done
+}
 wait_port() { for _ in $(seq 200); do (exec 3<>/dev/tcp/127.0.0.1/"$1") 2>/dev/null && return 0; sleep 0.05; done; return 1; }
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 

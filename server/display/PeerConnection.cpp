@@ -185,6 +185,7 @@ bool PeerConnection::initialize(const QString& keyFile)
     freerdp_settings_set_bool(settings, FreeRDP_RefreshRect, TRUE);
     freerdp_settings_set_bool(settings, FreeRDP_SuppressOutput, TRUE);
     freerdp_settings_set_bool(settings, FreeRDP_FastPathOutput, TRUE);
+    freerdp_settings_set_bool(settings, FreeRDP_UnicodeInput, TRUE);
     freerdp_settings_set_uint32(settings, FreeRDP_FrameAcknowledge, 2);
     freerdp_settings_set_uint32(settings, FreeRDP_MultifragMaxRequestSize, 0xFFFFFF);
     freerdp_settings_set_uint32(settings, FreeRDP_DesktopWidth, UINT32(m_server.screen().width()));

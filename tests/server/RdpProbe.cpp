@@ -118,7 +118,10 @@ BOOL desktopResize(rdpContext* context)
 BOOL frameMarker(rdpContext* context, const SURFACE_FRAME_MARKER* marker)
 {
     auto* ctx = reinterpret_cast<ProbeContext*>(context);
-    const BOOL ok = ctx->gdiFrameMarker ? ctx->gdiFrameMarker(context, marker) : TRUE;
+    // The library's handler paints and acknowledges the frame.
+    const BOOL ok = ctx->gdiFrameMarker && ctx->probe->acknowledges()
+        ? ctx->gdiFrameMarker(context, marker)
+        : TRUE;
     if (marker->frameAction == SURFACECMD_FRAMEACTION_END)
         ctx->probe->frameEnded();
     return ok;
@@ -183,6 +186,7 @@ RdpProbe::~RdpProbe()
 bool RdpProbe::connect(const Options& options, QString* error)
 {
     primitives_set_hints(PRIMITIVES_ONLY_CPU);
+    m_withholdAcknowledgements = options.withholdAcknowledgements;
     m_instance = freerdp_new();
     m_instance->ContextSize = sizeof(ProbeContext);
     m_instance->PreConnect = preConnect;
@@ -306,6 +310,11 @@ void RdpProbe::sendKey(quint16 scancode, bool down, bool extended)
     if (extended)
         flags |= KBD_FLAGS_EXTENDED;
     freerdp_input_send_keyboard_event(m_instance->input, flags, scancode);
+}
+
+void RdpProbe::sendUnicode(quint16 codeUnit, bool down)
+{
+    freerdp_input_send_unicode_keyboard_event(m_instance->input, down ? 0 : KBD_FLAGS_RELEASE, codeUnit);
 }
 
 void RdpProbe::sendMouse(quint16 flags, int x, int y)

@@ -27,6 +27,8 @@ public:
         quint16 socksPort = 0; // 0: direct
         bool remoteFx = true;
         int width = 1024, height = 768;
+        // Announce frame acknowledgements but never send one.
+        bool withholdAcknowledgements = false;
     };
 
     RdpProbe();
@@ -51,10 +53,12 @@ public:
 
     void sendKey(quint16 scancode, bool down, bool extended = false);
     void sendMouse(quint16 flags, int x, int y);
+    void sendUnicode(quint16 codeUnit, bool down);
 
     // Plug-in callbacks.
     void channelData(const QString& channel, const QByteArray& message);
     void frameEnded() { ++m_frames; }
+    bool acknowledges() const { return !m_withholdAcknowledgements; }
     void pointerChanged() { ++m_pointers; }
     void setConnected(bool connected) { m_connected = connected; }
 
@@ -63,5 +67,6 @@ private:
     bool m_connected = false;
     int m_frames = 0;
     int m_pointers = 0;
+    bool m_withholdAcknowledgements = false;
     QMap<QString, QList<ChannelMessage>> m_messages;
 };

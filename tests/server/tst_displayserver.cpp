@@ -109,6 +109,8 @@ private slots:
     void desktopSizeRequestResizesScreenAndClient();
     void optionsAreValidatedAndLimitTheFrameRate();
     void xfreerdpEndsQuietlyOnDisconnectAndTerminate();
+    void framesWaitForAcknowledgements();
+    void clipboardTextTravelsBothWays();
 };
 
 void TestDisplayServer::connectShowsTheSessionDisplay()
@@ -185,12 +187,18 @@ void TestDisplayServer::keysAndClicksReachTheProgram()
     probe.sendMouse(PTR_FLAGS_BUTTON1 | PTR_FLAGS_DOWN, 120, 110);
     probe.sendMouse(PTR_FLAGS_BUTTON1, 120, 110);
     probe.sendMouse(PTR_FLAGS_WHEEL | 0x78, 120, 110);
-    QVERIFY2(probe.waitFor([&] {
+    probe.sendUnicode(0x00E9, true); // é, typed as a character
+    probe.sendUnicode(0x00E9, false);
+    const bool arrived = probe.waitFor([&] {
         const QString text = readFile(log);
         return text.contains(QLatin1String("keysym 0x61, a)"))
             && text.contains(QLatin1String("keysym 0xff52, Up)"))
-            && text.contains(QLatin1String("button 1,")) && text.contains(QLatin1String("button 4,"));
-    }, 10000), qPrintable(readFile(log).right(2000)));
+            && text.contains(QLatin1String("button 1,")) && text.contains(QLatin1String("button 4,"))
+            && text.contains(QLatin1String("keysym 0xe9, eacute)"));
+    }, 10000);
+    if (!arrived)
+        qWarning().noquote() << readFile(log);
+    QVERIFY(arrived);
 }
 
 void TestDisplayServer::desktopSizeRequestResizesScreenAndClient()
@@ -308,6 +316,85 @@ void TestDisplayServer::xfreerdpEndsQuietlyOnDisconnectAndTerminate()
     QCOMPARE(probe.errorInfo(), 1u);
     for (qint64 pid : children)
         QVERIFY2(!SessionFixture::processRunning(pid), qPrintable(QString::number(pid)));
+}
+
+void TestDisplayServer::framesWaitForAcknowledgements()
+{
+    SessionFixture session;
+    QString error;
+    QVERIFY2(session.start(QStringLiteral("xterm -e 'yes | cat -n'"), QStringLiteral("640x480"), &error),
+             qPrintable(error));
+    RdpProbe acknowledging;
+    QVERIFY2(acknowledging.connect(optionsFor(session), &error), qPrintable(error));
+    RdpProbe silent;
+    RdpProbe::Options options = optionsFor(session);
+    options.withholdAcknowledgements = true;
+    QVERIFY2(silent.connect(options, &error), qPrintable(error));
+    QVERIFY(silent.waitFor([&] { return silent.framesReceived() > 0; }, 10000));
+
+    // The screen keeps changing: the acknowledging client keeps getting
+    // frames, the silent one stops at the window it announced (2 frames).
+    QElapsedTimer timer;
+    timer.start();
+    const int before = acknowledging.framesReceived();
+    while (timer.elapsed() < 2000) {
+        acknowledging.pump(20);
+        silent.pump(20);
+    }
+    QVERIFY(acknowledging.framesReceived() - before >= 10);
+    QVERIFY2(silent.framesReceived() <= 2, qPrintable(QString::number(silent.framesReceived())));
+    QVERIFY(silent.connected());
+}
+
+void TestDisplayServer::clipboardTextTravelsBothWays()
+{
+    SessionFixture session;
+    QString error;
+    QVERIFY2(session.start(QStringLiteral("xterm"), QStringLiteral("800x600"), &error), qPrintable(error));
+    QProcess viewer;
+    viewer.start(QStringLiteral("xfreerdp"),
+                 { QStringLiteral("/v:127.0.0.1:%1").arg(session.port()), QStringLiteral("/sec:rdp"),
+                   QStringLiteral("/cert:ignore"), QStringLiteral("/u:tester"),
+                   QStringLiteral("/p:%1").arg(session.password()), QStringLiteral("+clipboard"),
+                   QStringLiteral("/log-level:ERROR") });
+    QVERIFY(viewer.waitForStarted(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(session.clients(), 1, 15000);
+
+    auto clipboardOf = [](const QString& display) {
+        QProcess reader;
+        QStringList arguments { QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard") };
+        if (!display.isEmpty())
+            arguments << QStringLiteral("-display") << display;
+        reader.start(QStringLiteral("xclip"), arguments);
+        reader.waitForFinished(10000);
+        return QString::fromUtf8(reader.readAllStandardOutput());
+    };
+    auto own = [](QProcess& owner, const QString& display, const QString& text) {
+        QStringList arguments { QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard") };
+        if (!display.isEmpty())
+            arguments << QStringLiteral("-display") << display;
+        owner.start(QStringLiteral("xclip"), arguments);
+        owner.waitForStarted(10000);
+        owner.write(text.toUtf8());
+        owner.closeWriteChannel();
+    };
+
+    // Local copy reaches the session display, as UTF-16 through the channel.
+    const QString fromClient = QStringLiteral("copied on the client \u00fc\u20ac");
+    QProcess clientOwner;
+    own(clientOwner, QString(), fromClient);
+    QTRY_COMPARE_WITH_TIMEOUT(clipboardOf(session.display()), fromClient, 15000);
+
+    // Text copied in the session is offered to the client and fetched on paste.
+    const QString fromSession = QStringLiteral("copied in the session \u00df");
+    QProcess sessionOwner;
+    own(sessionOwner, session.display(), fromSession);
+    QTRY_COMPARE_WITH_TIMEOUT(clipboardOf(QString()), fromSession, 15000);
+
+    for (QProcess* process : { &clientOwner, &sessionOwner, &viewer }) {
+        process->kill();
+        process->waitForFinished(5000);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDisplayServer)
