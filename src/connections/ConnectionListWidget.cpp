@@ -170,7 +170,10 @@ ConnectionListWidget::ConnectionListWidget(const QString& userDirectory,
 
 void ConnectionListWidget::addConnection(const Connection& connection, bool saveAsGlobal)
 {
-    const QString directory = saveAsGlobal ? m_globalDirectory : m_userDirectory;
+    // Without a writable global directory a global save would land in the
+    // working directory; such a request keeps the connection personal.
+    const bool global = saveAsGlobal && !m_globalDirectory.isEmpty() && m_globalWritable;
+    const QString directory = global ? m_globalDirectory : m_userDirectory;
     const QString path = QDir(directory).filePath(Connection::fileName(connection.uid()));
     QString error;
     if (!writeConnectionFile(path, connection, &error)) {

@@ -236,8 +236,18 @@ void TestConnectionList::saveAsGlobal()
     QPointer<ConnectionEditor> editor = topLevels<ConnectionEditor>().first();
     QPushButton* global = editor->findChild<QPushButton*>(QStringLiteral("globalButton"));
     QCOMPARE(global != nullptr, writable);
-    if (!writable)
+    if (!writable) {
+        // Asked anyway, the connection stays personal.
+        Connection connection;
+        connection.setUid(QUuid::createUuid());
+        connection.setName(QStringLiteral("Personal"));
+        connection.setHost(Host);
+        connection.setPort(1);
+        window->addConnection(connection, true);
+        QVERIFY(QFile::exists(userFile(connection.uid())));
+        QVERIFY(!QFile::exists(globalFile(connection.uid())));
         return;
+    }
 
     // Refused while the fields are incomplete, then accepted.
     QTest::mouseClick(global, Qt::LeftButton);
