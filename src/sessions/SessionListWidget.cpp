@@ -156,6 +156,11 @@ SessionListWidget::~SessionListWidget()
     cancelPending();
 }
 
+JsonRpcHandler* SessionListWidget::handler() const
+{
+    return m_handler;
+}
+
 QPushButton* SessionListWidget::createRowButton(const QString& objectName, const QString& icon,
                                                 const char* styleProperty)
 {

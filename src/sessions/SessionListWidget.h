@@ -27,6 +27,7 @@ public:
     SessionListWidget(JsonRpcHandler* handler, QWidget* parent);
     ~SessionListWidget() override;
 
+    JsonRpcHandler* handler() const;
     SessionModel* model() const { return m_model; }
     QSortFilterProxyModel* proxy() const { return m_proxy; }
     QTableView* view() const { return m_view; }

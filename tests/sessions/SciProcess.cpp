@@ -11,7 +11,10 @@
 
 #include <csignal>
 
-SciProcess::SciProcess() = default;
+SciProcess::SciProcess(const QString& dataHome)
+    : m_dataHome(dataHome.isEmpty() ? m_dir.path() : dataHome)
+{
+}
 
 SciProcess::~SciProcess()
 {
@@ -30,7 +33,7 @@ bool SciProcess::start(QString* error)
         return false;
     }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.path());
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), m_dataHome);
     environment.insert(QStringLiteral("HOME"), m_dir.path());
     m_process.setProcessEnvironment(environment);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -51,7 +54,7 @@ void SciProcess::stop()
         ::kill(pid_t(m_process.processId()), SIGKILL);
         m_process.waitForFinished(10000);
     }
-    terminateSessions(m_dir.path());
+    terminateSessions(m_dataHome);
 }
 
 void terminateSessions(const QString& dataHome)
@@ -87,7 +90,7 @@ void terminateSessions(const QString& dataHome)
 
 QJsonObject SciProcess::storedState() const
 {
-    QFile file(m_dir.path() + QStringLiteral("/zentu-server/state.json"));
+    QFile file(m_dataHome + QStringLiteral("/zentu-server/state.json"));
     if (!file.open(QIODevice::ReadOnly))
         return QJsonObject();
     return QJsonDocument::fromJson(file.readAll()).object();

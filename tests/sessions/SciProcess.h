@@ -13,7 +13,8 @@ class JsonRpcHandler;
 class SciProcess
 {
 public:
-    SciProcess();
+    // Keeps its state below dataHome, or in a temporary folder of its own.
+    explicit SciProcess(const QString& dataHome = QString());
     ~SciProcess();
 
     SciProcess(const SciProcess&) = delete;
@@ -26,7 +27,7 @@ public:
     QProcess* process() { return &m_process; }
     JsonRpcHandler* handler() const { return m_handler; }
     // $XDG_DATA_HOME of the stand-in; its state lives in "zentu-server" below.
-    QString dataHome() const { return m_dir.path(); }
+    QString dataHome() const { return m_dataHome; }
     // The stand-in's stored state, as it is on disk now.
     QJsonObject storedState() const;
 
@@ -38,6 +39,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    QString m_dataHome;
     QProcess m_process;
     JsonRpcHandler* m_handler = nullptr;
 };
