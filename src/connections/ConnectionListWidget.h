@@ -7,7 +7,6 @@
 #include <QWidget>
 
 class ConnectionModel;
-class QItemSelection;
 class QModelIndex;
 class QPushButton;
 class QSortFilterProxyModel;
