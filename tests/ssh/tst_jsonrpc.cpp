@@ -65,6 +65,7 @@ private slots:
     void failures_data();
     void failures();
     void standInRoundTrip();
+    void standInBadInput();
 };
 
 void TestJsonRpc::randomTokens()
@@ -331,6 +332,32 @@ void TestJsonRpc::standInRoundTrip()
     sci.closeWriteChannel();
     QVERIFY(sci.waitForFinished(10000));
     QCOMPARE(sci.exitCode(), 0);
+}
+
+void TestJsonRpc::standInBadInput()
+{
+    QProcess sci;
+    sci.start(QString::fromLocal8Bit(qgetenv("ZENTU_BIN_DIR")) + QStringLiteral("/zentu2_sci"), QStringList());
+    QVERIFY2(sci.waitForStarted(10000), qPrintable(sci.errorString()));
+    // A payload that is not a request gets an error reply and the stand-in
+    // goes on; a broken frame ends it.
+    sci.write(encodeNetString("not json") + encodeNetString("{\"jsonrpc\":\"2.0\",\"id\":\"q\",\"params\":{}}")
+              + "12a:");
+    QVERIFY(sci.waitForFinished(10000));
+    QCOMPARE(sci.exitCode(), 1);
+    QVERIFY(sci.readAllStandardError().contains("Got an invalid NetString length"));
+    const QByteArray output = sci.readAllStandardOutput();
+    NetStringBuffer buffer;
+    buffer.append(output.mid(output.indexOf(JsonRpcHandler::Marker) + JsonRpcHandler::Marker.size()));
+    QList<QJsonObject> replies;
+    QByteArray payload;
+    while (buffer.takeFrame(&payload) == NetStringBuffer::Payload)
+        replies << QJsonDocument::fromJson(payload).object();
+    QCOMPARE(replies.size(), 2);
+    QVERIFY(replies.at(0).value(QStringLiteral("id")).isNull());
+    QCOMPARE(replies.at(0).value(QStringLiteral("error")).toObject().value(QStringLiteral("code")).toInt(), -32700);
+    QCOMPARE(replies.at(1).value(QStringLiteral("id")).toString(), QStringLiteral("q"));
+    QCOMPARE(replies.at(1).value(QStringLiteral("error")).toObject().value(QStringLiteral("code")).toInt(), -32600);
 }
 
 QTEST_GUILESS_MAIN(TestJsonRpc)
