@@ -41,8 +41,6 @@ SshDevice::~SshDevice()
     // Nobody hears about an end caused by destruction.
     blockSignals(true);
     close();
-    delete m_aproc;
-    delete m_proc;
 }
 
 void SshDevice::start(const QString& host, quint16 port, const QString& user, const QString& command, bool fips,
@@ -213,7 +211,7 @@ void SshDevice::on_Proc_readyReadStandardError()
         line.chop(line.endsWith(QLatin1String("\r\n")) ? 2 : 1);
         const QRegularExpressionMatch match = connecting.match(line);
         if (match.hasMatch())
-            m_lookupId = QHostInfo::lookupHost(match.captured(1), this, SLOT(RealHost_lookupFinished(QHostInfo)));
+            m_lookupId = QHostInfo::lookupHost(match.captured(1), this, &SshDevice::RealHost_lookupFinished);
         const bool interactive = line.contains(QLatin1String("Entering interactive session"));
         appendLog(line);
         if (interactive) {
