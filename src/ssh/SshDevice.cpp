@@ -107,6 +107,7 @@ void SshDevice::startAskpass()
 {
     m_aproc = new QProcess(this);
     connect(m_aproc, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, &SshDevice::on_AProc_finished);
+    connect(m_aproc, &QProcess::errorOccurred, this, &SshDevice::on_AProc_error);
     const QProcessEnvironment environment = childEnvironment(m_askpassServer, false);
     m_aproc->setProcessEnvironment(environment);
     m_aproc->start(findProgram(QStringLiteral("askpass"), environment), {tr("The user for \"%1\": ").arg(m_host)},
@@ -131,6 +132,17 @@ void SshDevice::on_AProc_finished(int exitCode, QProcess::ExitStatus exitStatus)
     }
     m_user = decodeUpToNul(process->readAllStandardOutput());
     startSsh();
+}
+
+void SshDevice::on_AProc_error(QProcess::ProcessError error)
+{
+    // A program that never started never finishes: end the run here.
+    if (error != QProcess::FailedToStart || !m_aproc)
+        return;
+    m_aproc->deleteLater();
+    m_aproc = nullptr;
+    setErrorString(tr("%1 failed to start").arg(QStringLiteral("askpass")));
+    end(false);
 }
 
 quint16 SshDevice::findFreePort(quint16 first, quint16 end)

@@ -74,6 +74,7 @@ protected:
 
 private slots:
     void on_AProc_finished(int exitCode, QProcess::ExitStatus exitStatus);
+    void on_AProc_error(QProcess::ProcessError error);
     void on_Proc_error(QProcess::ProcessError error);
     void on_Proc_finished(int exitCode, QProcess::ExitStatus exitStatus);
     void on_Proc_readyReadStandardError();

@@ -150,6 +150,7 @@ private slots:
     void hostTextIsNeverAnOption();
     void logIsBounded();
     void closeAfterExitEmitsNothing();
+    void askpassMissing();
     void failureMessages_data();
     void failureMessages();
     void phraseTableSkipsDiagnostics();
@@ -445,6 +446,35 @@ void TestSshDevice::closeAfterExitEmitsNothing()
     connection.device->close();
     QCOMPARE(connection.finishedSpy->count(), 1);
     QVERIFY(failureBoxes().isEmpty());
+}
+
+void TestSshDevice::askpassMissing()
+{
+    // The askpass program is looked up beside the running program first, so
+    // this case runs in a copy of the test program placed where there is none.
+    if (!qEnvironmentVariableIsSet("ZENTU_TEST_ALONE")) {
+        QTemporaryDir directory;
+        QVERIFY(directory.isValid());
+        const QString copy = directory.filePath(QStringLiteral("tst_sshdevice"));
+        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), copy));
+        QProcess alone;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("ZENTU_TEST_ALONE"), QStringLiteral("1"));
+        environment.insert(QStringLiteral("PATH"), directory.path());
+        alone.setProcessEnvironment(environment);
+        alone.setProcessChannelMode(QProcess::MergedChannels);
+        alone.start(copy, {QStringLiteral("askpassMissing")});
+        QVERIFY(alone.waitForFinished(60000));
+        QVERIFY2(alone.exitCode() == 0, alone.readAll().constData());
+        return;
+    }
+    Connection connection;
+    connection.start(QStringLiteral("127.0.0.1"), 22, QString(), QStringLiteral("zentu2_sci"));
+    QVERIFY(connection.finishedSpy->wait(30000));
+    QCOMPARE(connection.finishedSpy->count(), 1);
+    QCOMPARE(connection.finishedSpy->at(0).at(0).toBool(), false);
+    QCOMPARE(connection.device->errorString(), QStringLiteral("askpass failed to start"));
+    QTRY_COMPARE_WITH_TIMEOUT(failureBoxes().size(), 1, 20000);
 }
 
 void TestSshDevice::failureMessages_data()
