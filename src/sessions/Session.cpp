@@ -1,10 +1,26 @@
 #include "Session.h"
 
+#include <QHash>
 #include <QJsonValue>
 
 const Session Session::null;
 
 namespace {
+
+const int RecentDateTimes = 16384;
+
+// Reads a fixed-width field of decimal digits; -1 when one is not a digit.
+int digits(const QString& text, int from, int count)
+{
+    int value = 0;
+    for (int i = from; i < from + count; ++i) {
+        const QChar c = text.at(i);
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return -1;
+        value = value * 10 + (c.unicode() - '0');
+    }
+    return value;
+}
 
 void readString(const QJsonObject& object, const QString& key, QString* field)
 {
@@ -40,10 +56,25 @@ Session::Session(const QJsonObject& object)
 
 QDateTime Session::parseDateTime(const QString& text)
 {
-    QDateTime time = QDateTime::fromString(text, QStringLiteral("yyyy-MM-ddThh:mm:ss"));
-    if (time.isValid())
-        time.setTimeSpec(Qt::LocalTime);
-    return time;
+    // "yyyy-MM-ddThh:mm:ss" read by hand: a poll of a long session list
+    // carries thousands of these, and the generic format parser is slow.
+    if (text.size() != 19 || text.at(4) != QLatin1Char('-') || text.at(7) != QLatin1Char('-')
+        || text.at(10) != QLatin1Char('T') || text.at(13) != QLatin1Char(':')
+        || text.at(16) != QLatin1Char(':'))
+        return QDateTime();
+    // A local date-time costs a time-zone look-up to build, and every poll
+    // repeats the same few thousand texts: keep the recent ones.
+    thread_local QHash<QString, QDateTime> recent;
+    const auto found = recent.constFind(text);
+    if (found != recent.constEnd())
+        return found.value();
+    const QDate date(digits(text, 0, 4), digits(text, 5, 2), digits(text, 8, 2));
+    const QTime time(digits(text, 11, 2), digits(text, 14, 2), digits(text, 17, 2));
+    if (!date.isValid() || !time.isValid())
+        return QDateTime();
+    if (recent.size() >= RecentDateTimes)
+        recent.clear();
+    return recent.insert(text, QDateTime(date, time, Qt::LocalTime)).value();
 }
 
 QString Session::displayName() const
