@@ -405,7 +405,8 @@ void PeerConnection::sendInitialMessages()
     addFullDamage();
     sendMinMaxInfo();
     sendOptions(m_server.options().toJson());
-    if (m_cliprdr)
+    // Announcing an empty session clipboard would replace the client's own.
+    if (m_cliprdr && m_server.clipboard().hasOwner())
         announceClipboard();
 }
 

@@ -39,6 +39,11 @@ void X11Clipboard::requestText(TextCallback callback)
     }
 }
 
+bool X11Clipboard::hasOwner() const
+{
+    return XGetSelectionOwner(m_dpy, m_clipboard) != None;
+}
+
 void X11Clipboard::setText(const QString& text)
 {
     m_ownText = text;

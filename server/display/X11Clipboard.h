@@ -27,6 +27,8 @@ public:
     // Empty text when no X client owns the selection or it holds no text.
     void requestText(TextCallback callback);
     void setText(const QString& text);
+    // Some X client (or this server) holds text for pasting.
+    bool hasOwner() const;
     bool handleEvent(const XEvent& ev);
 
 private:
