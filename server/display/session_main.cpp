@@ -4,8 +4,11 @@
 // to the display server (disconnect all clients).
 //
 // Files in the session directory: "session.log" (all output), "display"
-// (":N"), "ready" (written once the RDP port accepts connections), and
+// (":N"), "ready" (written once the RDP port accepts connections and the
+// command has shown a window or survived a grace time), and
 // "supervisor.pid" (removed on exit).
+
+#include <X11/Xlib.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -181,10 +184,50 @@ int main(int argc, char** argv)
             const char* shell = std::getenv("SHELL");
             const std::string loginShell = shell && *shell ? shell : "/bin/sh";
             command = commandGroup = spawn({ loginShell, "-lc", o.command }, { "DISPLAY=" + display });
-            writeFile(o.dir + "/ready", "1\n");
-            logLine("started: " + o.command);
-            for (;;) {
-                siginfo_t info;
+            // A command that fails at once fails the start: no "ready", its
+            // output stays in the log for the client to fetch.
+            int early = 0;
+            bool endRequested = false;
+            // The first window on the display shows the command is up; one
+            // without windows is given the whole grace time.
+            Display* dpy = XOpenDisplay(display.c_str());
+            if (dpy)
+                XSelectInput(dpy, DefaultRootWindow(dpy), SubstructureNotifyMask);
+            const auto graceEnd = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            const timespec slice { 0, 50 * 1000 * 1000 };
+            siginfo_t info;
+            bool windowSeen = false;
+            while (!windowSeen && std::chrono::steady_clock::now() < graceEnd) {
+                const int signal = sigtimedwait(&watched, &info, &slice);
+                if (signal == SIGUSR1) {
+                    kill(server, SIGUSR1);
+                } else if (signal == SIGCHLD) {
+                    if (waitpid(command, &early, WNOHANG) == command) {
+                        command = -1;
+                        break;
+                    }
+                } else if (signal > 0) {
+                    endRequested = true;
+                    break;
+                }
+                while (dpy && XPending(dpy) > 0) {
+                    XEvent event;
+                    XNextEvent(dpy, &event);
+                    windowSeen = windowSeen || event.type == MapNotify;
+                }
+            }
+            if (dpy)
+                XCloseDisplay(dpy);
+            if (command < 0 && !(WIFEXITED(early) && WEXITSTATUS(early) == 0)) {
+                logLine("the command failed at start ("
+                        + (WIFEXITED(early) ? "exit status " + std::to_string(WEXITSTATUS(early))
+                                            : "signal " + std::to_string(WTERMSIG(early)))
+                        + ")");
+            } else {
+                writeFile(o.dir + "/ready", "1\n");
+                logLine("started: " + o.command);
+            }
+            while (command > 0 && !endRequested) {
                 if (sigwaitinfo(&watched, &info) < 0)
                     continue;
                 if (info.si_signo == SIGUSR1) {

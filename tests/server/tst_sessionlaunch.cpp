@@ -212,6 +212,20 @@ void TestSessionLaunch::failedStartKeepsItsLog()
     QVERIFY(log.value(QStringLiteral("result")).toObject().value(QStringLiteral("contents")).toString()
                 .contains(QLatin1String("zentu-no-such-program")));
     QVERIFY(listed(sessionId('b')).isEmpty());
+
+    // Found on PATH but failing at once: the shell's own words reach the log.
+    const QJsonObject failing = call(QStringLiteral("Zentu.start"),
+                                     { { QStringLiteral("id"), sessionId('d') },
+                                       { QStringLiteral("command"), QStringLiteral("sh -c 'echo zentu-bad-option >&2; exit 3'") },
+                                       { QStringLiteral("geometry"), QStringLiteral("640x480") } });
+    const QJsonObject failure = failing.value(QStringLiteral("error")).toObject();
+    QVERIFY2(failure.contains(QStringLiteral("log")), QJsonDocument(failing).toJson().constData());
+    const QJsonObject failureLog = call(QStringLiteral("Zentu.log"), { { QStringLiteral("id"), failure.value(QStringLiteral("id")) },
+                                                                       { QStringLiteral("log"), failure.value(QStringLiteral("log")) } });
+    const QString contents = failureLog.value(QStringLiteral("result")).toObject().value(QStringLiteral("contents")).toString();
+    QVERIFY2(contents.contains(QLatin1String("zentu-bad-option")) && contents.contains(QLatin1String("failed at start")),
+             qPrintable(contents));
+    QVERIFY(listed(sessionId('d')).isEmpty());
 }
 
 void TestSessionLaunch::sessionEndsWithItsCommand()
