@@ -1,4 +1,6 @@
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSaveFile>
 
 #include "DisplayServer.h"
@@ -156,15 +158,15 @@ void DisplayServer::requestDesktopSize(PeerConnection* from, int width, int heig
     QString error;
     if (!m_screen.resize(width, height, &error))
         qCWarning(lcDisplay) << "client" << from->id() << "desktop size" << width << height << ":" << error;
-    applyScreenSize();
-    // The asking client learns the outcome even when the size stayed.
-    from->sendDesktopResized(m_screen.width(), m_screen.height());
+    // Every client hears of a new size; the asking one also of a size that stayed.
+    if (!applyScreenSize())
+        from->sendDesktopResized(m_screen.width(), m_screen.height());
 }
 
-void DisplayServer::applyScreenSize()
+bool DisplayServer::applyScreenSize()
 {
     if (m_screen.width() == m_knownWidth && m_screen.height() == m_knownHeight)
-        return;
+        return false;
     m_knownWidth = m_screen.width();
     m_knownHeight = m_screen.height();
     qCInfo(lcDisplay) << "desktop is now" << m_knownWidth << "x" << m_knownHeight;
@@ -172,6 +174,7 @@ void DisplayServer::applyScreenSize()
         peer->resizeDesktop(m_knownWidth, m_knownHeight);
         peer->sendDesktopResized(m_knownWidth, m_knownHeight);
     }
+    return true;
 }
 
 void DisplayServer::setOptions(PeerConnection* from, const QByteArray& json)
@@ -180,7 +183,9 @@ void DisplayServer::setOptions(PeerConnection* from, const QByteArray& json)
     const UpdateOptions before = m_options;
     if (!m_options.apply(json, &error)) {
         qCWarning(lcDisplay) << "client" << from->id() << "options refused:" << error;
-        from->writeChannel("qzcfg", 3, QByteArray("{\"error\":") + '"' + error.toUtf8() + "\"}");
+        from->writeChannel("qzcfg", 3,
+                           QJsonDocument(QJsonObject { { QStringLiteral("error"), error } })
+                               .toJson(QJsonDocument::Compact));
         return;
     }
     from->writeChannel("qzcfg", 3, QByteArrayLiteral("{\"success\":true}"));
@@ -188,8 +193,10 @@ void DisplayServer::setOptions(PeerConnection* from, const QByteArray& json)
         return;
     const QByteArray report = m_options.toJson();
     qCInfo(lcDisplay) << "options now" << report;
-    for (auto& peer : m_peers)
+    for (auto& peer : m_peers) {
         peer->sendOptions(report);
+        peer->optionsChanged();
+    }
 }
 
 void DisplayServer::clipboardFromClient(PeerConnection* from, const QString& text)
@@ -308,6 +315,12 @@ int DisplayServer::run()
             return 2;
         }
         processX();
+        QString screenError;
+        if (m_screen.failed(&screenError)) {
+            qCCritical(lcDisplay) << screenError;
+            disconnectAll(ERRINFO_OUT_OF_MEMORY);
+            return 2;
+        }
         for (auto it = m_peers.begin(); it != m_peers.end();) {
             if ((*it)->check()) {
                 ++it;

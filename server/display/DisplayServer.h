@@ -57,7 +57,8 @@ private:
     void disconnectAll(uint32_t errorInfo);
     void processX();
     void sendFrames();
-    void applyScreenSize();
+    // Tells every client of a size change; false when the size is the same.
+    bool applyScreenSize();
     quint64 frameIntervalMs() const;
     void writeState();
 

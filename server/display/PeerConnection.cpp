@@ -284,6 +284,7 @@ BOOL PeerConnection::onActivate()
             if (!m_rfx)
                 return FALSE;
             rfx_context_set_pixel_format(m_rfx, PIXEL_FORMAT_BGRX32);
+            m_rfxCompression = 0;
         }
         rfx_context_reset(m_rfx, UINT32(width), UINT32(height));
     }
@@ -593,8 +594,34 @@ void PeerConnection::sendFrame(const X11Screen& screen)
         qCWarning(lcDisplay) << "client" << m_id << "frame" << m_frameId << "not sent";
 }
 
+void PeerConnection::applyCompression()
+{
+    const UpdateOptions& options = m_server.options();
+    const int level = options.bandwidthThrottleAdjust ? 0 : options.compression;
+    if (level == m_rfxCompression)
+        return;
+    // The library's default quantization (LL3 .. HH1), coarser by two steps per level.
+    static const UINT32 base[10] = { 6, 6, 6, 6, 7, 7, 8, 8, 8, 9 };
+    auto* quants = static_cast<UINT32*>(calloc(10, sizeof(UINT32)));
+    if (!quants)
+        return;
+    for (int i = 0; i < 10; ++i)
+        quants[i] = std::min<UINT32>(15, base[i] + UINT32(2 * level));
+    free(m_rfx->quants);
+    m_rfx->quants = quants;
+    m_rfx->numQuant = 1;
+    m_rfx->quantIdxY = m_rfx->quantIdxCb = m_rfx->quantIdxCr = 0;
+    m_rfxCompression = level;
+}
+
+void PeerConnection::optionsChanged()
+{
+    addFullDamage();
+}
+
 bool PeerConnection::sendRemoteFx(const X11Screen& screen, const std::vector<ScreenRect>& rects)
 {
+    applyCompression();
     std::vector<RFX_RECT> rfxRects;
     rfxRects.reserve(rects.size());
     for (const ScreenRect& r : rects)

@@ -42,6 +42,8 @@ public:
     void sendFrame(const X11Screen& screen);
     void sendCursor(const CursorImage& cursor);
     void sendOptions(const QByteArray& json);
+    // Picture quality changed: repaint everything at the new level.
+    void optionsChanged();
     void sendDesktopResized(int width, int height);
     void sendMinMaxInfo();
     void resizeDesktop(int width, int height);
@@ -81,6 +83,7 @@ private:
     void writeChannel(const char* name, quint16 type, const QByteArray& payload);
     void sendInitialMessages();
     void noteClientActivity();
+    void applyCompression();
     bool sendRemoteFx(const X11Screen& screen, const std::vector<ScreenRect>& rects);
     bool sendRaw(const X11Screen& screen, const std::vector<ScreenRect>& rects);
     void markTiles(const ScreenRect& rect);
@@ -102,6 +105,7 @@ private:
     CliprdrServerContext* m_cliprdr = nullptr;
     uint32_t m_requestedFormat = 0;
     RFX_CONTEXT* m_rfx = nullptr;
+    int m_rfxCompression = 0;
     uint32_t m_frameId = 0;
     uint32_t m_lastAckedFrame = 0;
     // Dirty 64x64 tiles of the screen, row-major, since the last frame sent.

@@ -113,9 +113,8 @@ bool X11Screen::handleEvent(const XEvent& ev)
             destroyImage();
             m_width = change.width;
             m_height = change.height;
-            QString error;
-            if (!createImage(&error))
-                qFatal("%s", qPrintable(error));
+            if (!createImage(&m_error))
+                m_failed = true;
         }
         return true;
     }

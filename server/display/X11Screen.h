@@ -53,6 +53,12 @@ public:
         }
     }
     bool takeDamage(std::vector<ScreenRect>* rects);
+    // The screen image could not follow a size change; capture is impossible.
+    bool failed(QString* error) const
+    {
+        *error = m_error;
+        return m_failed;
+    }
     bool damaged() const { return m_damaged; }
     bool cursorChanged() const { return m_cursorChanged; }
     bool fetchCursor(CursorImage* cursor);
@@ -80,4 +86,6 @@ private:
     bool m_shmAttached = false;
     bool m_damaged = true;
     bool m_cursorChanged = true;
+    bool m_failed = false;
+    QString m_error;
 };
