@@ -20,8 +20,23 @@ X11Screen::~X11Screen()
     }
 }
 
+namespace {
+
+// Xlib's default handler ends the process on any protocol error, such as a
+// clipboard requestor window that vanished before its answer.
+int logXError(Display* dpy, XErrorEvent* event)
+{
+    char text[256] = {};
+    XGetErrorText(dpy, event->error_code, text, sizeof(text) - 1);
+    qWarning("X error ignored: %s (request %d.%d)", text, event->request_code, event->minor_code);
+    return 0;
+}
+
+} // namespace
+
 bool X11Screen::open(const QString& displayName, QString* error)
 {
+    XSetErrorHandler(logXError);
     m_dpy = XOpenDisplay(displayName.toLocal8Bit().constData());
     if (!m_dpy) {
         *error = QStringLiteral("cannot open X display %1").arg(displayName);
