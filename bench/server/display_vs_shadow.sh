@@ -38,7 +38,7 @@ measure() { # name pid port password
     wait_port "$3"
     before=$(cpu_ticks "$2")
     start=$(date +%s.%N)
-    fps=$("$bin/zentu_rdp_framecount" "$3" "$4" "$seconds" 2>>"$work/framecount.log")
+    fps=$(WLOG_LEVEL=OFF "$bin/zentu_rdp_framecount" "$3" "$4" "$seconds" 2>>"$work/framecount.log")
     end=$(date +%s.%N)
     after=$(cpu_ticks "$2")
     printf '%-16s %6s fps  %5.1f%% CPU of one core\n' "$1" "$fps" \
