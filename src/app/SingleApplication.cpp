@@ -3,9 +3,11 @@
 #include "AppLogging.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <QThread>
 #include <QTimer>
 
 #include <unistd.h>
@@ -16,6 +18,8 @@ namespace {
 const qint64 MaxMessageSize = 4096;
 // A peer that connects and says nothing is dropped after this time.
 const int PeerTimeout = 10000;
+// Pause between attempts to reach an instance that is not listening yet.
+const unsigned long RetryInterval = 50;
 
 QString runtimeDirectory()
 {
@@ -64,11 +68,27 @@ SingleApplication::~SingleApplication()
 
 bool SingleApplication::sendMessage(const QString& message, int timeout)
 {
+    QElapsedTimer elapsed;
+    elapsed.start();
     QLocalSocket socket;
-    socket.connectToServer(m_socketName);
-    if (!socket.waitForConnected(timeout)) {
-        qCWarning(lcApp) << "cannot reach the running instance:" << socket.errorString();
-        return false;
+    bool waiting = false;
+    // The running instance takes its lock before it listens; a start in
+    // between finds no server yet, so the attempt is repeated until the time
+    // is up instead of losing the message.
+    for (;;) {
+        socket.connectToServer(m_socketName);
+        if (socket.waitForConnected(int(qMax<qint64>(0, timeout - elapsed.elapsed()))))
+            break;
+        const bool notListening = socket.error() == QLocalSocket::ServerNotFoundError
+                                  || socket.error() == QLocalSocket::ConnectionRefusedError;
+        if (!notListening || elapsed.hasExpired(timeout)) {
+            qCWarning(lcApp) << "cannot reach the running instance:" << socket.errorString();
+            return false;
+        }
+        if (!waiting)
+            qCDebug(lcApp) << "waiting for the running instance to listen";
+        waiting = true;
+        QThread::msleep(RetryInterval);
     }
     QByteArray data = message.toUtf8();
     data.replace('\n', ' ');

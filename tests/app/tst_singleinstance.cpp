@@ -1,6 +1,8 @@
 // Two real processes of the program: the second start hands over to the
 // first and exits. Each test runs with its own HOME and runtime directory.
 #include <QDir>
+#include <QLocalServer>
+#include <QLockFile>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -57,6 +59,7 @@ private slots:
     void cleanup();
     void secondStartRaisesFirst();
     void crashedInstanceIsReplaced();
+    void handOverWaitsForListeningInstance();
     void strayPeersAreDropped();
 
 private:
@@ -130,6 +133,28 @@ void TestSingleInstance::crashedInstanceIsReplaced()
     QVERIFY(handOver.process().waitForFinished(30000));
     QCOMPARE(handOver.process().exitCode(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(next.count("RAISE received") == 1, 30000);
+}
+
+void TestSingleInstance::handOverWaitsForListeningInstance()
+{
+    // The running instance holds the lock but is not listening yet.
+    const QDir run(m_home->filePath(QStringLiteral("run")));
+    const QString base = QStringLiteral("Zentu_2-%1").arg(getuid());
+    QLockFile lock(run.filePath(base + QStringLiteral(".lock")));
+    QVERIFY(lock.tryLock(0));
+    Program second(m_environment);
+    second.start();
+    QTRY_VERIFY2_WITH_TIMEOUT(second.count("waiting for the running instance") == 1, second.log().constData(),
+                              30000);
+
+    QLocalServer server;
+    QVERIFY(server.listen(run.filePath(base + QStringLiteral(".socket"))));
+    QVERIFY(server.waitForNewConnection(30000));
+    QLocalSocket* peer = server.nextPendingConnection();
+    QTRY_VERIFY_WITH_TIMEOUT(peer->canReadLine(), 30000);
+    QCOMPARE(peer->readLine(), QByteArray("RAISE\n"));
+    QVERIFY(second.process().waitForFinished(30000));
+    QCOMPARE(second.process().exitCode(), 0);
 }
 
 void TestSingleInstance::strayPeersAreDropped()
