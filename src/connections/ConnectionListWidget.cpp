@@ -299,13 +299,7 @@ void ConnectionListWidget::on_ConnectionListView_selectionChanged()
 
 void ConnectionListWidget::removeWidget(QObject* object)
 {
-    const QString key = object->objectName();
-    for (auto it = m_windows.begin(); it != m_windows.end();) {
-        if (it.key() == key)
-            it = m_windows.erase(it);
-        else
-            ++it;
-    }
+    m_windows.remove(object->objectName());
 }
 
 QString ConnectionListWidget::windowKey(const QUuid& uid, const QString& suffix)
