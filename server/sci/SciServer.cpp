@@ -73,11 +73,6 @@ void SciServer::Reply::error(int code, const QString& message, const QJsonObject
                                {QStringLiteral("error"), error}});
 }
 
-bool SciServer::Reply::isAnswered() const
-{
-    return m_state->answered;
-}
-
 SciServer::SciServer(QObject* parent)
     : SciServer(STDIN_FILENO, STDOUT_FILENO, parent)
 {
@@ -93,11 +88,6 @@ SciServer::SciServer(int inputFd, int outputFd, QObject* parent)
 void SciServer::registerMethod(const QString& name, Handler handler)
 {
     m_methods.insert(name, std::move(handler));
-}
-
-bool SciServer::hasMethod(const QString& name) const
-{
-    return m_methods.contains(name);
 }
 
 void SciServer::start()

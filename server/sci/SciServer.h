@@ -31,7 +31,6 @@ public:
         void result(const QJsonValue& value) const;
         // An error object {"code", "message"} plus the members of data.
         void error(int code, const QString& message, const QJsonObject& data = QJsonObject()) const;
-        bool isAnswered() const;
 
     private:
         friend class SciServer;
@@ -53,7 +52,6 @@ public:
     SciServer(int inputFd, int outputFd, QObject* parent = nullptr);
 
     void registerMethod(const QString& name, Handler handler);
-    bool hasMethod(const QString& name) const;
 
     // Prints the greeting and the marker and starts reading.
     void start();
