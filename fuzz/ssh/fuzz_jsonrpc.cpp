@@ -3,43 +3,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
-#include <QIODevice>
 #include <QJsonObject>
 
+#include "FeedDevice.h"
 #include "JsonRpcHandler.h"
-
-namespace {
-
-// Bytes to read on demand; what the handler writes is dropped.
-class StreamDevice : public QIODevice
-{
-public:
-    StreamDevice() { open(QIODevice::ReadWrite | QIODevice::Unbuffered); }
-    void feed(const QByteArray& bytes)
-    {
-        m_input += bytes;
-        emit readyRead();
-    }
-    bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override { return m_input.size() + QIODevice::bytesAvailable(); }
-
-protected:
-    qint64 readData(char* data, qint64 maxSize) override
-    {
-        const qint64 count = qMin<qint64>(maxSize, m_input.size());
-        std::memcpy(data, m_input.constData(), size_t(count));
-        m_input.remove(0, int(count));
-        return count;
-    }
-    qint64 writeData(const char*, qint64 size) override { return size; }
-
-private:
-    QByteArray m_input;
-};
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -48,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int piece = 1 + data[0] % 128;
     const QByteArray stream(reinterpret_cast<const char*>(data + 1), int(size - 1));
 
-    StreamDevice device;
+    FeedDevice device;
     JsonRpcHandler handler(&device);
     int calls = 0;
     handler.call(QStringLiteral("Zentu.version"), QJsonObject(),

@@ -3,12 +3,13 @@
 #include <QByteArray>
 #include <QIODevice>
 
-// An in-memory byte stream for parser tests: feed() makes bytes readable
-// (and emits readyRead), written bytes are collected in written().
+#include <cstring>
+
+// An in-memory byte stream for parser tests and fuzz targets: feed() makes
+// bytes readable (and emits readyRead), written bytes are collected in
+// written(). Header only and without moc, so any target can include it.
 class FeedDevice : public QIODevice
 {
-    Q_OBJECT
-
 public:
     explicit FeedDevice(QObject* parent = nullptr)
         : QIODevice(parent)
@@ -32,7 +33,7 @@ protected:
     qint64 readData(char* data, qint64 maxSize) override
     {
         const qint64 count = qMin<qint64>(maxSize, m_input.size());
-        memcpy(data, m_input.constData(), size_t(count));
+        std::memcpy(data, m_input.constData(), size_t(count));
         m_input.remove(0, int(count));
         return count;
     }
