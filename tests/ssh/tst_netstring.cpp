@@ -58,15 +58,11 @@ private slots:
     void encode();
     void singleStep_data();
     void singleStep();
-    void incompleteFrameLeavesBufferUnchanged();
     void errorLeavesBufferUnchanged();
     void largestPayloadAccepted();
-    void tooBigAsSoonAsColonArrives();
     void consecutiveFramesInOneChunk();
     void splitAtEveryByte();
     void manyFramesAcrossChunks();
-    void markerSearchHelpers();
-    void errorTexts();
 };
 
 void TestNetString::encode_data()
@@ -138,20 +134,6 @@ void TestNetString::singleStep()
         QCOMPARE(step.payload, payload);
 }
 
-void TestNetString::incompleteFrameLeavesBufferUnchanged()
-{
-    NetStringBuffer buffer;
-    buffer.append("5:hello");
-    QByteArray payload;
-    QCOMPARE(buffer.takeFrame(&payload), NetStringBuffer::NeedMore);
-    QCOMPARE(buffer.buffer(), QByteArray("5:hello"));
-    buffer.append(",");
-    QCOMPARE(buffer.takeFrame(&payload), NetStringBuffer::Payload);
-    QCOMPARE(payload, QByteArray("hello"));
-    QVERIFY(buffer.isEmpty());
-    QCOMPARE(buffer.takeFrame(&payload), NetStringBuffer::NeedMore);
-}
-
 void TestNetString::errorLeavesBufferUnchanged()
 {
     for (const QByteArray& bad : {QByteArray("12a:x,"), QByteArray(":x,"), QByteArray("70000:")}) {
@@ -177,16 +159,6 @@ void TestNetString::largestPayloadAccepted()
     QCOMPARE(buffer.takeFrame(&out), NetStringBuffer::Payload);
     QCOMPARE(out, payload);
     QVERIFY(buffer.isEmpty());
-}
-
-void TestNetString::tooBigAsSoonAsColonArrives()
-{
-    NetStringBuffer buffer;
-    buffer.append("65537");
-    QByteArray payload;
-    QCOMPARE(buffer.takeFrame(&payload), NetStringBuffer::NeedMore);
-    buffer.append(":");
-    QCOMPARE(buffer.takeFrame(&payload), NetStringBuffer::LengthTooBig);
 }
 
 void TestNetString::consecutiveFramesInOneChunk()
@@ -247,33 +219,6 @@ void TestNetString::manyFramesAcrossChunks()
     const QList<QByteArray> payloads = parseSplit(prefix + "x:" + stream, {100}, &last);
     QCOMPARE(last, NetStringBuffer::InvalidLength);
     QCOMPARE(payloads, expected.mid(0, 100));
-}
-
-void TestNetString::markerSearchHelpers()
-{
-    NetStringBuffer buffer;
-    buffer.append("login banner\nMARK\n3:yes,");
-    QCOMPARE(buffer.indexOf("MARK"), 13);
-    buffer.discard(buffer.indexOf("MARK") + 4);
-    QCOMPARE(buffer.buffer(), QByteArray("\n3:yes,"));
-    QCOMPARE(buffer.indexOf("MARK"), -1);
-    QByteArray payload;
-    QCOMPARE(buffer.takeFrame(&payload), NetStringBuffer::Payload);
-    QCOMPARE(payload, QByteArray("yes"));
-
-    buffer.append("0123456789");
-    buffer.keepLast(4);
-    QCOMPARE(buffer.buffer(), QByteArray("6789"));
-    buffer.keepLast(10);
-    QCOMPARE(buffer.size(), 4);
-}
-
-void TestNetString::errorTexts()
-{
-    QCOMPARE(NetStringBuffer::errorText(NetStringBuffer::InvalidNetString), "Got an invalid NetString");
-    QCOMPARE(NetStringBuffer::errorText(NetStringBuffer::InvalidLength), "Got an invalid NetString length");
-    QCOMPARE(NetStringBuffer::errorText(NetStringBuffer::LengthTooBig), "Got a NetString length that is too big");
-    QCOMPARE(NetStringBuffer::errorText(NetStringBuffer::Payload), "");
 }
 
 QTEST_GUILESS_MAIN(TestNetString)

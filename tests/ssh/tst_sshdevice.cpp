@@ -132,6 +132,14 @@ struct SavedVariable
 
 } // namespace
 
+// Starts the fixture's sshd and points this process's ssh at it.
+#define START_SERVER(server)                                                                                       \
+    do {                                                                                                           \
+        QString startError;                                                                                        \
+        QVERIFY2((server).start(&startError), qPrintable(startError));                                             \
+        (server).exportClientEnvironment();                                                                        \
+    } while (false)
+
 class TestSshDevice : public QObject
 {
     Q_OBJECT
@@ -142,14 +150,10 @@ private slots:
     void findFreePortSkipsTakenPorts();
     void loginWithKeyAndVersion();
     void tunnelOnlyConnection();
-    void passphraseTypedIntoDialog();
-    void unknownRsaHostKeyConfirmed();
-    void unknownEd25519HostKeyTyped();
-    void emptyUserAskedThroughAskpass();
-    void socksForwardReachesLoopbackServer();
+    void loginQuestions_data();
+    void loginQuestions();
     void hostTextIsNeverAnOption();
     void logIsBounded();
-    void closeAfterExitEmitsNothing();
     void askpassMissing();
     void failureMessages_data();
     void failureMessages();
@@ -213,9 +217,7 @@ void TestSshDevice::findFreePortSkipsTakenPorts()
 void TestSshDevice::loginWithKeyAndVersion()
 {
     SshServer server;
-    QString error;
-    QVERIFY2(server.start(&error), qPrintable(error));
-    server.exportClientEnvironment();
+    START_SERVER(server);
 
     Connection connection;
     connection.start(server);
@@ -254,113 +256,7 @@ void TestSshDevice::loginWithKeyAndVersion()
 void TestSshDevice::tunnelOnlyConnection()
 {
     SshServer server;
-    QString error;
-    QVERIFY2(server.start(&error), qPrintable(error));
-    server.exportClientEnvironment();
-
-    Connection connection;
-    connection.start(server, QString());
-    QVERIFY2(connection.connectedSpy->wait(30000), qPrintable(connection.logText()));
-    const QStringList arguments = connection.device->sshArguments();
-    QVERIFY(arguments.contains(QStringLiteral("-N")));
-    QCOMPARE(arguments.last(), server.host());
-    // Without a command there is no input to close: ssh is terminated.
-    connection.device->close();
-    QCOMPARE(connection.finishedSpy->count(), 1);
-    QVERIFY(connection.finishedSpy->at(0).at(0).toBool());
-    const quint16 tunnel = connection.device->tunnelPort();
-    QVERIFY(QTest::qWaitFor([tunnel] { return !tunnelAccepts(tunnel); }, 30000));
-}
-
-void TestSshDevice::passphraseTypedIntoDialog()
-{
-    SshServer::Options options;
-    options.clientKeyPassphrase = QStringLiteral("open sesame");
-    options.extraServerConfig << QStringLiteral("PasswordAuthentication no");
-    SshServer server(options);
-    QString error;
-    QVERIFY2(server.start(&error), qPrintable(error));
-    server.exportClientEnvironment();
-
-    Connection connection;
-    connection.start(server);
-    QTRY_COMPARE_WITH_TIMEOUT(connection.page(), 1, 30000);
-    const QString question = connection.dialog.findChild<QLabel*>(QStringLiteral("InstructionsLabel"))->text();
-    QVERIFY2(question.startsWith(QLatin1String("Enter passphrase for key")), qPrintable(question));
-    QTest::keyClicks(connection.dialog.findChild<QLineEdit*>(QStringLiteral("AnswerLineEdit")),
-                     options.clientKeyPassphrase);
-    connection.clickContinue();
-    QVERIFY2(connection.connectedSpy->wait(30000), qPrintable(connection.logText()));
-    QTRY_COMPARE_WITH_TIMEOUT(connection.page(), 0, 30000);
-}
-
-void TestSshDevice::unknownRsaHostKeyConfirmed()
-{
-    SshServer::Options options;
-    options.hostKeyType = SshServer::KeyType::Rsa;
-    options.knownHost = false;
-    SshServer server(options);
-    QString error;
-    QVERIFY2(server.start(&error), qPrintable(error));
-    server.exportClientEnvironment();
-
-    Connection connection;
-    connection.start(server);
-    QTRY_COMPARE_WITH_TIMEOUT(connection.page(), 2, 30000);
-    QCOMPARE(connection.dialog.findChild<QLineEdit*>(QStringLiteral("HostKeyLineEdit"))->text(),
-             server.hostKeyFingerprint());
-    connection.clickContinue();
-    QVERIFY2(connection.connectedSpy->wait(30000), qPrintable(connection.logText()));
-    QFile knownHosts(server.knownHostsPath());
-    QVERIFY(knownHosts.open(QIODevice::ReadOnly));
-    QVERIFY(knownHosts.readAll().contains("ssh-rsa"));
-}
-
-void TestSshDevice::unknownEd25519HostKeyTyped()
-{
-    SshServer::Options options;
-    options.knownHost = false;
-    SshServer server(options);
-    QString error;
-    QVERIFY2(server.start(&error), qPrintable(error));
-    server.exportClientEnvironment();
-
-    Connection connection;
-    connection.start(server);
-    QTRY_COMPARE_WITH_TIMEOUT(connection.page(), 1, 30000);
-    const QString question = connection.dialog.findChild<QLabel*>(QStringLiteral("InstructionsLabel"))->text();
-    QVERIFY2(question.contains(QStringLiteral("ED25519 key fingerprint is %1.").arg(server.hostKeyFingerprint())),
-             qPrintable(question));
-    QTest::keyClicks(connection.dialog.findChild<QLineEdit*>(QStringLiteral("AnswerLineEdit")), QStringLiteral("yes"));
-    connection.clickContinue();
-    QVERIFY2(connection.connectedSpy->wait(30000), qPrintable(connection.logText()));
-}
-
-void TestSshDevice::emptyUserAskedThroughAskpass()
-{
-    SshServer server;
-    QString error;
-    QVERIFY2(server.start(&error), qPrintable(error));
-    server.exportClientEnvironment();
-    SavedVariable user("USER");
-    qputenv("USER", server.user().toLocal8Bit());
-
-    Connection connection;
-    connection.start(server.host(), server.port(), QString(), QStringLiteral("zentu2_sci"));
-    QTRY_COMPARE_WITH_TIMEOUT(connection.page(), 3, 30000);
-    QCOMPARE(connection.dialog.findChild<QLineEdit*>(QStringLiteral("UserLineEdit"))->text(), server.user());
-    connection.clickContinue();
-    QVERIFY2(connection.connectedSpy->wait(30000), qPrintable(connection.logText()));
-    QCOMPARE(connection.device->user(), server.user());
-}
-
-void TestSshDevice::socksForwardReachesLoopbackServer()
-{
-    SshServer server;
-    QString error;
-    QVERIFY2(server.start(&error), qPrintable(error));
-    server.exportClientEnvironment();
-
+    START_SERVER(server);
     QTcpServer echo;
     QVERIFY(echo.listen(QHostAddress::LocalHost, 0));
     connect(&echo, &QTcpServer::newConnection, &echo, [&echo] {
@@ -369,12 +265,17 @@ void TestSshDevice::socksForwardReachesLoopbackServer()
     });
 
     Connection connection;
-    connection.start(server);
+    connection.start(server, QString());
     QVERIFY2(connection.connectedSpy->wait(30000), qPrintable(connection.logText()));
-    QVERIFY(connection.device->tunnelPort() != 0);
+    const QStringList arguments = connection.device->sshArguments();
+    QVERIFY(arguments.contains(QStringLiteral("-N")));
+    QCOMPARE(arguments.last(), server.host());
 
+    // SOCKS 5 through the forward to a server on the far side's loopback.
+    const quint16 tunnel = connection.device->tunnelPort();
+    QVERIFY(tunnel != 0);
     QTcpSocket socks;
-    socks.connectToHost(QHostAddress::LocalHost, connection.device->tunnelPort());
+    socks.connectToHost(QHostAddress::LocalHost, tunnel);
     QVERIFY(QTest::qWaitFor([&] { return socks.state() == QAbstractSocket::ConnectedState; }, 20000));
     socks.write(QByteArray("\x05\x01\x00", 3)); // version 5, one method: no authentication
     QVERIFY(waitForBytes(socks, 2));
@@ -383,19 +284,86 @@ void TestSshDevice::socksForwardReachesLoopbackServer()
     request.append(char(echo.serverPort() >> 8)).append(char(echo.serverPort() & 0xff));
     socks.write(request);
     QVERIFY(waitForBytes(socks, 10));
-    const QByteArray reply = socks.read(10);
-    QCOMPARE(reply.left(2), QByteArray("\x05\x00", 2));
+    QCOMPARE(socks.read(10).left(2), QByteArray("\x05\x00", 2));
     socks.write("through the tunnel");
     QVERIFY(waitForBytes(socks, 18));
     QCOMPARE(socks.readAll(), QByteArray("THROUGH THE TUNNEL"));
+
+    // Without a command there is no input to close: ssh is terminated.
+    connection.device->close();
+    QCOMPARE(connection.finishedSpy->count(), 1);
+    QVERIFY(connection.finishedSpy->at(0).at(0).toBool());
+    QVERIFY(QTest::qWaitFor([tunnel] { return !tunnelAccepts(tunnel); }, 30000));
+}
+
+void TestSshDevice::loginQuestions_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<int>("page");
+    // What the question page shows: %1 stands for the host key's
+    // fingerprint, %2 for the user.
+    QTest::addColumn<QString>("shown");
+    // Typed into the answer field before Continue.
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("passphrase") << QStringLiteral("passphrase") << 1 << QStringLiteral("Enter passphrase for key")
+                                << QStringLiteral("open sesame");
+    QTest::newRow("rsa host key") << QStringLiteral("rsa") << 2 << QStringLiteral("%1") << QString();
+    QTest::newRow("ed25519 host key") << QStringLiteral("ed25519") << 1
+                                      << QStringLiteral("ED25519 key fingerprint is %1.") << QStringLiteral("yes");
+    QTest::newRow("user name") << QStringLiteral("user") << 3 << QStringLiteral("%2") << QString();
+}
+
+void TestSshDevice::loginQuestions()
+{
+    QFETCH(QString, scenario);
+    QFETCH(int, page);
+    QFETCH(QString, shown);
+    QFETCH(QString, typed);
+    SshServer::Options options;
+    if (scenario == QLatin1String("passphrase")) {
+        options.clientKeyPassphrase = typed;
+        options.extraServerConfig << QStringLiteral("PasswordAuthentication no");
+    } else if (scenario == QLatin1String("rsa")) {
+        options.hostKeyType = SshServer::KeyType::Rsa;
+        options.knownHost = false;
+    } else if (scenario == QLatin1String("ed25519")) {
+        options.knownHost = false;
+    }
+    SshServer server(options);
+    START_SERVER(server);
+    SavedVariable user("USER");
+    qputenv("USER", server.user().toLocal8Bit());
+
+    Connection connection;
+    connection.start(server.host(), server.port(), scenario == QLatin1String("user") ? QString() : server.user(),
+                     QStringLiteral("zentu2_sci"));
+    QTRY_COMPARE_WITH_TIMEOUT(connection.page(), page, 30000);
+    const QString expected = QString(shown)
+                                 .replace(QLatin1String("%1"), server.hostKeyFingerprint())
+                                 .replace(QLatin1String("%2"), server.user());
+    if (page == 1) {
+        const QString question = connection.dialog.findChild<QLabel*>(QStringLiteral("InstructionsLabel"))->text();
+        QVERIFY2(question.contains(expected), qPrintable(question));
+        QTest::keyClicks(connection.dialog.findChild<QLineEdit*>(QStringLiteral("AnswerLineEdit")), typed);
+    } else {
+        const char* field = page == 2 ? "HostKeyLineEdit" : "UserLineEdit";
+        QCOMPARE(connection.dialog.findChild<QLineEdit*>(QLatin1String(field))->text(), expected);
+    }
+    connection.clickContinue();
+    QVERIFY2(connection.connectedSpy->wait(30000), qPrintable(connection.logText()));
+    QCOMPARE(connection.device->user(), server.user());
+    QTRY_COMPARE_WITH_TIMEOUT(connection.page(), 0, 30000);
+    if (scenario == QLatin1String("rsa")) {
+        QFile knownHosts(server.knownHostsPath());
+        QVERIFY(knownHosts.open(QIODevice::ReadOnly));
+        QVERIFY(knownHosts.readAll().contains("ssh-rsa"));
+    }
 }
 
 void TestSshDevice::hostTextIsNeverAnOption()
 {
     SshServer server;
-    QString error;
-    QVERIFY2(server.start(&error), qPrintable(error));
-    server.exportClientEnvironment();
+    START_SERVER(server);
 
     const QString marker = server.directory() + QStringLiteral("/injected");
     Connection connection;
@@ -410,14 +378,13 @@ void TestSshDevice::hostTextIsNeverAnOption()
 void TestSshDevice::logIsBounded()
 {
     SshServer server;
-    QString error;
-    QVERIFY2(server.start(&error), qPrintable(error));
-    server.exportClientEnvironment();
+    START_SERVER(server);
 
     // The remote command's standard error reaches ssh's: 100 lines of 1000.
     Connection connection;
     connection.start(server, QStringLiteral("for i in $(seq 1 100); do printf \"line$i %0990d\\n\" 0 >&2; done"));
     QVERIFY(connection.finishedSpy->wait(30000));
+    QCOMPARE(connection.finishedSpy->count(), 1);
     QVERIFY(connection.finishedSpy->at(0).at(0).toBool());
     const QStringList log = connection.device->log();
     int total = 0;
@@ -429,23 +396,9 @@ void TestSshDevice::logIsBounded()
     QVERIFY(!connection.logText().contains(QLatin1String("OpenSSH_")));
     QVERIFY(connection.logText().contains(QLatin1String("line100 ")));
     QVERIFY(failureBoxes().isEmpty());
-}
-
-void TestSshDevice::closeAfterExitEmitsNothing()
-{
-    SshServer server;
-    QString error;
-    QVERIFY2(server.start(&error), qPrintable(error));
-    server.exportClientEnvironment();
-
-    Connection connection;
-    connection.start(server, QStringLiteral("true"));
-    QVERIFY(connection.finishedSpy->wait(30000));
-    QCOMPARE(connection.finishedSpy->count(), 1);
-    QVERIFY(connection.device->status());
+    // ssh has exited already: closing now reports nothing more.
     connection.device->close();
     QCOMPARE(connection.finishedSpy->count(), 1);
-    QVERIFY(failureBoxes().isEmpty());
 }
 
 void TestSshDevice::askpassMissing()
@@ -519,9 +472,7 @@ void TestSshDevice::failureMessages()
         options.extraServerConfig << QStringLiteral("MaxAuthTries 1");
     }
     SshServer server(options);
-    QString error;
-    QVERIFY2(server.start(&error), qPrintable(error));
-    server.exportClientEnvironment();
+    START_SERVER(server);
     SavedVariable path("PATH");
 
     QString host = server.host();
