@@ -30,7 +30,6 @@ private slots:
     void displayText_data();
     void displayText();
     void toolTipListsSetFields();
-    void proxySortsByName();
     void lookupOutsideRangeGivesNull();
 };
 
@@ -134,25 +133,6 @@ void TestConnectionModel::toolTipListsSetFields()
     QCOMPARE(model.data(model.index(0, 0), Qt::ToolTipRole).toString(),
              QStringLiteral("Uid: %1\nPort: 2200\nUser: joe\nSci: bin/sci\nFIPS mode enabled")
                  .arg(connection.uid().toString()));
-}
-
-void TestConnectionModel::proxySortsByName()
-{
-    ConnectionModel model;
-    model.setConnections({makeConnection(QStringLiteral("charlie")),
-                          makeConnection(QStringLiteral("Alpha")),
-                          makeConnection(QStringLiteral("bravo"))});
-    QSortFilterProxyModel proxy;
-    proxy.setDynamicSortFilter(false);
-    proxy.setSortLocaleAware(true);
-    proxy.setSortRole(ConnectionModel::SortRole);
-    proxy.setSourceModel(&model);
-    proxy.sort(0);
-    QStringList names;
-    for (int row = 0; row < proxy.rowCount(); ++row)
-        names.append(proxy.index(row, 0).data(ConnectionModel::SortRole).toString());
-    QCOMPARE(names, QStringList({QStringLiteral("Alpha"), QStringLiteral("bravo"),
-                                 QStringLiteral("charlie")}));
 }
 
 void TestConnectionModel::lookupOutsideRangeGivesNull()
