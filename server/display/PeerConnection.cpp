@@ -304,7 +304,9 @@ BOOL PeerConnection::onActivate()
 
 void PeerConnection::openChannels()
 {
-    static const char* const names[] = { "qzdesk", "qzcfg", "qzshare", "qzrail" };
+    // Rootless windows ("rail") are not offered: the channel is opened so that
+    // a client writing on it is not dropped, and what arrives is ignored.
+    static const char* const names[] = { "qzdesk", "qzcfg", "qzshare", "qzrail", "rail" };
     for (const char* name : names) {
         if (!WTSVirtualChannelManagerIsChannelJoined(m_vcm, name))
             continue;
@@ -355,6 +357,10 @@ bool PeerConnection::readChannel(Channel& channel)
 
 void PeerConnection::handleChannelMessage(const QByteArray& name, const QByteArray& data)
 {
+    if (!name.startsWith("qz")) {
+        qCInfo(lcDisplay) << "client" << m_id << name << data.size() << "bytes ignored";
+        return;
+    }
     ChannelMessage message;
     QString error;
     if (!decodeChannelMessage(data, &message, &error)) {
@@ -369,7 +375,11 @@ void PeerConnection::handleChannelMessage(const QByteArray& name, const QByteArr
         }
         m_server.requestDesktopSize(this, size[0], size[1]);
     } else if (name == "qzcfg" && message.type == 2) {
-        m_server.setOptions(this, message.payload);
+        // Tolerate a C string's terminator after the JSON text.
+        QByteArray json = message.payload;
+        while (json.endsWith('\0'))
+            json.chop(1);
+        m_server.setOptions(this, json);
     } else {
         qCInfo(lcDisplay) << "client" << m_id << name << "message type" << message.type
                           << "of" << message.payload.size() << "bytes ignored";

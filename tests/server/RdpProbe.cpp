@@ -106,6 +106,8 @@ BOOL channelEntry(const char* name, PCHANNEL_ENTRY_POINTS_EX entryPoints, PVOID 
 
 BOOL VCAPITYPE qzdeskEntry(PCHANNEL_ENTRY_POINTS_EX ep, PVOID init) { return channelEntry("qzdesk", ep, init); }
 BOOL VCAPITYPE qzcfgEntry(PCHANNEL_ENTRY_POINTS_EX ep, PVOID init) { return channelEntry("qzcfg", ep, init); }
+BOOL VCAPITYPE qzshareEntry(PCHANNEL_ENTRY_POINTS_EX ep, PVOID init) { return channelEntry("qzshare", ep, init); }
+BOOL VCAPITYPE railEntry(PCHANNEL_ENTRY_POINTS_EX ep, PVOID init) { return channelEntry("rail", ep, init); }
 
 BOOL beginPaint(rdpContext*) { return TRUE; }
 BOOL endPaint(rdpContext*) { return TRUE; }
@@ -142,7 +144,9 @@ BOOL preConnect(freerdp* instance)
     rdpChannels* channels = instance->context->channels;
     rdpSettings* settings = instance->settings;
     return freerdp_channels_client_load_ex(channels, settings, qzdeskEntry, nullptr) == 0
-        && freerdp_channels_client_load_ex(channels, settings, qzcfgEntry, nullptr) == 0;
+        && freerdp_channels_client_load_ex(channels, settings, qzcfgEntry, nullptr) == 0
+        && freerdp_channels_client_load_ex(channels, settings, qzshareEntry, nullptr) == 0
+        && freerdp_channels_client_load_ex(channels, settings, railEntry, nullptr) == 0;
 }
 
 BOOL postConnect(freerdp* instance)

@@ -14,7 +14,8 @@ struct rdp_freerdp;
 
 // A minimal RDP client on the FreeRDP client library for tests: connects with
 // RDP security, keeps the frame buffer, counts frames and speaks the custom
-// channels "qzdesk" and "qzcfg". Single-threaded: the test drives it with pump().
+// channels "qzdesk" and "qzcfg"; it also joins "qzshare" and "rail" to write
+// on them. Single-threaded: the test drives it with pump().
 class RdpProbe
 {
 public:
