@@ -267,6 +267,9 @@ int main(int argc, char** argv)
     if (commandGroup > 0)
         kill(-commandGroup, SIGKILL);
     stop(xvnc, SIGTERM, 3000);
+    // The log stays for reading; the secrets of the ended session do not.
+    unlink((o.dir + "/password").c_str());
+    unlink((o.dir + "/key.pem").c_str());
     unlink((o.dir + "/ready").c_str());
     unlink((o.dir + "/supervisor.pid").c_str());
     return status;

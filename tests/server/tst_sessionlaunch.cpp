@@ -253,6 +253,9 @@ void TestSessionLaunch::sessionEndsWithItsCommand()
     QTRY_VERIFY_WITH_TIMEOUT(listed(id).isEmpty(), 20000);
     for (qint64 pid : processes)
         QTRY_VERIFY_WITH_TIMEOUT(!SessionFixture::processRunning(pid), 10000);
+    const QDir dir(m_data.path() + QStringLiteral("/zentu-server/sessions/") + id);
+    QVERIFY(dir.exists(QStringLiteral("session.log")));
+    QVERIFY(!dir.exists(QStringLiteral("password")) && !dir.exists(QStringLiteral("key.pem")));
 }
 
 QTEST_GUILESS_MAIN(TestSessionLaunch)
