@@ -217,10 +217,14 @@ void SshDevice::on_Proc_readyReadStandardError()
     static const QRegularExpression connecting(QStringLiteral("debug1: Connecting to .* \\[(.*)\\] port"));
     const QPointer<SshDevice> self(this);
     m_proc->setReadChannel(QProcess::StandardError);
-    while (m_proc && m_lookupId == -1 && m_proc->canReadLine()) {
-        QString line = QString::fromLocal8Bit(m_proc->readLine());
+    // The remote command's standard error arrives here too: a peer that never
+    // ends its line must not make the pending bytes grow without bound, so
+    // such text is taken in pieces of the log's size.
+    while (m_proc && m_lookupId == -1 && (m_proc->canReadLine() || m_proc->bytesAvailable() >= LogLimit)) {
+        QString line = QString::fromLocal8Bit(m_proc->readLine(LogLimit + 1));
         // ssh ends its diagnostics with "\r\n"; keep neither in the log.
-        line.chop(line.endsWith(QLatin1String("\r\n")) ? 2 : 1);
+        if (line.endsWith(QLatin1Char('\n')))
+            line.chop(line.endsWith(QLatin1String("\r\n")) ? 2 : 1);
         const QRegularExpressionMatch match = connecting.match(line);
         if (match.hasMatch())
             m_lookupId = QHostInfo::lookupHost(match.captured(1), this, &SshDevice::RealHost_lookupFinished);

@@ -154,6 +154,7 @@ private slots:
     void loginQuestions();
     void hostTextIsNeverAnOption();
     void logIsBounded();
+    void endlessLineIsTakenInPieces();
     void askpassMissing();
     void failureMessages_data();
     void failureMessages();
@@ -399,6 +400,26 @@ void TestSshDevice::logIsBounded()
     // ssh has exited already: closing now reports nothing more.
     connection.device->close();
     QCOMPARE(connection.finishedSpy->count(), 1);
+}
+
+void TestSshDevice::endlessLineIsTakenInPieces()
+{
+    SshServer server;
+    START_SERVER(server);
+
+    // 300000 bytes without a line break, then the command waits for its input.
+    Connection connection;
+    connection.start(server, QStringLiteral("head -c 300000 /dev/zero | tr '\\0' x >&2; exec cat"));
+    const QString piece(SshDevice::LogLimit, QLatin1Char('x'));
+    QTRY_VERIFY_WITH_TIMEOUT(connection.device && connection.device->log().contains(piece), 30000);
+    QVERIFY(connection.device->isConnected());
+    int total = 0;
+    for (const QString& line : connection.device->log())
+        total += line.size();
+    QVERIFY2(total <= SshDevice::LogLimit, qPrintable(QString::number(total)));
+    connection.device->close();
+    QCOMPARE(connection.finishedSpy->count(), 1);
+    QVERIFY(connection.finishedSpy->at(0).at(0).toBool());
 }
 
 void TestSshDevice::askpassMissing()
