@@ -151,9 +151,12 @@ PeerConnection::~PeerConnection()
     closeChannels();
     if (m_rfx)
         rfx_context_free(m_rfx);
-    m_peer->Close(m_peer);
-    m_peer->Disconnect(m_peer);
-    freerdp_peer_context_free(m_peer);
+    if (m_peer->context) {
+        if (!m_closed)
+            m_peer->Close(m_peer);
+        m_peer->Disconnect(m_peer);
+        freerdp_peer_context_free(m_peer);
+    }
     freerdp_peer_free(m_peer);
 }
 
@@ -893,6 +896,7 @@ void PeerConnection::sendErrorInfoAndClose(uint32_t errorInfo)
     // Deactivate-all and the disconnect ultimatum: the client ends on its own,
     // with the error info as the reason.
     m_peer->Close(m_peer);
+    m_closed = true;
     m_active = false;
 }
 

@@ -98,6 +98,7 @@ private:
     bool m_authenticated = false;
     bool m_active = false;
     bool m_established = false;
+    bool m_closed = false;
     bool m_outputSuppressed = false;
     bool m_initialSent = false;
     quint64 m_activatedAt = 0;

@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <freerdp/input.h>
@@ -104,7 +105,7 @@ private:
 
 private slots:
     void connectShowsTheSessionDisplay();
-    void wrongPasswordIsRefused();
+    void wrongPasswordAndGarbageAreRefused();
     void keysAndClicksReachTheProgram();
     void desktopSizeRequestResizesScreenAndClient();
     void optionsAreValidatedAndLimitTheFrameRate();
@@ -156,7 +157,7 @@ void TestDisplayServer::connectShowsTheSessionDisplay()
     qInfo("RemoteFX mean difference: %.3f at compression 0, %.3f at 3", fine, coarse);
 }
 
-void TestDisplayServer::wrongPasswordIsRefused()
+void TestDisplayServer::wrongPasswordAndGarbageAreRefused()
 {
     SessionFixture session;
     QString error;
@@ -170,6 +171,16 @@ void TestDisplayServer::wrongPasswordIsRefused()
                  qPrintable(wrong));
         QCOMPARE(probe.framesReceived(), 0);
         QCOMPARE(session.clients(), 0);
+    }
+
+    // Bytes that are not RDP at all, and a connection that hangs up at once.
+    for (const QByteArray& junk : { QByteArray(5000, '\xff'), QByteArray::fromHex("0300000b06e00000000000"), QByteArray() }) {
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), session.port());
+        QVERIFY(socket.waitForConnected(5000));
+        socket.write(junk);
+        socket.waitForBytesWritten(5000);
+        socket.disconnectFromHost();
     }
 
     RdpProbe right;
