@@ -32,6 +32,7 @@ QVariant ConnectionModel::data(const QModelIndex& index, int role) const
 
     switch (role) {
     case Qt::DisplayRole: {
+        // The cell is drawn as rich text; the fields are the user's plain text.
         const QString name = connection.name().isEmpty() ? QStringLiteral("NO_NAME")
                                                           : connection.name().toHtmlEscaped();
         QStringList lines{QStringLiteral("<b><big>%1</big></b>").arg(name)};

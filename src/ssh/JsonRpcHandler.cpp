@@ -30,6 +30,8 @@ QString JsonRpcHandler::call(const QString& method, const QJsonObject& params, J
                               {QStringLiteral("method"), method},
                               {QStringLiteral("params"), params}};
     const QByteArray frame = encodeNetString(QJsonDocument(request).toJson(QJsonDocument::Compact));
+    // A request on a closed channel is kept pending like any other; writing
+    // it would only draw a warning from the device.
     if (m_device && m_device->isWritable())
         m_device->write(frame);
     m_pending.insert(id, std::move(callback));

@@ -34,6 +34,7 @@ OperationStatusDialog::OperationStatusDialog(QWidget* parent)
     m_instructions->setObjectName(QStringLiteral("InstructionsLabel"));
     m_instructions->setWordWrap(true);
     m_instructions->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    // Questions may quote text the server chose (keyboard-interactive prompts).
     m_instructions->setTextFormat(Qt::PlainText);
     m_answer = new QLineEdit(answerPage);
     m_answer->setObjectName(QStringLiteral("AnswerLineEdit"));
