@@ -321,6 +321,11 @@ void RdpProbe::sendUnicode(quint16 codeUnit, bool down)
     freerdp_input_send_unicode_keyboard_event(m_instance->input, down ? 0 : KBD_FLAGS_RELEASE, codeUnit);
 }
 
+void RdpProbe::sendSynchronize(quint32 lockFlags)
+{
+    freerdp_input_send_synchronize_event(m_instance->input, lockFlags);
+}
+
 void RdpProbe::sendMouse(quint16 flags, int x, int y)
 {
     freerdp_input_send_mouse_event(m_instance->input, flags, UINT16(x), UINT16(y));

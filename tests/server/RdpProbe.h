@@ -55,6 +55,7 @@ public:
     void sendKey(quint16 scancode, bool down, bool extended = false);
     void sendMouse(quint16 flags, int x, int y);
     void sendUnicode(quint16 codeUnit, bool down);
+    void sendSynchronize(quint32 lockFlags);
 
     // Plug-in callbacks.
     void channelData(const QString& channel, const QByteArray& message);

@@ -211,12 +211,14 @@ void TestDisplayServer::keysAndClicksReachTheProgram()
     probe.sendMouse(PTR_FLAGS_WHEEL | 0x78, 120, 110);
     probe.sendUnicode(0x00E9, true); // é, typed as a character
     probe.sendUnicode(0x00E9, false);
+    probe.sendSynchronize(KBD_SYNC_CAPS_LOCK); // the client's Caps Lock is on
     const bool arrived = probe.waitFor([&] {
         const QString text = readFile(log);
         return text.contains(QLatin1String("keysym 0x61, a)"))
             && text.contains(QLatin1String("keysym 0xff52, Up)"))
             && text.contains(QLatin1String("button 1,")) && text.contains(QLatin1String("button 4,"))
-            && text.contains(QLatin1String("keysym 0xe9, eacute)"));
+            && text.contains(QLatin1String("keysym 0xe9, eacute)"))
+            && text.contains(QLatin1String("keysym 0xffe5, Caps_Lock)"));
     }, 10000);
     if (!arrived)
         qWarning().noquote() << readFile(log);
