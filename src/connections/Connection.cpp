@@ -80,30 +80,23 @@ Connection Connection::fromXml(const QDomDocument& document)
     if (root.tagName() != RootTag)
         return connection;
 
-    const QDomElement uid = root.firstChildElement(UidTag);
-    if (!uid.isNull())
-        connection.m_uid = QUuid(uid.text());
-    const QDomElement name = root.firstChildElement(NameTag);
-    if (!name.isNull())
-        connection.m_name = name.text();
-    const QDomElement host = root.firstChildElement(HostTag);
-    if (!host.isNull())
-        connection.m_host = host.text();
-    const QDomElement port = root.firstChildElement(PortTag);
-    if (!port.isNull()) {
+    // A missing element leaves the field at its default.
+    const auto read = [&root](const QString& tag, auto apply) {
+        const QDomElement element = root.firstChildElement(tag);
+        if (!element.isNull())
+            apply(element.text());
+    };
+    read(UidTag, [&connection](const QString& text) { connection.m_uid = QUuid(text); });
+    read(NameTag, [&connection](const QString& text) { connection.m_name = text; });
+    read(HostTag, [&connection](const QString& text) { connection.m_host = text; });
+    read(PortTag, [&connection](const QString& text) {
         bool ok = false;
-        const ushort value = port.text().toUShort(&ok, 10);
+        const ushort value = text.toUShort(&ok, 10);
         connection.m_port = ok ? value : 0;
-    }
-    const QDomElement user = root.firstChildElement(UserTag);
-    if (!user.isNull())
-        connection.m_user = user.text();
-    const QDomElement sci = root.firstChildElement(SciTag);
-    if (!sci.isNull())
-        connection.m_sci = sci.text();
-    const QDomElement fips = root.firstChildElement(FipsTag);
-    if (!fips.isNull())
-        connection.m_fips = fips.text().toLower() == QLatin1String("true");
+    });
+    read(UserTag, [&connection](const QString& text) { connection.m_user = text; });
+    read(SciTag, [&connection](const QString& text) { connection.m_sci = text; });
+    read(FipsTag, [&connection](const QString& text) { connection.m_fips = text.toLower() == QLatin1String("true"); });
     return connection;
 }
 
