@@ -279,6 +279,7 @@ private slots:
     void clipboardTravelsBothWays();
     void clickLandsOnRemotePixelAtEachScale();
     void failedDisplayTellsTheUser();
+    void lostLoginEndsItsDisplay();
     void applicationQuitsAfterLastDisplay();
 
 private:
@@ -332,7 +333,6 @@ void EndToEndTest::init()
     QVERIFY(m_scratch->isValid());
     m_processes.clear();
     m_stoppedSupervisors.clear();
-
 }
 
 void EndToEndTest::cleanup()
@@ -754,6 +754,48 @@ void EndToEndTest::failedDisplayTellsTheUser()
     ::kill(pid_t(supervisor), SIGCONT);
     m_stoppedSupervisors.removeAll(supervisor);
     QTRY_VERIFY_WITH_TIMEOUT(!findSession(window, second).isValid(), Timeout);
+}
+
+void EndToEndTest::lostLoginEndsItsDisplay()
+{
+    QString error;
+    QVERIFY2(startServer(&error), qPrintable(error));
+    ConnectionListWidget main(m_userDirectory, m_globalDirectory);
+    main.show();
+    QPointer<SessionListWidget> window = login(main);
+    QVERIFY(window);
+    QPointer<RdpMainWidget> display = startFromDialog(window, QStringLiteral("xterm"));
+    QVERIFY2(display, qPrintable(boxTexts()));
+    QTRY_VERIFY_WITH_TIMEOUT(findSession(window, QStringLiteral("xterm")).isValid(), Timeout);
+    const QString sessionId = findSession(window, QStringLiteral("xterm")).id();
+    track(sessionId);
+
+    // The ssh client dies under a running display, as on a lost network: the
+    // display went through its forward, so both the login and the display
+    // end, each with its own message; the session lives on at the server.
+    const qint64 ssh = sshProcessId(window);
+    QVERIFY(ssh > 0);
+    QCOMPARE(::kill(pid_t(ssh), SIGKILL), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!window, Timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(!display, Timeout);
+    QTRY_VERIFY2_WITH_TIMEOUT(failureBox(QStringLiteral("There was a problem connecting to the session.")),
+                              qPrintable(boxTexts()), Timeout);
+    QTRY_VERIFY2_WITH_TIMEOUT(failureBox(QStringLiteral("There was a problem with the connection.")),
+                              qPrintable(boxTexts()), Timeout);
+    QVERIFY(SessionFixture::processRunning(qint64(runtimeOf(sessionId).value(QStringLiteral("pid")).toDouble())));
+
+    // Logging in again finds the session and connects to it.
+    for (QMessageBox* box : visibleTopLevels<QMessageBox>())
+        box->close();
+    window = login(main);
+    QVERIFY(window);
+    display = connectFromList(window, QStringLiteral("xterm"));
+    QVERIFY2(display, qPrintable(boxTexts()));
+    QString mismatch;
+    QTRY_VERIFY2_WITH_TIMEOUT(showsSessionDisplay(display->desktopWidget(),
+                                                  runtimeOf(sessionId).value(QStringLiteral("display")).toString(),
+                                                  &mismatch),
+                              qPrintable(mismatch), Timeout);
 }
 
 void EndToEndTest::applicationQuitsAfterLastDisplay()
