@@ -18,15 +18,7 @@ const char* const kRemovedVariables[] = {"SSH_ASKPASS", "SSH_ASKPASS_REQUIRE", "
 
 QString keyTypeArgument(SshServer::KeyType type)
 {
-    switch (type) {
-    case SshServer::KeyType::Rsa:
-        return QStringLiteral("rsa");
-    case SshServer::KeyType::Ecdsa:
-        return QStringLiteral("ecdsa");
-    case SshServer::KeyType::Ed25519:
-        break;
-    }
-    return QStringLiteral("ed25519");
+    return type == SshServer::KeyType::Rsa ? QStringLiteral("rsa") : QStringLiteral("ed25519");
 }
 
 QString shellQuote(const QString& text)
@@ -117,11 +109,6 @@ QString SshServer::user() const
 }
 
 QString SshServer::hostKeyFingerprint() const { return m_fingerprint; }
-
-QString SshServer::hostKeyTypeName() const
-{
-    return keyTypeArgument(m_options.hostKeyType).toUpper();
-}
 
 QString SshServer::directory() const { return m_dir.path(); }
 QString SshServer::logPath() const { return m_dir.filePath(QStringLiteral("sshd.log")); }

@@ -38,7 +38,7 @@
 class SshServer
 {
 public:
-    enum class KeyType { Ed25519, Rsa, Ecdsa };
+    enum class KeyType { Ed25519, Rsa };
 
     struct Options
     {
@@ -83,8 +83,6 @@ public:
     QString user() const;   // the current user (root under CI)
     // "SHA256:..." of the host key, as ssh prints it in host-key questions.
     QString hostKeyFingerprint() const;
-    // Key type as ssh names it in questions: "ED25519", "RSA" or "ECDSA".
-    QString hostKeyTypeName() const;
 
     QString directory() const;        // the fixture's temporary directory
     QString logPath() const;          // sshd's log (-E)
