@@ -153,7 +153,9 @@ void TestSingleInstance::handOverWaitsForListeningInstance()
     QLocalSocket* peer = server.nextPendingConnection();
     QTRY_VERIFY_WITH_TIMEOUT(peer->canReadLine(), 30000);
     QCOMPARE(peer->readLine(), QByteArray("RAISE\n"));
-    QVERIFY(second.process().waitForFinished(30000));
+    peer->disconnectFromServer();
+    QTRY_COMPARE_WITH_TIMEOUT(second.process().state(), QProcess::NotRunning, 30000);
+    QCOMPARE(second.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.process().exitCode(), 0);
 }
 
