@@ -43,7 +43,13 @@ SingleApplication::SingleApplication(const QString& id, int& argc, char** argv)
     // A lock left by a crashed instance names a dead process and is taken
     // over by tryLock.
     if (!m_lock->tryLock(0)) {
-        m_running = true;
+        // Only a lock that another live instance holds means one is running.
+        // A lock that cannot be made at all must not keep the program from
+        // starting; it then runs without the hand-over.
+        if (m_lock->error() == QLockFile::LockFailedError)
+            m_running = true;
+        else
+            qCWarning(lcApp) << "cannot take the single-instance lock" << "in" << directory.path() << m_lock->error();
         return;
     }
 

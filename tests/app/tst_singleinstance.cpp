@@ -60,6 +60,7 @@ private slots:
     void secondStartRaisesFirst();
     void crashedInstanceIsReplaced();
     void handOverWaitsForListeningInstance();
+    void unwritableRuntimeDirectoryStillStarts();
     void strayPeersAreDropped();
 
 private:
@@ -157,6 +158,25 @@ void TestSingleInstance::handOverWaitsForListeningInstance()
     QTRY_COMPARE_WITH_TIMEOUT(second.process().state(), QProcess::NotRunning, 30000);
     QCOMPARE(second.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.process().exitCode(), 0);
+}
+
+void TestSingleInstance::unwritableRuntimeDirectoryStillStarts()
+{
+    // Immutable even for root, so no lock file can be made there.
+    const QString run = m_home->filePath(QStringLiteral("run"));
+    QProcess chattr;
+    chattr.start(QStringLiteral("chattr"), {QStringLiteral("+i"), run});
+    if (!chattr.waitForFinished(10000) || chattr.exitStatus() != QProcess::NormalExit || chattr.exitCode() != 0)
+        QSKIP("chattr +i is not available here");
+    const auto mutableAgain = qScopeGuard([&run] {
+        QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), run});
+    });
+
+    Program first(m_environment);
+    first.start();
+    QTRY_VERIFY2_WITH_TIMEOUT(first.count("main window activated") == 1, first.log().constData(), 30000);
+    QVERIFY(first.count("cannot take the single-instance lock") == 1);
+    QCOMPARE(first.process().state(), QProcess::Running);
 }
 
 void TestSingleInstance::strayPeersAreDropped()
