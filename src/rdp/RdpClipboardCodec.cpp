@@ -52,3 +52,22 @@ QByteArray encode(quint32 format, const QString& text)
 }
 
 } // namespace RdpClipboardCodec
+
+void RdpClipboardRequests::sent(quint32 format)
+{
+    ++m_pending;
+    m_format = static_cast<int>(format);
+}
+
+bool RdpClipboardRequests::acceptResponse()
+{
+    if (m_pending > 0)
+        --m_pending;
+    return m_pending == 0;
+}
+
+void RdpClipboardRequests::reset()
+{
+    m_format = -1;
+    m_pending = 0;
+}

@@ -20,3 +20,20 @@ QString decode(quint32 format, const QByteArray& data);
 QByteArray encode(quint32 format, const QString& text);
 
 } // namespace RdpClipboardCodec
+
+// Data requests to the server: when the server announces new contents
+// before the answer to an earlier request came, only the answer to the
+// latest request is applied.
+class RdpClipboardRequests
+{
+public:
+    void sent(quint32 format);
+    // For an arriving answer: true when it answers the latest request.
+    bool acceptResponse();
+    int format() const { return m_format; }
+    void reset();
+
+private:
+    int m_format = -1;
+    int m_pending = 0;
+};

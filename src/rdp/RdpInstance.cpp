@@ -341,8 +341,7 @@ void RdpInstance::stop(int reason)
     // library already started.
     freerdp_disconnect(instance);
     m_clipboardReady = false;
-    m_requestedFormat = -1;
-    m_pendingRequests = 0;
+    m_requests.reset();
 
     m_exitCode = RdpExitCode::fromReason(reason);
     m_isConnected = false;

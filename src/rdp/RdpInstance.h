@@ -8,6 +8,8 @@
 
 #include <winpr/wtypes.h>
 
+#include "RdpClipboardCodec.h"
+
 struct RdpClientContext;
 class RdpWorkerThread;
 
@@ -68,8 +70,7 @@ private:
     RdpWorkerThread* m_worker = nullptr;
     HANDLE m_stopEvent = nullptr;
     bool m_clipboardReady = false;
-    int m_requestedFormat = -1;
-    int m_pendingRequests = 0;
+    RdpClipboardRequests m_requests;
     bool m_ignoreClipboardChange = false;
     bool m_ignoreSelectionChange = false;
 };

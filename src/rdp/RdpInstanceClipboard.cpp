@@ -4,6 +4,7 @@
 
 #include "RdpClientContext.h"
 #include "RdpClipboardCodec.h"
+#include "RdpLogging.h"
 
 #include <QApplication>
 
@@ -21,6 +22,7 @@ void RdpInstance::handleCliprdrMonitorReady()
     capabilities.capabilitySets = reinterpret_cast<CLIPRDR_CAPABILITY_SET*>(&general);
     m_context->cliprdr->ClientCapabilities(m_context->cliprdr, &capabilities);
     m_clipboardReady = true;
+    qCDebug(lcRdp) << "clipboard channel ready";
     announceClipboardFormats();
 }
 
@@ -67,14 +69,14 @@ void RdpInstance::handleCliprdrServerFormatList(const QList<unsigned long>& form
         clipboard->clear(QClipboard::Selection);
     }
     const int format = RdpClipboardCodec::preferredFormat(formats);
+    qCDebug(lcRdp) << "server clipboard formats" << formats << "requesting" << format;
     if (format >= 0)
         requestClipboardData(static_cast<quint32>(format));
 }
 
 void RdpInstance::requestClipboardData(quint32 format)
 {
-    ++m_pendingRequests;
-    m_requestedFormat = static_cast<int>(format);
+    m_requests.sent(format);
     CLIPRDR_FORMAT_DATA_REQUEST request = {};
     request.msgType = CB_FORMAT_DATA_REQUEST;
     request.requestedFormatId = format;
@@ -83,15 +85,14 @@ void RdpInstance::requestClipboardData(quint32 format)
 
 void RdpInstance::handleCliprdrServerFormatDataResponse(const QByteArray& data)
 {
-    if (m_pendingRequests > 0)
-        --m_pendingRequests;
     // A later request is still outstanding: only its answer counts.
-    if (m_pendingRequests > 0)
+    if (!m_requests.acceptResponse())
         return;
-    if (m_requestedFormat != static_cast<int>(RdpClipboardCodec::UnicodeText)
-        && m_requestedFormat != static_cast<int>(RdpClipboardCodec::Text))
+    const int format = m_requests.format();
+    if (format != static_cast<int>(RdpClipboardCodec::UnicodeText)
+        && format != static_cast<int>(RdpClipboardCodec::Text))
         return;
-    const QString text = RdpClipboardCodec::decode(static_cast<quint32>(m_requestedFormat), data);
+    const QString text = RdpClipboardCodec::decode(static_cast<quint32>(format), data);
     QClipboard* clipboard = QApplication::clipboard();
     m_ignoreClipboardChange = true;
     clipboard->setText(text, QClipboard::Clipboard);
@@ -110,6 +111,7 @@ void RdpInstance::handleCliprdrServerFormatDataRequest(unsigned long format)
     if (text.isEmpty() && clipboard->supportsSelection())
         text = clipboard->text(QClipboard::Selection);
     const QByteArray data = RdpClipboardCodec::encode(static_cast<quint32>(format), text);
+    qCDebug(lcRdp) << "server asks for clipboard format" << format << "answering" << data.size() << "bytes";
     CLIPRDR_FORMAT_DATA_RESPONSE response = {};
     response.msgType = CB_FORMAT_DATA_RESPONSE;
     response.msgFlags = data.isEmpty() ? CB_RESPONSE_FAIL : CB_RESPONSE_OK;

@@ -36,6 +36,7 @@ private slots:
     void clipboardFormats();
     void clipboardDecode();
     void clipboardEncode();
+    void clipboardOnlyLatestRequestApplies();
 };
 
 void TestRdpRules::windowMode_data()
@@ -257,6 +258,34 @@ void TestRdpRules::clipboardEncode()
     // A round trip keeps the text.
     const QString text = QStringLiteral("line 1\nline 2 \u2603");
     QCOMPARE(RdpClipboardCodec::decode(13, encode(13, text)), text);
+}
+
+void TestRdpRules::clipboardOnlyLatestRequestApplies()
+{
+    RdpClipboardRequests requests;
+    QCOMPARE(requests.format(), -1);
+    requests.sent(13);
+    QVERIFY(requests.acceptResponse());
+    QCOMPARE(requests.format(), 13);
+
+    // Two announcements in quick succession: the first answer is dropped.
+    requests.sent(13);
+    requests.sent(1);
+    QCOMPARE(requests.format(), 1);
+    QVERIFY(!requests.acceptResponse());
+    QVERIFY(requests.acceptResponse());
+
+    // An answer nobody asked for still counts as the latest, and does not
+    // leave the count below zero for the next request.
+    QVERIFY(requests.acceptResponse());
+    requests.sent(13);
+    QVERIFY(requests.acceptResponse());
+
+    requests.sent(1);
+    requests.reset();
+    QCOMPARE(requests.format(), -1);
+    requests.sent(13);
+    QVERIFY(requests.acceptResponse());
 }
 
 QTEST_GUILESS_MAIN(TestRdpRules)
