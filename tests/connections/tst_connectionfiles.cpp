@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "ConnectionTestFiles.h"
+
 #include <csignal>
 #include <cstring>
 #include <sys/resource.h>
@@ -28,25 +30,6 @@ Connection fullConnection()
     connection.setSci(QStringLiteral("bin/sci"));
     connection.setFips(true);
     return connection;
-}
-
-bool writeFile(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QByteArray minimalFile(const QString& uid, const QString& name)
-{
-    return QStringLiteral("<SshConnection>\n <Uid>%1</Uid>\n <Name>%2</Name>\n</SshConnection>\n")
-        .arg(uid, name)
-        .toUtf8();
 }
 
 // Child mode of this program: write a large connection under a file-size

@@ -17,29 +17,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "ConnectionTestFiles.h"
+
 #include <memory>
 
 namespace {
-
-QByteArray minimalFile(const QUuid& uid, const QString& name, const QString& host)
-{
-    return QStringLiteral("<SshConnection>\n <Uid>%1</Uid>\n <Name>%2</Name>\n <Host>%3</Host>\n"
-                          "</SshConnection>\n")
-        .arg(uid.toString(), name, host)
-        .toUtf8();
-}
-
-bool writeFile(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Adding a connection also opens it. Its hosts are the loopback address and
 // port 1, where nothing listens, so the login fails at once and locally.
