@@ -367,9 +367,14 @@ void TestSshDevice::hostTextIsNeverAnOption()
     START_SERVER(server);
 
     const QString marker = server.directory() + QStringLiteral("/injected");
+    const QString host = QStringLiteral("-oProxyCommand=touch %1").arg(marker);
     Connection connection;
-    connection.start(QStringLiteral("-oProxyCommand=touch %1").arg(marker), server.port(), server.user(),
-                     QStringLiteral("zentu2_sci"));
+    // Port 0 leaves the port to ssh: no "-p".
+    connection.start(host, 0, server.user(), QStringLiteral("zentu2_sci"));
+    const QStringList arguments = connection.device->sshArguments();
+    QVERIFY(!arguments.contains(QStringLiteral("-p")));
+    QCOMPARE(arguments.mid(arguments.size() - 5), (QStringList{QStringLiteral("-l"), server.user(), QStringLiteral("--"),
+                                                               host, QStringLiteral("zentu2_sci")}));
     QVERIFY(connection.finishedSpy->wait(30000));
     QCOMPARE(connection.finishedSpy->at(0).at(0).toBool(), false);
     QVERIFY(!QFile::exists(marker));
