@@ -14,6 +14,8 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <memory>
+
 #include "AskpassHandler.h"
 #include "ConnectionFailure.h"
 #include "JsonRpcHandler.h"
@@ -30,8 +32,8 @@ struct Connection
     QPointer<SshDevice> device;
     JsonRpcHandler* handler = nullptr;
     OperationStatusDialog dialog;
-    QSignalSpy* connectedSpy = nullptr;
-    QSignalSpy* finishedSpy = nullptr;
+    std::unique_ptr<QSignalSpy> connectedSpy;
+    std::unique_ptr<QSignalSpy> finishedSpy;
     QString realHostWhenConnected;
 
     Connection()
@@ -48,14 +50,14 @@ struct Connection
         JsonRpcHandler* h = handler;
         QObject::connect(device, &SshDevice::finished, device, [d, h] { reportConnectionFailure(d, h); });
         QObject::connect(device, &SshDevice::connected, device, [this] { realHostWhenConnected = device->realHost(); });
-        connectedSpy = new QSignalSpy(device.data(), &SshDevice::connected);
-        finishedSpy = new QSignalSpy(device.data(), &SshDevice::finished);
+        connectedSpy = std::make_unique<QSignalSpy>(device.data(), &SshDevice::connected);
+        finishedSpy = std::make_unique<QSignalSpy>(device.data(), &SshDevice::finished);
         dialog.show();
     }
     ~Connection()
     {
-        delete connectedSpy;
-        delete finishedSpy;
+        connectedSpy.reset();
+        finishedSpy.reset();
         delete device;
     }
     void start(const QString& host, quint16 port, const QString& user, const QString& command)
