@@ -99,9 +99,9 @@ private slots:
     void cleanup();
 
     void listsBothDirectoriesByName();
+    void addThroughEditor_data();
     void addThroughEditor();
-    void saveAsGlobal_data();
-    void saveAsGlobal();
+    void globalSaveWithoutWritableDirectoryStaysPersonal();
     void editThroughEditor();
     void activatingOpenConnectionRaisesItsWindow();
     void removeAsksFirst();
@@ -187,31 +187,45 @@ void TestConnectionList::listsBothDirectoriesByName()
     QCOMPARE(window->findChild<QPushButton*>(QStringLiteral("JoinSessionButton"))->isEnabled(), false);
 }
 
+void TestConnectionList::addThroughEditor_data()
+{
+    QTest::addColumn<bool>("globalWritable");
+    QTest::newRow("personal") << false;
+    QTest::newRow("global") << true;
+}
+
 void TestConnectionList::addThroughEditor()
 {
-    auto window = makeWindow();
+    QFETCH(bool, globalWritable);
+    auto window = makeWindow(globalWritable);
     QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("AddConnectionButton")), Qt::LeftButton);
     QPointer<ConnectionEditor> editor = waitForEditor();
     QVERIFY(editor);
     QCOMPARE(editor->windowTitle(), QStringLiteral("New Connection"));
     QVERIFY(editor->objectName().endsWith(QLatin1String("-editing")));
-    QVERIFY(!editor->findChild<QPushButton*>(QStringLiteral("globalButton")));
+    // "Save As Global" is offered only where the global directory is writable,
+    // and like Save it is refused while the fields are incomplete.
+    QPushButton* global = editor->findChild<QPushButton*>(QStringLiteral("globalButton"));
+    QCOMPARE(global != nullptr, globalWritable);
+    QPushButton* save = globalWritable ? global : dialogButton(editor, QDialogButtonBox::Save);
+    QTest::mouseClick(save, Qt::LeftButton);
+    QVERIFY(editor && editor->isVisible());
 
-    QPushButton* save = dialogButton(editor, QDialogButtonBox::Save);
-    QVERIFY(!save->isEnabled());
     QTest::keyClicks(editor->findChild<QLineEdit*>(QStringLiteral("NameLineEdit")), QStringLiteral("Office"));
-    QVERIFY(!save->isEnabled());
+    QVERIFY(!dialogButton(editor, QDialogButtonBox::Save)->isEnabled());
     QTest::keyClicks(editor->findChild<QLineEdit*>(QStringLiteral("HostLineEdit")), Host);
-    QVERIFY(save->isEnabled());
+    QVERIFY(dialogButton(editor, QDialogButtonBox::Save)->isEnabled());
     auto* port = editor->findChild<QLineEdit*>(QStringLiteral("PortLineEdit"));
     port->selectAll();
     QTest::keyClicks(port, QStringLiteral("1"));
     QTest::mouseClick(save, Qt::LeftButton);
     QTRY_VERIFY(!editor);
 
-    const QStringList files = QDir(m_user).entryList({QStringLiteral("*.rv32")}, QDir::Files);
+    const QString directory = globalWritable ? m_global : m_user;
+    const QStringList files = QDir(directory).entryList({QStringLiteral("*.rv32")}, QDir::Files);
     QCOMPARE(files.size(), 1);
-    const QByteArray content = readFile(QDir(m_user).filePath(files.first()));
+    QCOMPARE(QDir(globalWritable ? m_user : m_global).entryList({QStringLiteral("*.rv32")}, QDir::Files).size(), 0);
+    const QByteArray content = readFile(QDir(directory).filePath(files.first()));
     QVERIFY(content.contains(" <Name>Office</Name>\n <Host>127.0.0.1</Host>\n <Port>1</Port>\n"));
     QVERIFY(!content.contains("<User>"));
 
@@ -222,44 +236,14 @@ void TestConnectionList::addThroughEditor()
              QStringLiteral("<b><big>Office</big></b><br/>127.0.0.1:1"));
 }
 
-void TestConnectionList::saveAsGlobal_data()
+void TestConnectionList::globalSaveWithoutWritableDirectoryStaysPersonal()
 {
-    QTest::addColumn<bool>("writable");
-    QTest::newRow("writable") << true;
-    QTest::newRow("read-only") << false;
-}
-
-void TestConnectionList::saveAsGlobal()
-{
-    QFETCH(bool, writable);
-    auto window = makeWindow(writable);
-    QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("AddConnectionButton")), Qt::LeftButton);
-    QPointer<ConnectionEditor> editor = waitForEditor();
-    QVERIFY(editor);
-    QPushButton* global = editor->findChild<QPushButton*>(QStringLiteral("globalButton"));
-    QCOMPARE(global != nullptr, writable);
-    if (!writable) {
-        // Asked anyway, the connection stays personal.
-        Connection connection = makeConnection(QStringLiteral("Personal"), Host);
-        connection.setPort(1);
-        window->addConnection(connection, true);
-        QVERIFY(QFile::exists(userFile(connection.uid())));
-        QVERIFY(!QFile::exists(globalFile(connection.uid())));
-        return;
-    }
-
-    // Refused while the fields are incomplete, then accepted.
-    QTest::mouseClick(global, Qt::LeftButton);
-    QVERIFY(editor && editor->isVisible());
-    QTest::keyClicks(editor->findChild<QLineEdit*>(QStringLiteral("NameLineEdit")), QStringLiteral("Shared"));
-    QTest::keyClicks(editor->findChild<QLineEdit*>(QStringLiteral("HostLineEdit")), Host);
-    auto* port = editor->findChild<QLineEdit*>(QStringLiteral("PortLineEdit"));
-    port->selectAll();
-    QTest::keyClicks(port, QStringLiteral("1"));
-    QTest::mouseClick(global, Qt::LeftButton);
-    QTRY_VERIFY(!editor);
-    QCOMPARE(QDir(m_global).entryList({QStringLiteral("*.rv32")}, QDir::Files).size(), 1);
-    QCOMPARE(QDir(m_user).entryList({QStringLiteral("*.rv32")}, QDir::Files).size(), 0);
+    auto window = makeWindow(false);
+    Connection connection = makeConnection(QStringLiteral("Personal"), Host);
+    connection.setPort(1);
+    window->addConnection(connection, true);
+    QVERIFY(QFile::exists(userFile(connection.uid())));
+    QVERIFY(!QFile::exists(globalFile(connection.uid())));
 }
 
 void TestConnectionList::editThroughEditor()
