@@ -1,0 +1,103 @@
+// Connects to an RDP server with RdpInstance, shows the desktop and reports
+// for a fixed time: repaints of the desktop widget, the longest gap between
+// ticks of a 1 ms timer (a stall of the GUI event loop), CPU time and peak
+// memory of the process, and the time from start to the first repaint.
+// Usage: rdp_stream <port> <seconds>
+#include "RdpClientContext.h"
+#include "RdpDesktopWidget.h"
+#include "RdpInstance.h"
+#include "RdpMainWidget.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+namespace {
+
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+    qint64 firstPaintMs = -1;
+    QElapsedTimer* clock = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+            if (firstPaintMs < 0)
+                firstPaintMs = clock->elapsed();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+double cpuSeconds(const rusage& usage)
+{
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: rdp_stream <port> <seconds>\n");
+        return 2;
+    }
+    const auto port = static_cast<quint16>(QString::fromLocal8Bit(argv[1]).toUInt());
+    const int seconds = QString::fromLocal8Bit(argv[2]).toInt();
+
+    QElapsedTimer clock;
+    clock.start();
+    PaintCounter counter;
+    counter.clock = &clock;
+    RdpInstance instance;
+
+    QElapsedTimer tickClock;
+    qint64 longestStall = 0;
+    int paintsAtStart = 0;
+    double cpuAtStart = 0;
+    QTimer ticker;
+    ticker.setInterval(1);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestStall = qMax(longestStall, tickClock.restart());
+    });
+
+    QObject::connect(&instance, &RdpInstance::connected, [&] {
+        instance.context()->mainWidget->desktopWidget()->installEventFilter(&counter);
+        // Measure the steady stream, from the first repaint on.
+        QTimer::singleShot(1000, [&] {
+            rusage usage {};
+            getrusage(RUSAGE_SELF, &usage);
+            cpuAtStart = cpuSeconds(usage);
+            paintsAtStart = counter.paints;
+            tickClock.start();
+            ticker.start();
+            QTimer::singleShot(seconds * 1000, &instance, &RdpInstance::quit);
+        });
+    });
+    QObject::connect(&instance, &RdpInstance::finished, &app, &QCoreApplication::quit);
+    instance.start(QStringLiteral("127.0.0.1"), port, QStringLiteral("bench"), QString(), 0,
+                   QStringLiteral("1024x768"), QStringLiteral("Benchmark"), false, QVariantMap());
+    app.exec();
+
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    const double cpu = cpuSeconds(usage) - cpuAtStart;
+    const int frames = counter.paints - paintsAtStart;
+    std::printf("exit code %d\n", instance.exitCode());
+    std::printf("first repaint after start: %lld ms\n", static_cast<long long>(counter.firstPaintMs));
+    std::printf("repaints in %d s: %d (%.1f per second)\n", seconds, frames, frames / double(seconds));
+    std::printf("CPU: %.2f s, %.2f ms per repaint\n", cpu, frames ? cpu * 1000 / frames : 0.0);
+    std::printf("peak memory: %ld MB\n", usage.ru_maxrss / 1024);
+    std::printf("longest event loop stall: %lld ms\n", static_cast<long long>(longestStall));
+    return instance.exitCode();
+}
