@@ -1,7 +1,7 @@
 // A small X program for the remote side of the display tests: covers the
 // screen with a pattern whose colour encodes the position, and logs every
 // button press ("button <n> <x> <y>") and key press ("key <keysym name>")
-// on its standard output, one line each, flushed at once.
+// and key release ("release <keysym name>") on its standard output, one line each, flushed at once.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -35,7 +35,7 @@ int main()
 
     XSetWindowAttributes attributes = {};
     attributes.override_redirect = True;
-    attributes.event_mask = ExposureMask | ButtonPressMask | KeyPressMask;
+    attributes.event_mask = ExposureMask | ButtonPressMask | KeyPressMask | KeyReleaseMask;
     attributes.background_pixel = BlackPixel(display, screen);
     const Window window = XCreateWindow(display, root, 0, 0, static_cast<unsigned>(width),
                                         static_cast<unsigned>(height), 0, CopyFromParent, InputOutput,
@@ -68,10 +68,11 @@ int main()
         case ButtonPress:
             std::printf("button %u %d %d\n", event.xbutton.button, event.xbutton.x, event.xbutton.y);
             break;
-        case KeyPress: {
+        case KeyPress:
+        case KeyRelease: {
             const KeySym keysym = XLookupKeysym(&event.xkey, 0);
             const char* name = XKeysymToString(keysym);
-            std::printf("key %s\n", name ? name : "?");
+            std::printf("%s %s\n", event.type == KeyPress ? "key" : "release", name ? name : "?");
             break;
         }
         default:

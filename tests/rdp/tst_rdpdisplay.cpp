@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
@@ -82,6 +83,7 @@ private slots:
     void clickLandsOnRemotePixel_data();
     void clickLandsOnRemotePixel();
     void typingReachesRemoteProgram();
+    void keysStillDownAreReleasedOnFocusOut();
     void disconnectButtonEndsQuietly();
     void refusedPortEndsWithConnectFailure();
     void quitWhileConnectingAbortsAtOnce();
@@ -225,6 +227,36 @@ void TestRdpDisplay::typingReachesRemoteProgram()
     QVERIFY2(waitForProbeLine(QStringLiteral("key Tab")), qPrintable(m_server.probeLines().join(QLatin1Char('|'))));
     QVERIFY(desktop->hasFocus());
     QVERIFY2(waitForProbeLine(QStringLiteral("key Up")), qPrintable(m_server.probeLines().join(QLatin1Char('|'))));
+}
+
+void TestRdpDisplay::keysStillDownAreReleasedOnFocusOut()
+{
+    RdpInstance instance;
+    QVERIFY(connectDirect(instance));
+    RdpDesktopWidget* desktop = desktopOf(instance);
+    desktop->window()->activateWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(desktop->hasFocus() && desktop->window()->isActiveWindow(), 10000);
+    // Without auto-repeat on either display the only release the session
+    // can see is the client's.
+    QCOMPARE(QProcess::execute(QStringLiteral("xset"), {QStringLiteral("r"), QStringLiteral("off")}), 0);
+    QCOMPARE(QProcess::execute(QStringLiteral("xset"), {QStringLiteral("-display"), m_server.display(),
+                                                        QStringLiteral("r"), QStringLiteral("off")}), 0);
+    QProcess xdotool;
+    xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("keydown"), QStringLiteral("x")});
+    QVERIFY(xdotool.waitForFinished(20000));
+    QVERIFY2(waitForProbeLine(QStringLiteral("key x")), qPrintable(m_server.probeLines().join(QLatin1Char('|'))));
+    QVERIFY(!m_server.probeLines().contains(QStringLiteral("release x")));
+    // Focus moves elsewhere while the key is held: the session must not
+    // keep it down, whatever happens to the key afterwards.
+    QLineEdit elsewhere;
+    elsewhere.show();
+    elsewhere.activateWindow();
+    elsewhere.setFocus();
+    QTRY_VERIFY_WITH_TIMEOUT(!desktop->hasFocus(), 10000);
+    QVERIFY2(waitForProbeLine(QStringLiteral("release x")), qPrintable(m_server.probeLines().join(QLatin1Char('|'))));
+    xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("keyup"), QStringLiteral("x")});
+    QVERIFY(xdotool.waitForFinished(20000));
+    QProcess::execute(QStringLiteral("xset"), {QStringLiteral("r"), QStringLiteral("on")});
 }
 
 void TestRdpDisplay::disconnectButtonEndsQuietly()
