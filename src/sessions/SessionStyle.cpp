@@ -3,6 +3,7 @@
 QString sessionStyleSheet()
 {
     return QStringLiteral(
+        "QTableView { outline: 0; }\n"
         "QTableView::item:selected { background: #FFFFC0; color: black; }\n"
         "QPushButton[myFlat=\"true\"] { border: none; padding: 3px; }\n"
         "QPushButton[myFlat=\"true\"]:hover { border: 1px outset grey; border-radius: 3px; }\n"

@@ -54,7 +54,8 @@ void SciProcess::stop()
         ::kill(pid_t(m_process.processId()), SIGKILL);
         m_process.waitForFinished(10000);
     }
-    terminateSessions(m_dataHome);
+    if (m_dataHome == m_dir.path())
+        terminateSessions(m_dataHome);
 }
 
 void terminateSessions(const QString& dataHome)
@@ -121,4 +122,11 @@ QString newSessionId()
     QString error;
     randomToken(&id, &error);
     return id;
+}
+
+void pointHomeAt(const QString& path)
+{
+    qputenv("HOME", QFile::encodeName(path));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(path + QStringLiteral("/.config")));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(path + QStringLiteral("/.local/share")));
 }

@@ -21,7 +21,8 @@ public:
     SciProcess& operator=(const SciProcess&) = delete;
 
     bool start(QString* error);
-    // Stops the process by its pid and waits for it.
+    // Stops the process by its pid and waits for it. Sessions started in a
+    // folder of its own end with it; in a given folder they stay.
     void stop();
 
     QProcess* process() { return &m_process; }
@@ -46,6 +47,9 @@ private:
 
 // Ends the session supervisors recorded in a stand-in's data folder.
 void terminateSessions(const QString& dataHome);
+
+// Points HOME, XDG_CONFIG_HOME and XDG_DATA_HOME of this process below path.
+void pointHomeAt(const QString& path);
 
 // A fresh 32-digit session id.
 QString newSessionId();

@@ -135,8 +135,8 @@ private:
 void SessionLoginTest::initTestCase()
 {
     QVERIFY(m_home.isValid());
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.filePath(QStringLiteral("config"))));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.filePath(QStringLiteral("data"))));
+    // HOME itself follows the ssh fixture's client directory.
+    pointHomeAt(m_home.path());
 }
 
 void SessionLoginTest::init()

@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -98,6 +99,7 @@ class SessionModelsTest : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void sessionFromJson();
     void sessionRejectsWrongTypes();
     void mergeEmptyReplyRemovesAllAtOnce();
@@ -116,7 +118,16 @@ private slots:
     void bookmarkReplyKeepsRowsWithoutItsList();
     void bookmarkEditCancelsPendingList();
     void bookmarkModelAgainstStandIn();
+
+private:
+    QTemporaryDir m_home;
 };
+
+void SessionModelsTest::initTestCase()
+{
+    QVERIFY(m_home.isValid());
+    pointHomeAt(m_home.path());
+}
 
 void SessionModelsTest::sessionFromJson()
 {

@@ -25,6 +25,7 @@
 #include <QSortFilterProxyModel>
 #include <QStackedWidget>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -106,6 +107,7 @@ class SessionWindowTest : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
     void windowModeWidget();
@@ -118,8 +120,15 @@ private slots:
     void bookmarkDialogPromoteAndDelete();
 
 private:
+    QTemporaryDir m_home;
     std::unique_ptr<SciProcess> m_sci;
 };
+
+void SessionWindowTest::initTestCase()
+{
+    QVERIFY(m_home.isValid());
+    pointHomeAt(m_home.path());
+}
 
 void SessionWindowTest::init()
 {

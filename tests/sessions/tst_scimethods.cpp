@@ -1,0 +1,319 @@
+// The command-interface stand-in's session and bookmark methods: replies,
+// sound errors for bad requests, state kept across logins and concurrent
+// logins of one user that change the state at the same time.
+#include "JsonRpcHandler.h"
+#include "SciProcess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QScopeGuard>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+QString message(const QJsonValue& error)
+{
+    return error.toObject().value(QStringLiteral("message")).toString();
+}
+
+QJsonObject startParams(const QString& id, const QString& command, const QString& geometry)
+{
+    return QJsonObject{{QStringLiteral("id"), id},
+                       {QStringLiteral("command"), command},
+                       {QStringLiteral("geometry"), geometry}};
+}
+
+} // namespace
+
+class SciMethodsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void badRequestsGetErrors_data();
+    void badRequestsGetErrors();
+    void sessionLifecycleAndPersistence();
+    void sessionThatEndsByItselfIsDropped();
+    void bookmarksAndHistory();
+    void concurrentLoginsKeepEveryChange();
+    void damagedStateIsNotOverwritten();
+};
+
+void SciMethodsTest::badRequestsGetErrors_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QJsonObject>("params");
+    const QString unknown = QStringLiteral("0123456789abcdef0123456789abcdef");
+    QTest::newRow("params without id") << "Zentu.params" << QJsonObject{{QStringLiteral("name"), QStringLiteral("x")}};
+    QTest::newRow("params unknown id") << "Zentu.params"
+                                       << QJsonObject{{QStringLiteral("id"), unknown},
+                                                      {QStringLiteral("name"), QStringLiteral("x")}};
+    QTest::newRow("params name not a string") << "Zentu.params"
+                                              << QJsonObject{{QStringLiteral("id"), unknown},
+                                                             {QStringLiteral("name"), 3}};
+    QTest::newRow("start id not a token") << "Zentu.start"
+                                          << startParams(QStringLiteral("../../etc"), QStringLiteral("xterm"),
+                                                         QStringLiteral("1024x768"));
+    QTest::newRow("start empty command") << "Zentu.start"
+                                         << startParams(unknown, QStringLiteral("  "), QStringLiteral("1024x768"));
+    QTest::newRow("start bad geometry") << "Zentu.start"
+                                        << startParams(unknown, QStringLiteral("xterm"), QStringLiteral("huge"));
+    QTest::newRow("start tiny geometry") << "Zentu.start"
+                                         << startParams(unknown, QStringLiteral("xterm"), QStringLiteral("10x10"));
+    QTest::newRow("connect unknown") << "Zentu.connect" << QJsonObject{{QStringLiteral("id"), unknown}};
+    QTest::newRow("connect id number") << "Zentu.connect" << QJsonObject{{QStringLiteral("id"), 5}};
+    QTest::newRow("disconnect unknown") << "Zentu.disconnect" << QJsonObject{{QStringLiteral("id"), unknown}};
+    QTest::newRow("terminate unknown") << "Zentu.terminate" << QJsonObject{{QStringLiteral("id"), unknown}};
+    QTest::newRow("log traversal") << "Zentu.log"
+                                   << QJsonObject{{QStringLiteral("id"), QStringLiteral("../state")},
+                                                  {QStringLiteral("log"), QStringLiteral("x")}};
+    QTest::newRow("log unknown") << "Zentu.log"
+                                 << QJsonObject{{QStringLiteral("id"), unknown}, {QStringLiteral("log"), unknown}};
+    QTest::newRow("bookmark no op") << "Zentu.bookmark" << QJsonObject();
+    QTest::newRow("bookmark bad op") << "Zentu.bookmark" << QJsonObject{{QStringLiteral("op"), QStringLiteral("drop")}};
+    QTest::newRow("bookmark edit unknown") << "Zentu.bookmark"
+                                           << QJsonObject{{QStringLiteral("op"), QStringLiteral("edit")},
+                                                          {QStringLiteral("id"), QStringLiteral("nope")},
+                                                          {QStringLiteral("name"), QStringLiteral("x")}};
+    QTest::newRow("bookmark edit suggestion") << "Zentu.bookmark"
+                                              << QJsonObject{{QStringLiteral("op"), QStringLiteral("edit")},
+                                                             {QStringLiteral("id"), QStringLiteral("suggestion-1")},
+                                                             {QStringLiteral("name"), QStringLiteral("x")}};
+    QTest::newRow("bookmark create without command") << "Zentu.bookmark"
+                                                     << QJsonObject{{QStringLiteral("op"), QStringLiteral("edit")},
+                                                                    {QStringLiteral("name"), QStringLiteral("x")}};
+    QTest::newRow("bookmark delete unknown") << "Zentu.bookmark"
+                                             << QJsonObject{{QStringLiteral("op"), QStringLiteral("delete")},
+                                                            {QStringLiteral("id"), QStringLiteral("nope")}};
+}
+
+void SciMethodsTest::badRequestsGetErrors()
+{
+    QFETCH(QString, method);
+    QFETCH(QJsonObject, params);
+    SciProcess sci;
+    QString error;
+    QVERIFY2(sci.start(&error), qPrintable(error));
+    QJsonValue result;
+    QJsonValue failure;
+    QVERIFY(sci.call(method, params, &result, &failure));
+    QVERIFY(result.isUndefined());
+    QVERIFY2(!message(failure).isEmpty(), qPrintable(QJsonDocument(failure.toObject()).toJson()));
+    // The stand-in goes on answering after an error.
+    QVERIFY(sci.call(QStringLiteral("Zentu.list"), QJsonObject(), &result));
+    QVERIFY(result.isArray());
+    QVERIFY(sci.storedState().value(QStringLiteral("sessions")).toArray().isEmpty());
+}
+
+void SciMethodsTest::sessionLifecycleAndPersistence()
+{
+    QTemporaryDir data;
+    const auto endSessions = qScopeGuard([&data]() { terminateSessions(data.path()); });
+    const QString id = newSessionId();
+    {
+        SciProcess sci(data.path());
+        QString error;
+        QVERIFY2(sci.start(&error), qPrintable(error));
+        QJsonValue result;
+        QJsonValue failure;
+        QVERIFY(sci.call(QStringLiteral("Zentu.start"),
+                         startParams(id, QStringLiteral("xterm"), QStringLiteral("rootless")), &result,
+                         &failure));
+        const QJsonObject started = result.toObject();
+        QVERIFY2(!started.isEmpty(), qPrintable(message(failure)));
+        QCOMPARE(started.value(QStringLiteral("windowMode")).toString(), QStringLiteral("rootless"));
+        QVERIFY(started.value(QStringLiteral("port")).toInt() > 0);
+        QCOMPARE(started.value(QStringLiteral("password")).toString().size(), 32);
+
+        // The same id cannot start twice.
+        QVERIFY(sci.call(QStringLiteral("Zentu.start"),
+                         startParams(id, QStringLiteral("xterm"), QStringLiteral("rootless")), &result,
+                         &failure));
+        QVERIFY(!message(failure).isEmpty());
+
+        QVERIFY(sci.call(QStringLiteral("Zentu.params"),
+                         QJsonObject{{QStringLiteral("id"), id}, {QStringLiteral("name"), QStringLiteral("Tools")}},
+                         &result));
+        QVERIFY(result.isObject());
+        // The stand-in process ends as a login does; the session lives on.
+        sci.process()->closeWriteChannel();
+        QVERIFY(sci.process()->waitForFinished(15000));
+    }
+    SciProcess next(data.path());
+    QString error;
+    QVERIFY2(next.start(&error), qPrintable(error));
+    QJsonValue result;
+    QVERIFY(next.call(QStringLiteral("Zentu.list"), QJsonObject(), &result));
+    QCOMPARE(result.toArray().size(), 1);
+    const QJsonObject listed = result.toArray().at(0).toObject();
+    QCOMPARE(listed.value(QStringLiteral("id")).toString(), id);
+    QCOMPARE(listed.value(QStringLiteral("params")).toObject().value(QStringLiteral("name")).toString(),
+             QStringLiteral("Tools"));
+    QCOMPARE(listed.value(QStringLiteral("clients")).toInt(-1), 0);
+    const QRegularExpression time(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}T\\d{2}:\\d{2}:\\d{2}$"));
+    QVERIFY(time.match(listed.value(QStringLiteral("started")).toString()).hasMatch());
+    QVERIFY(!listed.contains(QStringLiteral("lastDisconnect")));
+
+    QVERIFY(next.call(QStringLiteral("Zentu.connect"), QJsonObject{{QStringLiteral("id"), id}}, &result));
+    QVERIFY(result.toObject().value(QStringLiteral("port")).toInt() > 0);
+    QVERIFY(next.call(QStringLiteral("Zentu.disconnect"), QJsonObject{{QStringLiteral("id"), id}}, &result));
+    QVERIFY(result.isObject());
+    QVERIFY(next.call(QStringLiteral("Zentu.terminate"), QJsonObject{{QStringLiteral("id"), id}}, &result));
+    QVERIFY(result.isObject());
+    QVERIFY(next.call(QStringLiteral("Zentu.list"), QJsonObject(), &result));
+    QVERIFY(result.toArray().isEmpty());
+}
+
+void SciMethodsTest::sessionThatEndsByItselfIsDropped()
+{
+    SciProcess sci;
+    QString error;
+    QVERIFY2(sci.start(&error), qPrintable(error));
+    const QString id = newSessionId();
+    QJsonValue result;
+    QVERIFY(sci.call(QStringLiteral("Zentu.start"),
+                     startParams(id, QStringLiteral("xterm"), QStringLiteral("800x600")), &result));
+    QVERIFY(result.isObject());
+    const QJsonObject stored = sci.storedState().value(QStringLiteral("sessions")).toArray().at(0).toObject();
+    const qint64 pid = qint64(stored.value(QStringLiteral("runtime")).toObject().value(QStringLiteral("pid")).toDouble());
+    QVERIFY(pid > 0);
+    QCOMPARE(::kill(pid_t(pid), SIGTERM), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(::kill(pid_t(pid), 0) != 0, 15000);
+    QVERIFY(sci.call(QStringLiteral("Zentu.list"), QJsonObject(), &result));
+    QVERIFY(result.toArray().isEmpty());
+    QVERIFY(sci.storedState().value(QStringLiteral("sessions")).toArray().isEmpty());
+    QJsonValue failure;
+    QVERIFY(sci.call(QStringLiteral("Zentu.connect"), QJsonObject{{QStringLiteral("id"), id}}, &result,
+                     &failure));
+    QVERIFY(!message(failure).isEmpty());
+}
+
+void SciMethodsTest::bookmarksAndHistory()
+{
+    SciProcess sci;
+    QString error;
+    QVERIFY2(sci.start(&error), qPrintable(error));
+    QJsonValue result;
+    QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"), QJsonObject{{QStringLiteral("op"), QStringLiteral("list")}},
+                     &result));
+    const QJsonObject lists = result.toObject();
+    QVERIFY(!lists.value(QStringLiteral("suggestions")).toArray().isEmpty());
+    QVERIFY(lists.value(QStringLiteral("bookmarks")).toArray().isEmpty());
+    QVERIFY(lists.value(QStringLiteral("history")).toArray().isEmpty());
+    bool rootlessSuggestion = false;
+    for (const QJsonValue& entry : lists.value(QStringLiteral("suggestions")).toArray())
+        rootlessSuggestion |= entry.toObject().value(QStringLiteral("geometry")) == QStringLiteral("rootless");
+    QVERIFY(rootlessSuggestion);
+
+    // Starting the same line twice keeps one history entry; a failed start adds none.
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(sci.call(QStringLiteral("Zentu.start"),
+                         startParams(newSessionId(), QStringLiteral("xterm"), QStringLiteral("800x600")),
+                         &result));
+        QVERIFY(result.isObject());
+    }
+    QJsonValue failure;
+    QVERIFY(sci.call(QStringLiteral("Zentu.start"),
+                     startParams(newSessionId(), QStringLiteral("no-such-program-here"), QStringLiteral("800x600")),
+                     &result, &failure));
+    const QJsonObject refusal = failure.toObject();
+    QVERIFY(refusal.contains(QStringLiteral("id")) && refusal.contains(QStringLiteral("log")));
+    QVERIFY(sci.call(QStringLiteral("Zentu.log"),
+                     QJsonObject{{QStringLiteral("id"), refusal.value(QStringLiteral("id"))},
+                                 {QStringLiteral("log"), refusal.value(QStringLiteral("log"))}},
+                     &result));
+    QVERIFY(result.toObject().value(QStringLiteral("contents")).toString().contains(
+        QStringLiteral("no-such-program-here")));
+
+    QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"), QJsonObject{{QStringLiteral("op"), QStringLiteral("list")}},
+                     &result));
+    const QJsonArray history = result.toObject().value(QStringLiteral("history")).toArray();
+    QCOMPARE(history.size(), 1);
+    const QString historyId = history.at(0).toObject().value(QStringLiteral("id")).toString();
+
+    // Create, edit in place, delete.
+    QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"),
+                     QJsonObject{{QStringLiteral("op"), QStringLiteral("edit")},
+                                 {QStringLiteral("name"), QStringLiteral("Term")},
+                                 {QStringLiteral("command"), QStringLiteral("xterm")},
+                                 {QStringLiteral("geometry"), QStringLiteral("800x600")}},
+                     &result));
+    const QJsonArray bookmarks = result.toObject().value(QStringLiteral("bookmarks")).toArray();
+    QCOMPARE(bookmarks.size(), 1);
+    const QString bookmarkId = bookmarks.at(0).toObject().value(QStringLiteral("id")).toString();
+    QVERIFY(!bookmarkId.isEmpty());
+    QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"),
+                     QJsonObject{{QStringLiteral("op"), QStringLiteral("edit")},
+                                 {QStringLiteral("id"), bookmarkId},
+                                 {QStringLiteral("name"), QStringLiteral("Terminal")},
+                                 {QStringLiteral("command"), QStringLiteral("xterm -ls")},
+                                 {QStringLiteral("geometry"), QStringLiteral("rootless")}},
+                     &result));
+    const QJsonObject edited = result.toObject().value(QStringLiteral("bookmarks")).toArray().at(0).toObject();
+    QCOMPARE(edited.value(QStringLiteral("name")).toString(), QStringLiteral("Terminal"));
+    QCOMPARE(edited.value(QStringLiteral("geometry")).toString(), QStringLiteral("rootless"));
+    QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"),
+                     QJsonObject{{QStringLiteral("op"), QStringLiteral("delete")}, {QStringLiteral("id"), historyId}},
+                     &result));
+    QVERIFY(result.toObject().value(QStringLiteral("history")).toArray().isEmpty());
+    QCOMPARE(result.toObject().value(QStringLiteral("bookmarks")).toArray().size(), 1);
+}
+
+void SciMethodsTest::concurrentLoginsKeepEveryChange()
+{
+    QTemporaryDir data;
+    SciProcess first(data.path());
+    SciProcess second(data.path());
+    QString error;
+    QVERIFY2(first.start(&error), qPrintable(error));
+    QVERIFY2(second.start(&error), qPrintable(error));
+    // Both logins fire their edits without waiting, so the stand-ins interleave.
+    const int perLogin = 40;
+    int answered = 0;
+    for (int i = 0; i < perLogin; ++i) {
+        for (SciProcess* sci : {&first, &second}) {
+            sci->handler()->call(QStringLiteral("Zentu.bookmark"),
+                                 QJsonObject{{QStringLiteral("op"), QStringLiteral("edit")},
+                                             {QStringLiteral("name"), QStringLiteral("b%1").arg(i)},
+                                             {QStringLiteral("command"), QStringLiteral("xterm")},
+                                             {QStringLiteral("geometry"), QStringLiteral("800x600")}},
+                                 [&answered](const QString&, const QJsonValue& result, const QJsonValue&) {
+                                     if (result.isObject())
+                                         ++answered;
+                                 });
+        }
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(answered, 2 * perLogin, 60000);
+    QCOMPARE(first.storedState().value(QStringLiteral("bookmarks")).toArray().size(), 2 * perLogin);
+}
+
+void SciMethodsTest::damagedStateIsNotOverwritten()
+{
+    QTemporaryDir data;
+    QVERIFY(QDir().mkpath(data.filePath(QStringLiteral("zentu-server"))));
+    QFile state(data.filePath(QStringLiteral("zentu-server/state.json")));
+    QVERIFY(state.open(QIODevice::WriteOnly));
+    state.write("{\"bookmarks\": [ {\"id\": \"x\", ");
+    state.close();
+    SciProcess sci(data.path());
+    QString error;
+    QVERIFY2(sci.start(&error), qPrintable(error));
+    QJsonValue result;
+    QJsonValue failure;
+    QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"),
+                     QJsonObject{{QStringLiteral("op"), QStringLiteral("edit")},
+                                 {QStringLiteral("command"), QStringLiteral("xterm")}},
+                     &result, &failure));
+    QVERIFY(message(failure).contains(QStringLiteral("damaged")));
+    QVERIFY(state.open(QIODevice::ReadOnly));
+    QCOMPARE(state.readAll(), QByteArray("{\"bookmarks\": [ {\"id\": \"x\", "));
+}
+
+QTEST_GUILESS_MAIN(SciMethodsTest)
+#include "tst_scimethods.moc"
