@@ -86,7 +86,11 @@ int main(int argc, char** argv)
             paintsAtStart = counter.paints;
             tickClock.start();
             ticker.start();
-            QTimer::singleShot(seconds * 1000, &instance, &RdpInstance::quit);
+            // Tearing the connection down is not streaming: stop measuring first.
+            QTimer::singleShot(seconds * 1000, &instance, [&] {
+                ticker.stop();
+                instance.quit();
+            });
         });
     });
     QObject::connect(&instance, &RdpInstance::finished, &app, &QCoreApplication::quit);
