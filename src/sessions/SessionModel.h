@@ -35,7 +35,6 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
     const Session& session(int row) const;
-    const QList<Session>& sessions() const { return m_sessions; }
     bool isUpdating() const;
     int pendingCount() const { return m_pending.size(); }
 

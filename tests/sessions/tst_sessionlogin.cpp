@@ -70,6 +70,15 @@ bool processGone(qint64 pid)
     return text.mid(text.lastIndexOf(')') + 2, 1) == "Z";
 }
 
+// True once the displays of the test have gone; their failure boxes may stay.
+bool onlyFailureBoxesVisible()
+{
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    return std::all_of(windows.cbegin(), windows.cend(), [](QWidget* widget) {
+        return !widget->isVisible() || qobject_cast<QMessageBox*>(widget);
+    });
+}
+
 QPushButton* button(QWidget* parent, const char* name)
 {
     return parent->findChild<QPushButton*>(QLatin1String(name));
@@ -158,12 +167,7 @@ void SessionLoginTest::cleanup()
     for (SessionListWidget* window : sessionWindows())
         window->close();
     QTRY_VERIFY_WITH_TIMEOUT(sessionWindows().isEmpty(), Timeout);
-    QTRY_VERIFY_WITH_TIMEOUT(
-        std::all_of(QApplication::topLevelWidgets().cbegin(), QApplication::topLevelWidgets().cend(),
-                    [](QWidget* widget) {
-                        return !widget->isVisible() || qobject_cast<QMessageBox*>(widget);
-                    }),
-        Timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(onlyFailureBoxesVisible(), Timeout);
     for (QMessageBox* box : failureBoxes())
         box->close();
     m_sci.reset();
