@@ -7,6 +7,7 @@
 #include "SshServer.h"
 
 #include <QApplication>
+#include <QScreen>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -84,6 +85,8 @@ private slots:
     void clickLandsOnRemotePixel();
     void typingReachesRemoteProgram();
     void keysStillDownAreReleasedOnFocusOut();
+    void toolbarSlidesInOnFirstShowAndOutAfterFiveSeconds();
+    void fullScreenCoversDesktopAndRestoresWindow();
     void disconnectButtonEndsQuietly();
     void refusedPortEndsWithConnectFailure();
     void quitWhileConnectingAbortsAtOnce();
@@ -257,6 +260,51 @@ void TestRdpDisplay::keysStillDownAreReleasedOnFocusOut()
     xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("keyup"), QStringLiteral("x")});
     QVERIFY(xdotool.waitForFinished(20000));
     QProcess::execute(QStringLiteral("xset"), {QStringLiteral("r"), QStringLiteral("on")});
+}
+
+void TestRdpDisplay::toolbarSlidesInOnFirstShowAndOutAfterFiveSeconds()
+{
+    RdpInstance instance;
+    QVERIFY(connectDirect(instance));
+    RdpMainWidget* window = instance.context()->mainWidget;
+    RdpToolbar* toolbar = window->toolbar();
+    // Centred, and a 3-pixel strip stays visible when hidden.
+    const QRect shown = window->toolbarShownRect();
+    const QRect hidden = window->toolbarHiddenRect();
+    QCOMPARE(shown.top(), 1);
+    QCOMPARE(shown.bottom(), toolbar->height());
+    QCOMPARE(hidden.bottom(), 2);
+    QCOMPARE(shown.left(), (window->width() - 1) / 2 - (toolbar->width() - 1) / 2);
+    QTRY_COMPARE_WITH_TIMEOUT(toolbar->geometry(), shown, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(toolbar->geometry(), hidden, 15000);
+    // Touching the strip brings it back.
+    QEvent enter(QEvent::Enter);
+    QCoreApplication::sendEvent(toolbar, &enter);
+    QTRY_COMPARE_WITH_TIMEOUT(toolbar->geometry(), shown, 5000);
+    // Input on the desktop sends it away at once.
+    QTest::mouseClick(window->desktopWidget(), Qt::LeftButton, Qt::NoModifier, QPoint(500, 500));
+    QTRY_COMPARE_WITH_TIMEOUT(toolbar->geometry(), hidden, 5000);
+}
+
+void TestRdpDisplay::fullScreenCoversDesktopAndRestoresWindow()
+{
+    RdpInstance instance;
+    QVERIFY(connectDirect(instance));
+    RdpMainWidget* window = instance.context()->mainWidget;
+    auto* button = window->toolbar()->findChild<QPushButton*>(QStringLiteral("FullscreenButton"));
+    QVERIFY(button);
+    QTRY_VERIFY_WITH_TIMEOUT(window->isVisible(), 5000);
+    const QRect before = window->geometry();
+    button->click();
+    QVERIFY(button->isChecked());
+    QTRY_COMPARE_WITH_TIMEOUT(window->geometry(), QGuiApplication::primaryScreen()->virtualGeometry(), 5000);
+    QVERIFY(window->windowFlags() & Qt::FramelessWindowHint);
+    // A second entry keeps the geometry saved by the first.
+    window->enterFullScreen();
+    button->click();
+    QVERIFY(!button->isChecked());
+    QVERIFY(!(window->windowFlags() & Qt::FramelessWindowHint));
+    QTRY_COMPARE_WITH_TIMEOUT(window->geometry().size(), before.size(), 5000);
 }
 
 void TestRdpDisplay::disconnectButtonEndsQuietly()
