@@ -305,6 +305,8 @@ private:
     // Every process a test's sessions and logins ran, by pid, with its name.
     QMap<qint64, QString> m_processes;
     QList<qint64> m_stoppedSupervisors;
+    // Why the last display helper came back without a window.
+    QString m_problem;
 };
 
 void EndToEndTest::initTestCase()
@@ -333,6 +335,7 @@ void EndToEndTest::init()
     QVERIFY(m_scratch->isValid());
     m_processes.clear();
     m_stoppedSupervisors.clear();
+    m_problem.clear();
 }
 
 void EndToEndTest::cleanup()
@@ -458,8 +461,10 @@ RdpMainWidget* EndToEndTest::waitForNewDisplay(const QList<RdpMainWidget*>& befo
             return found != nullptr || !boxTexts().isEmpty();
         },
         Timeout);
-    if (!ended || !found || !QTest::qWaitForWindowExposed(found, Timeout))
+    if (!ended || !found || !QTest::qWaitForWindowExposed(found, Timeout)) {
+        m_problem = QStringLiteral("no desktop window; messages: %1").arg(boxTexts());
         return nullptr;
+    }
     return found;
 }
 
@@ -468,8 +473,10 @@ RdpMainWidget* EndToEndTest::startFromDialog(SessionListWidget* window, const QS
     const QList<RdpMainWidget*> before = visibleTopLevels<RdpMainWidget>();
     QTest::mouseClick(button(window, "NewSessionButton"), Qt::LeftButton);
     auto* dialog = window->findChild<StartSessionDialog*>();
-    if (!dialog)
+    if (!dialog) {
+        m_problem = QStringLiteral("no start dialog");
         return nullptr;
+    }
     QTest::keyClicks(dialog->findChild<QLineEdit*>(QStringLiteral("CommandLineEdit")), command);
     QTest::mouseClick(dialog->findChild<QDialogButtonBox*>(QStringLiteral("ButtonBox"))->button(QDialogButtonBox::Ok),
                       Qt::LeftButton);
@@ -479,11 +486,16 @@ RdpMainWidget* EndToEndTest::startFromDialog(SessionListWidget* window, const QS
 RdpMainWidget* EndToEndTest::connectFromList(SessionListWidget* window, const QString& command)
 {
     const QList<RdpMainWidget*> before = visibleTopLevels<RdpMainWidget>();
-    if (!selectSession(window, command))
+    if (!selectSession(window, command)) {
+        m_problem = QStringLiteral("no session \"%1\" in the list").arg(command);
         return nullptr;
+    }
     QPushButton* connect = button(window, "ConnectSessionButton");
-    if (!QTest::qWaitFor([connect]() { return connect->isVisible() && connect->isEnabled(); }, Timeout))
+    if (!QTest::qWaitFor([connect]() { return connect->isVisible() && connect->isEnabled(); }, Timeout)) {
+        m_problem = QStringLiteral("Connect stays disabled; the list shows %1 clients")
+                        .arg(findSession(window, command).clients());
         return nullptr;
+    }
     QTest::mouseClick(connect, Qt::LeftButton);
     return waitForNewDisplay(before);
 }
@@ -491,8 +503,24 @@ RdpMainWidget* EndToEndTest::connectFromList(SessionListWidget* window, const QS
 bool EndToEndTest::disconnectFromToolbar(RdpMainWidget* display)
 {
     QPointer<RdpMainWidget> guard = display;
-    QPushButton* disconnect = button(display->toolbar(), "DisconnectButton");
+    RdpToolbar* toolbar = display->toolbar();
+    QPushButton* disconnect = button(toolbar, "DisconnectButton");
     if (!disconnect || !disconnect->isEnabled())
+        return false;
+    // The pointer comes from the desktop to the window's top edge, where the
+    // toolbar's strip waits, and brings the toolbar in. A toolbar that is
+    // sliding ignores the pointer, so the pointer comes again while the
+    // toolbar rests hidden.
+    const auto shown = [&]() {
+        if (!guard)
+            return false;
+        if (toolbar->geometry() == guard->toolbarHiddenRect()) {
+            QCursor::setPos(guard->mapToGlobal(guard->rect().center()));
+            QCursor::setPos(guard->mapToGlobal(QPoint(guard->toolbarHiddenRect().center().x(), 1)));
+        }
+        return toolbar->geometry() == guard->toolbarShownRect();
+    };
+    if (!QTest::qWaitFor(shown, Timeout))
         return false;
     QTest::mouseClick(disconnect, Qt::LeftButton);
     return QTest::qWaitFor([&guard]() { return !guard || !guard->isVisible(); }, Timeout);
@@ -547,7 +575,7 @@ void EndToEndTest::startedSessionShowsAndRunsTypedCommand()
     QVERIFY(window);
 
     QPointer<RdpMainWidget> display = startFromDialog(window, QStringLiteral("xterm"));
-    QVERIFY2(display, qPrintable(boxTexts()));
+    QVERIFY2(display, qPrintable(m_problem));
     QTRY_VERIFY_WITH_TIMEOUT(findSession(window, QStringLiteral("xterm")).isValid(), Timeout);
     const QString sessionId = findSession(window, QStringLiteral("xterm")).id();
     track(sessionId);
@@ -600,7 +628,7 @@ void EndToEndTest::clipboardTravelsBothWays()
     QPointer<SessionListWidget> window = login(main, passphrase);
     QVERIFY(window);
     QPointer<RdpMainWidget> display = startFromDialog(window, QStringLiteral("xterm"));
-    QVERIFY2(display, qPrintable(boxTexts()));
+    QVERIFY2(display, qPrintable(m_problem));
     QTRY_VERIFY_WITH_TIMEOUT(findSession(window, QStringLiteral("xterm")).isValid(), Timeout);
     const QString sessionId = findSession(window, QStringLiteral("xterm")).id();
     track(sessionId);
@@ -647,7 +675,7 @@ void EndToEndTest::clickLandsOnRemotePixelAtEachScale()
     QPointer<SessionListWidget> window = login(main);
     QVERIFY(window);
     QPointer<RdpMainWidget> display = startFromDialog(window, command);
-    QVERIFY2(display, qPrintable(boxTexts()));
+    QVERIFY2(display, qPrintable(m_problem));
     QTRY_VERIFY_WITH_TIMEOUT(findSession(window, command).isValid(), Timeout);
     const QString sessionId = findSession(window, command).id();
     track(sessionId);
@@ -669,9 +697,11 @@ void EndToEndTest::clickLandsOnRemotePixelAtEachScale()
     };
     for (const Case& c : cases) {
         if (!display) {
-            QSettings().setValue(QStringLiteral("%1-Settings/ScalingFactor").arg(sessionId), c.factor);
+            QSettings settings;
+            QVERIFY(settings.fileName().startsWith(TestRoot));
+            settings.setValue(QStringLiteral("%1-Settings/ScalingFactor").arg(sessionId), c.factor);
             display = connectFromList(window, command);
-            QVERIFY2(display, qPrintable(boxTexts()));
+            QVERIFY2(display, qPrintable(m_problem));
         }
         RdpDesktopWidget* desktop = display->desktopWidget();
         QCOMPARE(desktop->size(), c.localSize);
@@ -709,7 +739,7 @@ void EndToEndTest::failedDisplayTellsTheUser()
     // A display server that dies under a running display.
     const QString first = QStringLiteral("xterm -title first");
     QPointer<RdpMainWidget> display = startFromDialog(window, first);
-    QVERIFY2(display, qPrintable(boxTexts()));
+    QVERIFY2(display, qPrintable(m_problem));
     QTRY_VERIFY_WITH_TIMEOUT(findSession(window, first).isValid(), Timeout);
     const QString firstId = findSession(window, first).id();
     track(firstId);
@@ -728,10 +758,12 @@ void EndToEndTest::failedDisplayTellsTheUser()
     // supervisor is held so it cannot clear up after the display server.
     const QString second = QStringLiteral("xterm -title second");
     display = startFromDialog(window, second);
-    QVERIFY2(display, qPrintable(boxTexts()));
+    QVERIFY2(display, qPrintable(m_problem));
     QTRY_VERIFY_WITH_TIMEOUT(findSession(window, second).isValid(), Timeout);
     const QString secondId = findSession(window, second).id();
     track(secondId);
+    // The server counts the client once it is active; then it lets it go.
+    QTRY_COMPARE_WITH_TIMEOUT(findSession(window, second).clients(), 1, Timeout);
     QVERIFY(disconnectFromToolbar(display));
     QTRY_COMPARE_WITH_TIMEOUT(findSession(window, second).clients(), 0, Timeout);
     const qint64 supervisor = qint64(runtimeOf(secondId).value(QStringLiteral("pid")).toDouble());
@@ -765,7 +797,7 @@ void EndToEndTest::lostLoginEndsItsDisplay()
     QPointer<SessionListWidget> window = login(main);
     QVERIFY(window);
     QPointer<RdpMainWidget> display = startFromDialog(window, QStringLiteral("xterm"));
-    QVERIFY2(display, qPrintable(boxTexts()));
+    QVERIFY2(display, qPrintable(m_problem));
     QTRY_VERIFY_WITH_TIMEOUT(findSession(window, QStringLiteral("xterm")).isValid(), Timeout);
     const QString sessionId = findSession(window, QStringLiteral("xterm")).id();
     track(sessionId);
@@ -790,7 +822,7 @@ void EndToEndTest::lostLoginEndsItsDisplay()
     window = login(main);
     QVERIFY(window);
     display = connectFromList(window, QStringLiteral("xterm"));
-    QVERIFY2(display, qPrintable(boxTexts()));
+    QVERIFY2(display, qPrintable(m_problem));
     QString mismatch;
     QTRY_VERIFY2_WITH_TIMEOUT(showsSessionDisplay(display->desktopWidget(),
                                                   runtimeOf(sessionId).value(QStringLiteral("display")).toString(),
@@ -807,7 +839,7 @@ void EndToEndTest::applicationQuitsAfterLastDisplay()
     QPointer<SessionListWidget> window = login(main);
     QVERIFY(window);
     QPointer<RdpMainWidget> display = startFromDialog(window, QStringLiteral("xterm"));
-    QVERIFY2(display, qPrintable(boxTexts()));
+    QVERIFY2(display, qPrintable(m_problem));
     QTRY_VERIFY_WITH_TIMEOUT(findSession(window, QStringLiteral("xterm")).isValid(), Timeout);
     track(findSession(window, QStringLiteral("xterm")).id());
     const qint64 ssh = sshProcessId(window);
