@@ -14,6 +14,9 @@ QuestionDialog::QuestionDialog(QWidget* parent)
     resize(300, 125);
     m_label->setObjectName(QStringLiteral("QuestionLabel"));
     m_label->setText(tr("Questions?"));
+    // Questions quote names from connection files and from the server:
+    // shown as they are, never as markup.
+    m_label->setTextFormat(Qt::PlainText);
     m_label->setWordWrap(true);
     m_buttonBox->setObjectName(QStringLiteral("ButtonBox"));
 

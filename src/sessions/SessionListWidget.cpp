@@ -17,7 +17,6 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSortFilterProxyModel>
@@ -359,9 +358,6 @@ void SessionListWidget::on_TerminateSessionButton_clicked()
         return;
     auto* question = new QuestionDialog(this);
     question->setAttribute(Qt::WA_DeleteOnClose);
-    // The name comes from the server: show it as it is, never as markup.
-    if (auto* label = question->findChild<QLabel*>(QStringLiteral("QuestionLabel")))
-        label->setTextFormat(Qt::PlainText);
     question->setText(tr("Terminate \"%1\"?").arg(session.displayName()));
     question->addAcceptButton(tr("Terminate"));
     question->addRejectButton(tr("Keep"));
