@@ -182,7 +182,7 @@ bool SessionLauncher::startSession(SessionRecord& session, QString* error, QStri
                                    QString::number(port), QStringLiteral("--display-server"),
                                    displayServer, QStringLiteral("--geometry"), geometry,
                                    QStringLiteral("--command"), session.command },
-                                 dir, &pid))
+                                 QDir::homePath(), &pid))
         return fail(QStringLiteral("The session supervisor did not start."));
 
     QElapsedTimer timer;

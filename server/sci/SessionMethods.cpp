@@ -282,6 +282,8 @@ void SessionService::start(const QJsonObject& params, const SciServer::Reply& re
         reply.error(SciServer::InvalidParams, QStringLiteral("The command is empty."));
         return;
     }
+    if (geometry.isEmpty())
+        geometry = QStringLiteral("1024x768");
     if (!isGeometry(geometry)) {
         reply.error(SciServer::InvalidParams,
                     QStringLiteral("\"%1\" is not a window size.").arg(geometry));
