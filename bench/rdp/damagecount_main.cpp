@@ -1,26 +1,74 @@
 // Counts how often the local X display's contents change, whoever draws:
 // one count per damage report of the root window (reported when the damage
 // goes from empty to non-empty, then cleared), which measures the frames
-// any RDP client shows. Prints the time of the first change covering at
-// least half the screen of a 1024x768 desktop (the first full frame) and
-// the counts after the given number of seconds.
-// Usage: damage_count <seconds>
+// any RDP client shows. Waits for the first change covering at least half
+// the screen of a 1024x768 desktop (the first full frame), lets the client
+// settle for the warm-up time, then counts changes for the given number of
+// seconds and reads the client's CPU time (from /proc) at the start and the
+// end of that window, so that start-up cost does not count as frame cost
+// for either client.
+// Usage: damage_count <client pid> <warm-up seconds> <seconds>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xdamage.h>
 
 #include <poll.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// User plus system CPU time of a process in milliseconds, or -1.
+long long cpuMilliseconds(int pid)
+{
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(file, line))
+        return -1;
+    // Fields after the command name, which may contain spaces; utime and
+    // stime are fields 14 and 15 of the whole line.
+    std::istringstream rest(line.substr(line.rfind(')') + 2));
+    std::string field;
+    long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+        if (i == 14)
+            utime = std::atoll(field.c_str());
+        else if (i == 15)
+            stime = std::atoll(field.c_str());
+    }
+    return (utime + stime) * 1000 / sysconf(_SC_CLK_TCK);
+}
+
+long long peakMegabytes(int pid)
+{
+    std::ifstream file("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(file, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::atoll(line.c_str() + 6) / 1024;
+    }
+    return -1;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: damage_count <seconds>\n");
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: damage_count <client pid> <warm-up seconds> <seconds>\n");
         return 2;
     }
-    const int seconds = std::atoi(argv[1]);
+    const int pid = std::atoi(argv[1]);
+    const long long warmUpMs = std::atoll(argv[2]) * 1000;
+    const long long windowMs = std::atoll(argv[3]) * 1000;
     Display* display = XOpenDisplay(nullptr);
     int eventBase = 0, errorBase = 0;
     if (!display || !XDamageQueryExtension(display, &eventBase, &errorBase)) {
@@ -32,17 +80,30 @@ int main(int argc, char** argv)
     // and drop its report before the count begins.
     XDamageSubtract(display, damage, None, None);
     XSync(display, True);
-    using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
+    const auto sinceStart = [&start] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    };
+    // Waiting for the first frame gives up after a minute.
+    long long deadline = 60000;
     long long first = -1;
+    long long windowStart = -1;
+    long long cpuAtStart = 0;
     long changes = 0;
     pollfd fd {ConnectionNumber(display), POLLIN, 0};
     for (;;) {
-        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-        if (elapsed >= seconds * 1000LL)
+        const long long elapsed = sinceStart();
+        if (first >= 0 && windowStart < 0 && elapsed >= first + warmUpMs) {
+            windowStart = elapsed;
+            cpuAtStart = cpuMilliseconds(pid);
+            changes = 0;
+            deadline = windowStart + windowMs;
+        }
+        if (elapsed >= deadline)
             break;
         if (!XPending(display)) {
-            poll(&fd, 1, static_cast<int>(seconds * 1000LL - elapsed));
+            const long long next = windowStart < 0 && first >= 0 ? first + warmUpMs : deadline;
+            poll(&fd, 1, static_cast<int>(std::max(next - elapsed, 1LL)));
             continue;
         }
         XEvent event;
@@ -55,6 +116,13 @@ int main(int argc, char** argv)
         ++changes;
         XDamageSubtract(display, damage, None, None);
     }
-    std::printf("first full frame after %lld ms, %ld changes in %d s\n", first, changes, seconds);
+    if (windowStart < 0) {
+        std::printf("no full frame within %lld ms\n", deadline);
+        return 1;
+    }
+    const long long cpuAtEnd = cpuMilliseconds(pid);
+    std::printf("first full frame after %lld ms, start-up CPU %lld ms, %ld changes in %lld s, "
+                "CPU %lld ms in them, peak memory %lld MB\n",
+                first, cpuAtStart, changes, windowMs / 1000, cpuAtEnd - cpuAtStart, peakMegabytes(pid));
     return 0;
 }
