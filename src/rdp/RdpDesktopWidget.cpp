@@ -34,6 +34,7 @@ RdpDesktopWidget::RdpDesktopWidget(RdpClientContext* context, QWidget* parent)
 {
     setAutoFillBackground(false);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
     setMouseTracking(true);
     setFocusPolicy(Qt::ClickFocus);
     m_mouseTimer.setSingleShot(true);
@@ -176,10 +177,13 @@ void RdpDesktopWidget::paintEvent(QPaintEvent* event)
                        QImage::Format_RGB32);
     QPainter painter(this);
     const QRect target = event->rect();
-    if (m_context->scale == 1.0)
-        painter.drawImage(target.topLeft(), frame, target);
-    else
+    if (m_context->scale == 1.0) {
+        // Only the changed rectangles: their bounding rectangle can be most of the screen.
+        for (const QRect& rect : event->region())
+            painter.drawImage(rect.topLeft(), frame, rect);
+    } else {
         painter.drawImage(QRectF(target), frame, RdpCoordinates::localToRemote(QRectF(target), m_context->scale));
+    }
 
     if (m_overlayPosition.x() < 0 || !rect().contains(m_overlayPosition) || !overlayArea().intersects(target))
         return;
