@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QThread>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -51,7 +52,8 @@ public:
 
     bool notify(QObject* receiver, QEvent* event) override
     {
-        if (!measuring || m_depth > 0)
+        // Only the GUI thread: the worker's deliveries include its blocking wait.
+        if (!measuring || m_depth > 0 || QThread::currentThread() != thread())
             return deliver(receiver, event);
         QElapsedTimer clock;
         clock.start();
