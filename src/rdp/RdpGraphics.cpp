@@ -194,6 +194,10 @@ void repaint(RdpClientContext* context, const QRegion& remote)
     RdpDesktopWidget* desktop = desktopWidget(context);
     if (!desktop)
         return;
+    if (context->inverseScale == 1.0) {
+        desktop->repaint(remote);
+        return;
+    }
     QRegion local;
     for (const QRect& rect : remote)
         local += RdpCoordinates::remoteToLocal(rect, context->inverseScale);
