@@ -1,5 +1,7 @@
 #include "SessionLauncher.h"
 
+#include "RandomToken.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -25,24 +27,6 @@ const char RootlessGeometry[] = "1920x1200";
 const char DefaultGeometry[] = "1024x768";
 constexpr int StartTimeoutMs = 20000;
 constexpr int StopTimeoutMs = 10000;
-
-bool randomPassword(QString* password, QString* error)
-{
-    QFile random(QStringLiteral("/dev/urandom"));
-    if (!random.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        *error = QStringLiteral("Error opening the file \"%1\": %2")
-                     .arg(random.fileName(), random.errorString());
-        return false;
-    }
-    const QByteArray bytes = random.read(16);
-    if (bytes.size() != 16) {
-        *error = QStringLiteral("Error reading from the file \"%1\": %2")
-                     .arg(random.fileName(), random.errorString());
-        return false;
-    }
-    *password = QString::fromLatin1(bytes.toHex());
-    return true;
-}
 
 bool writePrivateFile(const QString& path, const QByteArray& contents, QString* error)
 {
@@ -137,7 +121,7 @@ bool SessionLauncher::startSession(SessionRecord& session, QString* error, QStri
         *log = QStringLiteral("exec: %1: not found\n").arg(program);
         return false;
     }
-    if (!randomPassword(&session.password, error)) {
+    if (!randomToken(&session.password, error)) {
         *log = *error + QLatin1Char('\n');
         return false;
     }

@@ -1,10 +1,10 @@
 #include "SessionMethods.h"
 
+#include "RandomToken.h"
 #include "SciServer.h"
 #include "SessionLauncher.h"
 #include "SessionStore.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QRegularExpression>
 
@@ -13,22 +13,6 @@
 namespace {
 
 const int HistoryLimit = 100;
-
-bool randomToken(QString* token, QString* error)
-{
-    QFile random(QStringLiteral("/dev/urandom"));
-    if (!random.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        *error = QStringLiteral("Cannot open /dev/urandom: %1").arg(random.errorString());
-        return false;
-    }
-    const QByteArray bytes = random.read(16);
-    if (bytes.size() != 16) {
-        *error = QStringLiteral("Cannot read /dev/urandom: %1").arg(random.errorString());
-        return false;
-    }
-    *token = QString::fromLatin1(bytes.toHex());
-    return true;
-}
 
 bool isSessionId(const QString& text)
 {
