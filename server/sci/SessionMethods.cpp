@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QRegularExpression>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -161,6 +162,12 @@ public:
     void bookmark(const QJsonObject& params, const SciServer::Reply& reply);
 
 private:
+    using SessionChange = std::function<bool(StoreState& state, int row, QString* error)>;
+
+    // Applies change to the stored session named by the "id" parameter, under
+    // the store's lock; replies with the error when that fails.
+    bool changeSession(const QJsonObject& params, const SciServer::Reply& reply,
+                       const SessionChange& change);
     void editBookmark(const QJsonObject& params, const SciServer::Reply& reply);
     void deleteBookmark(const QJsonObject& params, const SciServer::Reply& reply);
     void replyLists(const SciServer::Reply& reply);
@@ -335,85 +342,68 @@ void SessionService::start(const QJsonObject& params, const SciServer::Reply& re
     reply.result(displayResult(session));
 }
 
-void SessionService::connectSession(const QJsonObject& params, const SciServer::Reply& reply)
+bool SessionService::changeSession(const QJsonObject& params, const SciServer::Reply& reply,
+                                   const SessionChange& change)
 {
     QString error;
     QString id;
     if (!requiredSessionId(params, &id, &error)) {
         reply.error(SciServer::InvalidParams, error);
-        return;
+        return false;
     }
-    SessionRecord session;
-    const bool found = m_store.update(
+    const bool done = m_store.update(
         [&](StoreState& state, QString* changeError) {
             const int row = findSession(state.sessions, id);
-            if (row < 0 || !m_launcher.isAlive(state.sessions.at(row))) {
+            if (row < 0) {
                 *changeError = unknownSession(id);
                 return false;
             }
-            state.sessions[row].lastConnect = now();
-            session = state.sessions.at(row);
-            return true;
+            return change(state, row, changeError);
         },
         &error);
+    if (!done)
+        reply.error(SciServer::ServerError, error);
+    return done;
+}
+
+void SessionService::connectSession(const QJsonObject& params, const SciServer::Reply& reply)
+{
+    SessionRecord session;
+    const bool found = changeSession(params, reply, [&](StoreState& state, int row, QString* error) {
+        if (!m_launcher.isAlive(state.sessions.at(row))) {
+            *error = unknownSession(state.sessions.at(row).id);
+            return false;
+        }
+        state.sessions[row].lastConnect = now();
+        session = state.sessions.at(row);
+        return true;
+    });
     if (found)
         reply.result(displayResult(session));
-    else
-        reply.error(SciServer::ServerError, error);
 }
 
 void SessionService::disconnectSession(const QJsonObject& params, const SciServer::Reply& reply)
 {
-    QString error;
-    QString id;
-    if (!requiredSessionId(params, &id, &error)) {
-        reply.error(SciServer::InvalidParams, error);
-        return;
-    }
-    const bool done = m_store.update(
-        [&](StoreState& state, QString* changeError) {
-            const int row = findSession(state.sessions, id);
-            if (row < 0) {
-                *changeError = unknownSession(id);
-                return false;
-            }
-            if (!m_launcher.disconnectClients(state.sessions.at(row), changeError))
-                return false;
-            state.sessions[row].lastDisconnect = now();
-            return true;
-        },
-        &error);
+    const bool done = changeSession(params, reply, [&](StoreState& state, int row, QString* error) {
+        if (!m_launcher.disconnectClients(state.sessions.at(row), error))
+            return false;
+        state.sessions[row].lastDisconnect = now();
+        return true;
+    });
     if (done)
         reply.result(QJsonObject());
-    else
-        reply.error(SciServer::ServerError, error);
 }
 
 void SessionService::terminate(const QJsonObject& params, const SciServer::Reply& reply)
 {
-    QString error;
-    QString id;
-    if (!requiredSessionId(params, &id, &error)) {
-        reply.error(SciServer::InvalidParams, error);
-        return;
-    }
-    const bool done = m_store.update(
-        [&](StoreState& state, QString* changeError) {
-            const int row = findSession(state.sessions, id);
-            if (row < 0) {
-                *changeError = unknownSession(id);
-                return false;
-            }
-            if (!m_launcher.terminateSession(state.sessions.at(row), changeError))
-                return false;
-            state.sessions.removeAt(row);
-            return true;
-        },
-        &error);
+    const bool done = changeSession(params, reply, [&](StoreState& state, int row, QString* error) {
+        if (!m_launcher.terminateSession(state.sessions.at(row), error))
+            return false;
+        state.sessions.removeAt(row);
+        return true;
+    });
     if (done)
         reply.result(QJsonObject());
-    else
-        reply.error(SciServer::ServerError, error);
 }
 
 void SessionService::log(const QJsonObject& params, const SciServer::Reply& reply)
