@@ -264,10 +264,6 @@ BOOL PeerConnection::onPostConnect()
         return FALSE;
     }
     m_authenticated = true;
-    // Counted as soon as it is logged on: the client's connect returns right
-    // after this, and a session list asked for then must already show it.
-    m_established = true;
-    m_server.clientsChanged();
     openChannels();
     qCInfo(lcDisplay) << "client" << m_id << "logged on";
     return TRUE;
@@ -297,6 +293,10 @@ BOOL PeerConnection::onActivate()
     }
     m_active = true;
     m_activatedAt = m_server.nowMs();
+    if (!m_established) {
+        m_established = true;
+        m_server.clientsChanged();
+    }
     m_lastAckedFrame = m_frameId;
     m_cursorCache.clear();
     m_nextCursorIndex = 0;
