@@ -1,33 +1,14 @@
 #include "RdpDisplayServer.h"
 
 #include "SshServer.h"
+#include "TestServerProcess.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTcpSocket>
 #include <QTest>
 
-namespace {
-
-void endProcess(std::unique_ptr<QProcess>& process)
-{
-    if (!process)
-        return;
-    if (process->state() != QProcess::NotRunning) {
-        process->kill();
-        process->waitForFinished(10000);
-    }
-    process.reset();
-}
-
-bool portAccepts(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-    return socket.waitForConnected(1000);
-}
-
-} // namespace
+using TestServerProcess::portAccepts;
 
 RdpDisplayServer::~RdpDisplayServer()
 {
@@ -92,6 +73,6 @@ bool RdpDisplayServer::start(QString* error)
 
 void RdpDisplayServer::stop()
 {
-    endProcess(m_server);
-    endProcess(m_xvfb);
+    TestServerProcess::end(m_server);
+    TestServerProcess::end(m_xvfb);
 }

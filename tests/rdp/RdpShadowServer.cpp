@@ -1,6 +1,7 @@
 #include "RdpShadowServer.h"
 
 #include "SshServer.h"
+#include "TestServerProcess.h"
 
 #include <QDir>
 #include <QProcessEnvironment>
@@ -10,27 +11,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
-namespace {
-
-void endProcess(std::unique_ptr<QProcess>& process)
-{
-    if (!process)
-        return;
-    if (process->state() != QProcess::NotRunning) {
-        process->kill();
-        process->waitForFinished(10000);
-    }
-    process.reset();
-}
-
-bool portAccepts(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-    return socket.waitForConnected(1000);
-}
-
-} // namespace
+using TestServerProcess::portAccepts;
 
 RdpShadowServer::~RdpShadowServer()
 {
@@ -101,14 +82,14 @@ bool RdpShadowServer::start(QString* error)
 
 void RdpShadowServer::killServer()
 {
-    endProcess(m_shadow);
+    TestServerProcess::end(m_shadow);
 }
 
 void RdpShadowServer::stop()
 {
-    endProcess(m_shadow);
-    endProcess(m_probe);
-    endProcess(m_xvfb);
+    TestServerProcess::end(m_shadow);
+    TestServerProcess::end(m_probe);
+    TestServerProcess::end(m_xvfb);
 }
 
 QImage RdpShadowServer::capture() const
