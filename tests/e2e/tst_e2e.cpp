@@ -486,7 +486,8 @@ RdpMainWidget* EndToEndTest::startFromDialog(SessionListWidget* window, const QS
 RdpMainWidget* EndToEndTest::connectFromList(SessionListWidget* window, const QString& command)
 {
     const QList<RdpMainWidget*> before = visibleTopLevels<RdpMainWidget>();
-    if (!selectSession(window, command)) {
+    // Right after a login the first list reply may still be on its way.
+    if (!QTest::qWaitFor([&]() { return selectSession(window, command); }, Timeout)) {
         m_problem = QStringLiteral("no session \"%1\" in the list").arg(command);
         return nullptr;
     }
