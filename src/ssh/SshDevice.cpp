@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include "NottyProcess.h"
 #include "SshLogging.h"
@@ -19,6 +20,20 @@ QString findProgram(const QString& name, const QProcessEnvironment& environment)
     const QString path = environment.value(QStringLiteral("PATH"));
     const QString found = QStandardPaths::findExecutable(name, path.split(QLatin1Char(':'), Qt::SkipEmptyParts));
     return found.isEmpty() ? name : found;
+}
+
+// How long a closed login may take to end by itself before it is terminated.
+constexpr int GracefulEndMs = 5000;
+
+// A process this device no longer owns deletes itself once it has ended; if the
+// program quits first, it is terminated rather than left running detached.
+void releaseWhenFinished(QProcess* process)
+{
+    process->setParent(nullptr);
+    QObject::connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), process,
+                     &QObject::deleteLater);
+    if (QCoreApplication* application = QCoreApplication::instance())
+        QObject::connect(application, &QCoreApplication::aboutToQuit, process, &QProcess::kill);
 }
 
 QString decodeUpToNul(QByteArray bytes)
@@ -292,10 +307,8 @@ void SshDevice::close()
     if (QProcess* process = m_aproc) {
         m_aproc = nullptr;
         process->disconnect(this);
-        process->setParent(nullptr);
         if (process->state() != QProcess::NotRunning) {
-            connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), process,
-                    &QObject::deleteLater);
+            releaseWhenFinished(process);
             process->terminate();
             ended = true;
         } else {
@@ -311,22 +324,22 @@ void SshDevice::close()
     if (NottyProcess* process = m_proc) {
         m_proc = nullptr;
         process->disconnect(this);
-        process->setParent(nullptr);
         switch (process->state()) {
         case QProcess::Starting:
-            connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), process,
-                    &QObject::deleteLater);
+            releaseWhenFinished(process);
             process->terminate();
             ended = true;
             break;
         case QProcess::Running:
-            connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), process,
-                    &QObject::deleteLater);
-            // The command interface ends when its input does, and ssh with it.
-            if (!m_command.isEmpty() && m_connected)
+            releaseWhenFinished(process);
+            // The command interface ends when its input does, and ssh with it;
+            // a server that does not must not keep the login alive for ever.
+            if (!m_command.isEmpty() && m_connected) {
                 process->closeWriteChannel();
-            else
+                QTimer::singleShot(GracefulEndMs, process, &QProcess::terminate);
+            } else {
                 process->terminate();
+            }
             ended = true;
             break;
         case QProcess::NotRunning:
