@@ -68,7 +68,11 @@ QDateTime Session::parseDateTime(const QString& text)
     const auto found = recent.constFind(text);
     if (found != recent.constEnd())
         return found.value();
-    const QDate date(digits(text, 0, 4), digits(text, 5, 2), digits(text, 8, 2));
+    const int year = digits(text, 0, 4);
+    // QDate takes a negative year as a date before Christ.
+    if (year < 0)
+        return QDateTime();
+    const QDate date(year, digits(text, 5, 2), digits(text, 8, 2));
     const QTime time(digits(text, 11, 2), digits(text, 14, 2), digits(text, 17, 2));
     if (!date.isValid() || !time.isValid())
         return QDateTime();
