@@ -1,7 +1,6 @@
 #include "BookmarkDialog.h"
 
 #include "BookmarkModel.h"
-#include "JsonRpcHandler.h"
 #include "MinDelegate.h"
 #include "SessionStyle.h"
 
@@ -30,7 +29,7 @@ void placeButton(QPushButton* button, const QRect& cell, int offset)
 
 BookmarkDialog::BookmarkDialog(JsonRpcHandler* handler, QWidget* parent)
     : QDialog(parent)
-    , m_handler(handler)
+    , m_calls(handler)
     , m_bookmarkModel(new BookmarkModel(handler, BookmarkModel::Bookmarks, this))
     , m_historyModel(new BookmarkModel(handler, BookmarkModel::History, this))
     , m_stackedWidget(new QStackedWidget(this))
@@ -142,14 +141,6 @@ BookmarkDialog::BookmarkDialog(JsonRpcHandler* handler, QWidget* parent)
                 &BookmarkDialog::placeButtons);
 }
 
-BookmarkDialog::~BookmarkDialog()
-{
-    for (const QString& id : qAsConst(m_pending)) {
-        if (m_handler)
-            m_handler->cancel(id);
-    }
-}
-
 QTableView* BookmarkDialog::createView(const QString& objectName, BookmarkModel* model,
                                        QSortFilterProxyModel* proxy, int buttonColumnWidth)
 {
@@ -212,15 +203,10 @@ Bookmark BookmarkDialog::selectedEntry(const Page& page) const
 
 void BookmarkDialog::send(const QJsonObject& params)
 {
-    if (!m_handler)
-        return;
-    QPointer<BookmarkDialog> self(this);
-    m_pending.insert(m_handler->call(
-        QStringLiteral("Zentu.bookmark"), params,
-        [self](const QString& id, const QJsonValue& result, const QJsonValue& error) {
-            if (self)
-                self->handleBookmarkReply(id, result, error);
-        }));
+    m_calls.call(QStringLiteral("Zentu.bookmark"), params, this,
+                 [this](const QString& id, const QJsonValue& result, const QJsonValue& error) {
+                     handleBookmarkReply(id, result, error);
+                 });
 }
 
 void BookmarkDialog::on_DeleteBookmarkButton_clicked()
@@ -252,7 +238,7 @@ void BookmarkDialog::on_PromoteHistoryButton_clicked()
 void BookmarkDialog::handleBookmarkReply(const QString& id, const QJsonValue& result,
                                          const QJsonValue&)
 {
-    m_pending.remove(id);
+    m_calls.remove(id);
     if (!result.isObject())
         return;
     const QJsonObject reply = result.toObject();

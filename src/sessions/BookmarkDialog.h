@@ -1,15 +1,13 @@
 #pragma once
 
 #include "Bookmark.h"
+#include "PendingCalls.h"
 
 #include <QDialog>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QPointer>
-#include <QSet>
 
 class BookmarkModel;
-class JsonRpcHandler;
 class QPushButton;
 class QSortFilterProxyModel;
 class QStackedWidget;
@@ -23,7 +21,6 @@ class BookmarkDialog : public QDialog
 
 public:
     BookmarkDialog(JsonRpcHandler* handler, QWidget* parent);
-    ~BookmarkDialog() override;
 
     BookmarkModel* bookmarkModel() const { return m_bookmarkModel; }
     BookmarkModel* historyModel() const { return m_historyModel; }
@@ -63,8 +60,7 @@ private:
     void placeButtons();
     void send(const QJsonObject& params);
 
-    QPointer<JsonRpcHandler> m_handler;
-    QSet<QString> m_pending;
+    PendingCalls m_calls;
     BookmarkModel* m_bookmarkModel;
     BookmarkModel* m_historyModel;
     QStackedWidget* m_stackedWidget;

@@ -1,25 +1,12 @@
 #include "BookmarkModel.h"
 
-#include "JsonRpcHandler.h"
-#include "SortedMerge.h"
-
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QTimer>
 
 BookmarkModel::BookmarkModel(JsonRpcHandler* handler, unsigned kind, QObject* parent)
-    : QAbstractTableModel(parent)
+    : PolledTableModel(handler, parent)
     , m_kind(kind)
-    , m_handler(handler)
-    , m_updateTimer(new QTimer(this))
 {
-    m_updateTimer->setObjectName(QStringLiteral("UpdateTimer"));
-    connect(m_updateTimer, &QTimer::timeout, this, &BookmarkModel::on_UpdateTimer_timeout);
-}
-
-BookmarkModel::~BookmarkModel()
-{
-    cancelPending();
 }
 
 QString BookmarkModel::listKey(unsigned kind)
@@ -124,7 +111,7 @@ bool BookmarkModel::setData(const QModelIndex& index, const QVariant& value, int
         break;
     }
     emit dataChanged(index, index);
-    cancelPending();
+    m_calls.cancelAll();
     sendEdit(bookmark);
     return true;
 }
@@ -136,23 +123,12 @@ const Bookmark& BookmarkModel::bookmark(int row) const
     return m_bookmarks.at(row);
 }
 
-bool BookmarkModel::isUpdating() const
-{
-    return m_updateTimer->isActive();
-}
-
 void BookmarkModel::send(const QJsonObject& params)
 {
-    if (!m_handler)
-        return;
-    QPointer<BookmarkModel> self(this);
-    const QString id = m_handler->call(
-        QStringLiteral("Zentu.bookmark"), params,
-        [self](const QString& replyId, const QJsonValue& result, const QJsonValue& error) {
-            if (self)
-                self->handleBookmarkReply(replyId, result, error);
-        });
-    m_pending.insert(id);
+    m_calls.call(QStringLiteral("Zentu.bookmark"), params, this,
+                 [this](const QString& id, const QJsonValue& result, const QJsonValue& error) {
+                     handleBookmarkReply(id, result, error);
+                 });
 }
 
 void BookmarkModel::requestList()
@@ -169,40 +145,10 @@ void BookmarkModel::sendEdit(const Bookmark& bookmark)
                      {QStringLiteral("geometry"), bookmark.geometry()}});
 }
 
-void BookmarkModel::cancelPending()
-{
-    for (const QString& id : qAsConst(m_pending)) {
-        if (m_handler)
-            m_handler->cancel(id);
-    }
-    m_pending.clear();
-}
-
-void BookmarkModel::startUpdating()
-{
-    if (m_updateTimer->isActive())
-        return;
-    m_updateTimer->start(UpdateIntervalMs);
-    requestList();
-}
-
-void BookmarkModel::forceUpdate()
-{
-    cancelPending();
-    m_updateTimer->start(UpdateIntervalMs);
-    requestList();
-}
-
-void BookmarkModel::on_UpdateTimer_timeout()
-{
-    if (m_pending.isEmpty())
-        requestList();
-}
-
 void BookmarkModel::handleBookmarkReply(const QString& id, const QJsonValue& result,
                                         const QJsonValue&)
 {
-    m_pending.remove(id);
+    m_calls.remove(id);
     if (!result.isObject())
         return;
     const QJsonObject reply = result.toObject();
@@ -214,17 +160,6 @@ void BookmarkModel::handleBookmarkReply(const QString& id, const QJsonValue& res
 
 void BookmarkModel::updateBookmarks(const QList<Bookmark>& bookmarks)
 {
-    struct Callbacks {
-        BookmarkModel* model;
-        void beginInsert(int first, int last) { model->beginInsertRows(QModelIndex(), first, last); }
-        void endInsert() { model->endInsertRows(); }
-        void beginRemove(int first, int last) { model->beginRemoveRows(QModelIndex(), first, last); }
-        void endRemove() { model->endRemoveRows(); }
-        void changed(int row)
-        {
-            emit model->dataChanged(model->index(row, 0), model->index(row, ColumnCount - 1));
-        }
-    };
-    mergeSortedById(m_bookmarks, bookmarks, Callbacks{this});
+    mergeById(m_bookmarks, bookmarks);
     emit bookmarksUpdated();
 }

@@ -1,31 +1,24 @@
 #pragma once
 
 #include "Bookmark.h"
+#include "PolledTableModel.h"
 
-#include <QAbstractTableModel>
 #include <QJsonValue>
 #include <QList>
-#include <QPointer>
-#include <QSet>
 
-class JsonRpcHandler;
 class QJsonObject;
-class QTimer;
 
 // One of the server's three lists of start commands, polled every five
 // seconds and merged into rows sorted by id. Bookmarks are edited in place.
-class BookmarkModel : public QAbstractTableModel
+class BookmarkModel : public PolledTableModel
 {
     Q_OBJECT
 
 public:
-    enum { SortRole = Qt::UserRole + 1 };
     enum Kind : unsigned { Suggestions = 0, Bookmarks = 1, History = 2 };
     enum Column { NameColumn, CommandColumn, GeometryColumn, ButtonColumn, ColumnCount };
-    static constexpr int UpdateIntervalMs = 5000;
 
     BookmarkModel(JsonRpcHandler* handler, unsigned kind, QObject* parent);
-    ~BookmarkModel() override;
 
     // The reply key of a kind: "suggestions", "bookmarks" or "history".
     static QString listKey(unsigned kind);
@@ -42,8 +35,6 @@ public:
 
     unsigned kind() const { return m_kind; }
     const Bookmark& bookmark(int row) const;
-    bool isUpdating() const;
-    int pendingCount() const { return m_pending.size(); }
 
     void updateBookmarks(const QList<Bookmark>& bookmarks);
 
@@ -51,20 +42,15 @@ signals:
     void bookmarksUpdated();
 
 public slots:
-    void startUpdating();
-    void forceUpdate();
-    void on_UpdateTimer_timeout();
     void handleBookmarkReply(const QString& id, const QJsonValue& result, const QJsonValue& error);
 
+protected:
+    void requestList() override;
+
 private:
-    void requestList();
     void sendEdit(const Bookmark& bookmark);
     void send(const QJsonObject& params);
-    void cancelPending();
 
     unsigned m_kind;
     QList<Bookmark> m_bookmarks;
-    QPointer<JsonRpcHandler> m_handler;
-    QSet<QString> m_pending;
-    QTimer* m_updateTimer;
 };

@@ -52,9 +52,10 @@ void SessionListWidget::startDisplay(const QJsonObject& result, const QString& s
     const QString geometry = result.value(QStringLiteral("geometry")).toString();
     const QString windowMode = result.value(QStringLiteral("windowMode")).toString();
 
-    if (!m_handler)
+    JsonRpcHandler* handler = m_calls.handler();
+    if (!handler)
         return;
-    auto* device = qobject_cast<SshDevice*>(m_handler->device());
+    auto* device = qobject_cast<SshDevice*>(handler->device());
     if (!device)
         return;
 

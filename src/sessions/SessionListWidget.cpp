@@ -36,7 +36,7 @@ QString errorMessage(const QJsonValue& error)
 
 SessionListWidget::SessionListWidget(JsonRpcHandler* handler, QWidget* parent)
     : QWidget(parent)
-    , m_handler(handler)
+    , m_calls(handler)
     , m_model(new SessionModel(handler, this))
     , m_proxy(new QSortFilterProxyModel(this))
     , m_view(new QTableView(this))
@@ -150,14 +150,9 @@ SessionListWidget::SessionListWidget(JsonRpcHandler* handler, QWidget* parent)
     m_view->sortByColumn(SessionModel::StartedColumn, Qt::AscendingOrder);
 }
 
-SessionListWidget::~SessionListWidget()
-{
-    cancelPending();
-}
-
 JsonRpcHandler* SessionListWidget::handler() const
 {
-    return m_handler;
+    return m_calls.handler();
 }
 
 QPushButton* SessionListWidget::createRowButton(const QString& objectName, const QString& icon,
@@ -172,41 +167,18 @@ QPushButton* SessionListWidget::createRowButton(const QString& objectName, const
     return button;
 }
 
-void SessionListWidget::send(const QString& method, const QJsonObject& params,
-                             std::function<void(SessionListWidget*, const QString&,
-                                                const QJsonValue&, const QJsonValue&)>
-                                 handler)
-{
-    if (!m_handler)
-        return;
-    QPointer<SessionListWidget> self(this);
-    const QString id = m_handler->call(
-        method, params,
-        [self, handler](const QString& replyId, const QJsonValue& result, const QJsonValue& error) {
-            if (self)
-                handler(self, replyId, result, error);
-        });
-    m_pending.insert(id);
-}
-
-void SessionListWidget::cancelPending()
-{
-    for (const QString& id : qAsConst(m_pending)) {
-        if (m_handler)
-            m_handler->cancel(id);
-    }
-    m_pending.clear();
-}
-
 void SessionListWidget::startUpdating()
 {
-    send(QStringLiteral("Zentu.version"), QJsonObject(), &SessionListWidget::handleVersionReply);
+    m_calls.call(QStringLiteral("Zentu.version"), QJsonObject(), this,
+                 [this](const QString& id, const QJsonValue& result, const QJsonValue& error) {
+                     handleVersionReply(id, result, error);
+                 });
     m_model->startUpdating();
 }
 
 void SessionListWidget::handleVersionReply(const QString& id, const QJsonValue&, const QJsonValue&)
 {
-    m_pending.remove(id);
+    m_calls.remove(id);
     emit gotVersion();
 }
 
@@ -311,8 +283,10 @@ bool SessionListWidget::eventFilter(QObject* watched, QEvent* event)
 void SessionListWidget::closeEvent(QCloseEvent* event)
 {
     event->accept();
-    if (m_handler && m_handler->device())
-        m_handler->device()->close();
+    if (JsonRpcHandler* handler = m_calls.handler()) {
+        if (handler->device())
+            handler->device()->close();
+    }
 }
 
 void SessionListWidget::on_ConnectSessionButton_clicked()
@@ -331,11 +305,11 @@ void SessionListWidget::on_SessionListView_activated(const QModelIndex& index)
 
 void SessionListWidget::callConnect(const QString& id, const QString& displayName)
 {
-    send(QStringLiteral("Zentu.connect"), QJsonObject{{QStringLiteral("id"), id}},
-         [id, displayName](SessionListWidget* self, const QString& replyId,
-                           const QJsonValue& result, const QJsonValue& error) {
-             self->handleConnectReply(replyId, result, error, id, displayName);
-         });
+    m_calls.call(QStringLiteral("Zentu.connect"), QJsonObject{{QStringLiteral("id"), id}}, this,
+                 [this, id, displayName](const QString& replyId, const QJsonValue& result,
+                                         const QJsonValue& error) {
+                     handleConnectReply(replyId, result, error, id, displayName);
+                 });
 }
 
 void SessionListWidget::on_DisconnectSessionButton_clicked()
@@ -347,8 +321,10 @@ void SessionListWidget::on_DisconnectSessionButton_clicked()
 
 void SessionListWidget::callDisconnect(const QString& id)
 {
-    send(QStringLiteral("Zentu.disconnect"), QJsonObject{{QStringLiteral("id"), id}},
-         &SessionListWidget::handleDisconnectReply);
+    m_calls.call(QStringLiteral("Zentu.disconnect"), QJsonObject{{QStringLiteral("id"), id}}, this,
+                 [this](const QString& replyId, const QJsonValue& result, const QJsonValue& error) {
+                     handleDisconnectReply(replyId, result, error);
+                 });
 }
 
 void SessionListWidget::on_TerminateSessionButton_clicked()
@@ -368,32 +344,35 @@ void SessionListWidget::on_TerminateSessionButton_clicked()
 
 void SessionListWidget::callTerminate(const QString& id)
 {
-    send(QStringLiteral("Zentu.terminate"), QJsonObject{{QStringLiteral("id"), id}},
-         &SessionListWidget::handleTerminateReply);
+    m_calls.call(QStringLiteral("Zentu.terminate"), QJsonObject{{QStringLiteral("id"), id}}, this,
+                 [this](const QString& replyId, const QJsonValue& result, const QJsonValue& error) {
+                     handleTerminateReply(replyId, result, error);
+                 });
 }
 
 void SessionListWidget::handleDisconnectReply(const QString& id, const QJsonValue& result,
                                               const QJsonValue& error)
 {
-    m_pending.remove(id);
-    if (result.isObject()) {
-        m_model->forceUpdate();
-        return;
-    }
-    if (error.isObject())
-        showFailureBox(tr("Failed to disconnect the session."), errorMessage(error));
+    handleSessionChangeReply(id, result, error, tr("Failed to disconnect the session."));
 }
 
 void SessionListWidget::handleTerminateReply(const QString& id, const QJsonValue& result,
                                              const QJsonValue& error)
 {
-    m_pending.remove(id);
+    handleSessionChangeReply(id, result, error, tr("Failed to terminate the session."));
+}
+
+void SessionListWidget::handleSessionChangeReply(const QString& id, const QJsonValue& result,
+                                                 const QJsonValue& error,
+                                                 const QString& failureSummary)
+{
+    m_calls.remove(id);
     if (result.isObject()) {
         m_model->forceUpdate();
         return;
     }
     if (error.isObject())
-        showFailureBox(tr("Failed to terminate the session."), errorMessage(error));
+        showFailureBox(failureSummary, errorMessage(error));
 }
 
 void SessionListWidget::on_EditSessionButton_clicked()
@@ -407,7 +386,7 @@ void SessionListWidget::on_EditSessionButton_clicked()
 
 void SessionListWidget::on_NewSessionButton_clicked()
 {
-    auto* dialog = new StartSessionDialog(m_handler, this);
+    auto* dialog = new StartSessionDialog(m_calls.handler(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QDialog::accepted, this, [this, dialog]() {
         callStart(dialog->command(), dialog->geometry(), dialog->name());
@@ -429,18 +408,18 @@ void SessionListWidget::callStart(const QString& command, const QString& geometr
     if (!name.isEmpty())
         params.insert(QStringLiteral("name"), name);
     const QString displayName = name.isEmpty() ? command : name;
-    send(QStringLiteral("Zentu.start"), params,
-         [sessionId, displayName](SessionListWidget* self, const QString& replyId,
-                                  const QJsonValue& result, const QJsonValue& error) {
-             self->handleStartReply(replyId, result, error, sessionId, displayName);
-         });
+    m_calls.call(QStringLiteral("Zentu.start"), params, this,
+                 [this, sessionId, displayName](const QString& replyId, const QJsonValue& result,
+                                                const QJsonValue& error) {
+                     handleStartReply(replyId, result, error, sessionId, displayName);
+                 });
 }
 
 void SessionListWidget::handleConnectReply(const QString& id, const QJsonValue& result,
                                            const QJsonValue& error, const QString& sessionId,
                                            const QString& displayName)
 {
-    m_pending.remove(id);
+    m_calls.remove(id);
     if (!result.isObject()) {
         if (error.isObject())
             showFailureBox(tr("Failed to connect to the session."), errorMessage(error));
@@ -453,7 +432,7 @@ void SessionListWidget::handleStartReply(const QString& id, const QJsonValue& re
                                          const QJsonValue& error, const QString& sessionId,
                                          const QString& displayName)
 {
-    m_pending.remove(id);
+    m_calls.remove(id);
     if (result.isObject()) {
         startDisplay(result.toObject(), sessionId, displayName);
         return;
@@ -467,10 +446,11 @@ void SessionListWidget::handleStartReply(const QString& id, const QJsonValue& re
         showFailureBox(summary, message);
         return;
     }
-    if (!m_handler)
+    JsonRpcHandler* handler = m_calls.handler();
+    if (!handler)
         return;
     // The box waits for the start log; it must appear even if this window is gone by then.
-    m_handler->call(QStringLiteral("Zentu.log"),
+    handler->call(QStringLiteral("Zentu.log"),
                     QJsonObject{{QStringLiteral("id"), errorObject.value(QStringLiteral("id"))},
                                 {QStringLiteral("log"), errorObject.value(QStringLiteral("log"))}},
                     [summary, message](const QString&, const QJsonValue& logResult,
@@ -484,7 +464,7 @@ void SessionListWidget::handleStartReply(const QString& id, const QJsonValue& re
 
 void SessionListWidget::on_BookmarkButton_clicked()
 {
-    auto* dialog = new BookmarkDialog(m_handler, this);
+    auto* dialog = new BookmarkDialog(m_calls.handler(), this);
     // A closed dialog would go on polling until the window closes.
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->startUpdating();
@@ -496,8 +476,8 @@ void SessionListWidget::on_LogButton_clicked()
     auto* dialog = new LogDialog(this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowTitle(tr("Connection Log"));
-    if (m_handler) {
-        if (auto* device = qobject_cast<SshDevice*>(m_handler->device())) {
+    if (JsonRpcHandler* handler = m_calls.handler()) {
+        if (auto* device = qobject_cast<SshDevice*>(handler->device())) {
             const QStringList lines = device->log();
             for (const QString& line : lines)
                 dialog->append(line + QLatin1Char('\n'));

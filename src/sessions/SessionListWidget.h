@@ -1,17 +1,13 @@
 #pragma once
 
+#include "PendingCalls.h"
 #include "Session.h"
 
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QModelIndex>
-#include <QPointer>
-#include <QSet>
 #include <QWidget>
 
-#include <functional>
-
-class JsonRpcHandler;
 class QPushButton;
 class QSortFilterProxyModel;
 class QTableView;
@@ -25,7 +21,6 @@ class SessionListWidget : public QWidget
 
 public:
     SessionListWidget(JsonRpcHandler* handler, QWidget* parent);
-    ~SessionListWidget() override;
 
     JsonRpcHandler* handler() const;
     SessionModel* model() const { return m_model; }
@@ -76,19 +71,17 @@ private:
     void startDisplay(const QJsonObject& result, const QString& sessionId,
                       const QString& displayName);
 
-    // Sends one request whose reply comes back to this window; records its id.
-    void send(const QString& method, const QJsonObject& params,
-              std::function<void(SessionListWidget*, const QString&, const QJsonValue&,
-                                 const QJsonValue&)> handler);
-    void cancelPending();
+    // A disconnect or terminate reply: refreshes the list on success,
+    // reports the server's refusal under the given summary.
+    void handleSessionChangeReply(const QString& id, const QJsonValue& result,
+                                  const QJsonValue& error, const QString& failureSummary);
     Session selectedSession() const;
     void placeButtons();
     void hideButtons();
     QPushButton* createRowButton(const QString& objectName, const QString& icon,
                                  const char* styleProperty);
 
-    QPointer<JsonRpcHandler> m_handler;
-    QSet<QString> m_pending;
+    PendingCalls m_calls;
     SessionModel* m_model;
     QSortFilterProxyModel* m_proxy;
     QTableView* m_view;

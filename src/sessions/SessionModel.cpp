@@ -1,24 +1,11 @@
 #include "SessionModel.h"
 
-#include "JsonRpcHandler.h"
-#include "SortedMerge.h"
-
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QTimer>
 
 SessionModel::SessionModel(JsonRpcHandler* handler, QObject* parent)
-    : QAbstractTableModel(parent)
-    , m_handler(handler)
-    , m_updateTimer(new QTimer(this))
+    : PolledTableModel(handler, parent)
 {
-    m_updateTimer->setObjectName(QStringLiteral("UpdateTimer"));
-    connect(m_updateTimer, &QTimer::timeout, this, &SessionModel::on_UpdateTimer_timeout);
-}
-
-SessionModel::~SessionModel()
-{
-    cancelPending();
 }
 
 int SessionModel::rowCount(const QModelIndex& parent) const
@@ -103,7 +90,7 @@ bool SessionModel::setData(const QModelIndex& index, const QVariant& value, int 
     Session& session = m_sessions[index.row()];
     session.setName(value.toString());
     emit dataChanged(index, index);
-    cancelPending();
+    m_calls.cancelAll();
     sendParams(session.id(), session.name());
     requestList();
     return true;
@@ -116,79 +103,32 @@ const Session& SessionModel::session(int row) const
     return m_sessions.at(row);
 }
 
-bool SessionModel::isUpdating() const
-{
-    return m_updateTimer->isActive();
-}
-
 void SessionModel::requestList()
 {
-    if (!m_handler)
-        return;
-    QPointer<SessionModel> self(this);
-    const QString id = m_handler->call(
-        QStringLiteral("Zentu.list"), QJsonObject(),
-        [self](const QString& replyId, const QJsonValue& result, const QJsonValue& error) {
-            if (self)
-                self->handleListSessionReply(replyId, result, error);
-        });
-    m_pending.insert(id);
+    m_calls.call(QStringLiteral("Zentu.list"), QJsonObject(), this,
+                 [this](const QString& id, const QJsonValue& result, const QJsonValue& error) {
+                     handleListSessionReply(id, result, error);
+                 });
 }
 
 void SessionModel::sendParams(const QString& sessionId, const QString& name)
 {
-    if (!m_handler)
-        return;
-    const QJsonObject params{{QStringLiteral("id"), sessionId}, {QStringLiteral("name"), name}};
-    QPointer<SessionModel> self(this);
-    const QString id = m_handler->call(
-        QStringLiteral("Zentu.params"), params,
-        [self](const QString& replyId, const QJsonValue& result, const QJsonValue& error) {
-            if (self)
-                self->handleParamsReply(replyId, result, error);
-        });
-    m_pending.insert(id);
-}
-
-void SessionModel::cancelPending()
-{
-    for (const QString& id : qAsConst(m_pending)) {
-        if (m_handler)
-            m_handler->cancel(id);
-    }
-    m_pending.clear();
-}
-
-void SessionModel::startUpdating()
-{
-    if (m_updateTimer->isActive())
-        return;
-    m_updateTimer->start(UpdateIntervalMs);
-    requestList();
-}
-
-void SessionModel::forceUpdate()
-{
-    cancelPending();
-    m_updateTimer->start(UpdateIntervalMs);
-    requestList();
-}
-
-void SessionModel::on_UpdateTimer_timeout()
-{
-    if (m_pending.isEmpty())
-        requestList();
+    m_calls.call(QStringLiteral("Zentu.params"),
+                 QJsonObject{{QStringLiteral("id"), sessionId}, {QStringLiteral("name"), name}}, this,
+                 [this](const QString& id, const QJsonValue& result, const QJsonValue& error) {
+                     handleParamsReply(id, result, error);
+                 });
 }
 
 void SessionModel::handleParamsReply(const QString& id, const QJsonValue&, const QJsonValue&)
 {
-    m_pending.remove(id);
+    m_calls.remove(id);
 }
 
 void SessionModel::handleListSessionReply(const QString& id, const QJsonValue& result,
                                           const QJsonValue&)
 {
-    m_pending.remove(id);
+    m_calls.remove(id);
     if (!result.isArray())
         return;
     QList<Session> sessions;
@@ -204,17 +144,6 @@ void SessionModel::handleListSessionReply(const QString& id, const QJsonValue& r
 
 void SessionModel::updateSessions(const QList<Session>& sessions)
 {
-    struct Callbacks {
-        SessionModel* model;
-        void beginInsert(int first, int last) { model->beginInsertRows(QModelIndex(), first, last); }
-        void endInsert() { model->endInsertRows(); }
-        void beginRemove(int first, int last) { model->beginRemoveRows(QModelIndex(), first, last); }
-        void endRemove() { model->endRemoveRows(); }
-        void changed(int row)
-        {
-            emit model->dataChanged(model->index(row, 0), model->index(row, ColumnCount - 1));
-        }
-    };
-    mergeSortedById(m_sessions, sessions, Callbacks{this});
+    mergeById(m_sessions, sessions);
     emit sessionsUpdated();
 }

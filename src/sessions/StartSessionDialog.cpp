@@ -1,7 +1,6 @@
 #include "StartSessionDialog.h"
 
 #include "BookmarkModel.h"
-#include "JsonRpcHandler.h"
 #include "WindowModeWidget.h"
 
 #include <QDialogButtonBox>
@@ -16,7 +15,7 @@
 
 StartSessionDialog::StartSessionDialog(JsonRpcHandler* handler, QWidget* parent)
     : QDialog(parent)
-    , m_handler(handler)
+    , m_calls(handler)
     , m_commandLineEdit(new QLineEdit(this))
     , m_windowModeEdit(new WindowModeWidget(this))
     , m_buttonBox(new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this))
@@ -47,23 +46,11 @@ StartSessionDialog::StartSessionDialog(JsonRpcHandler* handler, QWidget* parent)
     connect(m_commandLineEdit, &QLineEdit::textChanged, this,
             &StartSessionDialog::on_CommandLineEdit_textChanged);
 
-    if (m_handler) {
-        QPointer<StartSessionDialog> self(this);
-        m_pending.insert(m_handler->call(
-            QStringLiteral("Zentu.bookmark"), QJsonObject{{QStringLiteral("op"), QStringLiteral("list")}},
-            [self](const QString& id, const QJsonValue& result, const QJsonValue& error) {
-                if (self)
-                    self->handleBookmarkReply(id, result, error);
-            }));
-    }
-}
-
-StartSessionDialog::~StartSessionDialog()
-{
-    for (const QString& id : qAsConst(m_pending)) {
-        if (m_handler)
-            m_handler->cancel(id);
-    }
+    m_calls.call(QStringLiteral("Zentu.bookmark"),
+                 QJsonObject{{QStringLiteral("op"), QStringLiteral("list")}}, this,
+                 [this](const QString& id, const QJsonValue& result, const QJsonValue& error) {
+                     handleBookmarkReply(id, result, error);
+                 });
 }
 
 void StartSessionDialog::on_CommandLineEdit_textChanged()
@@ -74,7 +61,7 @@ void StartSessionDialog::on_CommandLineEdit_textChanged()
 void StartSessionDialog::handleBookmarkReply(const QString& id, const QJsonValue& result,
                                              const QJsonValue&)
 {
-    m_pending.remove(id);
+    m_calls.remove(id);
     if (!result.isObject())
         return;
     const QJsonObject reply = result.toObject();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Bookmark.h"
+#include "PendingCalls.h"
 
 #include <QDialog>
 #include <QJsonValue>
@@ -8,9 +9,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
-#include <QSet>
 
-class JsonRpcHandler;
 class QAction;
 class QDialogButtonBox;
 class QLineEdit;
@@ -24,7 +23,6 @@ class StartSessionDialog : public QDialog
 
 public:
     StartSessionDialog(JsonRpcHandler* handler, QWidget* parent);
-    ~StartSessionDialog() override;
 
     // Valid after acceptance; the name is kept only while the fields still
     // hold the picked entry.
@@ -45,8 +43,7 @@ public:
     void handleBookmarkReply(const QString& id, const QJsonValue& result, const QJsonValue& error);
 
 private:
-    QPointer<JsonRpcHandler> m_handler;
-    QSet<QString> m_pending;
+    PendingCalls m_calls;
     QList<Bookmark> m_entries;
     QPointer<QPushButton> m_suggestionsButton;
     QPointer<QMenu> m_menu;
