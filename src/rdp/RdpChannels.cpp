@@ -13,14 +13,15 @@
 
 namespace {
 
-// The library's own channels come from its static table. The product's
-// channels, each an Ex entry point, are answered here by name.
+// The add-in provider: every channel this client loads (clipboard,
+// rootless windows) is one of the library's static add-ins.
 PVIRTUALCHANNELENTRY RdpInstanceLoadStaticAddinEntry(LPCSTR name, LPCSTR subsystem, LPCSTR type, DWORD flags)
 {
     return freerdp_channels_load_static_addin_entry(name, subsystem, type, flags);
 }
 
-bool isChannel(const ChannelConnectedEventArgs* event, const char* name)
+template <typename Event>
+bool isChannel(const Event* event, const char* name)
 {
     return event->name && std::strcmp(event->name, name) == 0;
 }
@@ -42,9 +43,9 @@ void RdpInstanceOnChannelConnected(void* data, ChannelConnectedEventArgs* event)
 void RdpInstanceOnChannelDisconnected(void* data, ChannelDisconnectedEventArgs* event)
 {
     auto* context = static_cast<RdpClientContext*>(data);
-    if (event->name && std::strcmp(event->name, CLIPRDR_SVC_CHANNEL_NAME) == 0)
+    if (isChannel(event, CLIPRDR_SVC_CHANNEL_NAME))
         context->cliprdr = nullptr;
-    else if (event->name && std::strcmp(event->name, RAIL_SVC_CHANNEL_NAME) == 0)
+    else if (isChannel(event, RAIL_SVC_CHANNEL_NAME))
         context->rail = nullptr;
 }
 
@@ -57,8 +58,6 @@ void load(RdpClientContext* context)
     rdpContext* rdp = context->rdp();
     PubSub_SubscribeChannelConnected(rdp->pubSub, RdpInstanceOnChannelConnected);
     PubSub_SubscribeChannelDisconnected(rdp->pubSub, RdpInstanceOnChannelDisconnected);
-    // The library keeps one provider per process and the context creation
-    // resets it, so it is registered for every connection.
     freerdp_register_addin_provider(RdpInstanceLoadStaticAddinEntry, 0);
     if (!freerdp_client_load_addins(rdp->channels, rdp->settings))
         qCWarning(lcRdp) << "loading the virtual channels failed";

@@ -2,10 +2,9 @@
 
 struct RdpClientContext;
 
-// Loading of the virtual channels and the hand-over of their client
-// interfaces to the instance. The library's clipboard and rootless-window
-// channels are loaded here, and this is where the product's own static
-// channels are resolved (add-in provider) and wired up (channel connected).
+// Loading of the virtual channels (the library's clipboard and
+// rootless-window channels) and the hand-over of their client interfaces
+// to the context when they connect.
 namespace RdpChannels {
 
 // Registers the add-in provider, subscribes to channel (dis)connection and
