@@ -6,12 +6,10 @@
 #include "RdpFrameGrouper.h"
 #include "RdpMainWidget.h"
 
-#include <QCoreApplication>
 #include <QCursor>
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
-#include <QThread>
 
 #include <freerdp/cache/pointer.h>
 #include <freerdp/codec/color.h>
@@ -24,16 +22,12 @@ RdpClientContext* clientContext(rdpContext* context)
     return reinterpret_cast<RdpClientContext*>(context);
 }
 
-bool onGuiThread()
-{
-    return QThread::currentThread() == QCoreApplication::instance()->thread();
-}
-
+// The window exists only once the connect step has returned; from then on
+// the library calls back only from the GUI thread. Callbacks during the
+// connect, on the worker, find no window and touch no widget.
 RdpDesktopWidget* desktopWidget(RdpClientContext* context)
 {
-    if (!context->mainWidget || !onGuiThread())
-        return nullptr;
-    return context->mainWidget->desktopWidget();
+    return context->mainWidget ? context->mainWidget->desktopWidget() : nullptr;
 }
 
 QImage::Format imageFormat(UINT32 pixelFormat)
@@ -209,12 +203,16 @@ void applyCurrentPointer(RdpClientContext* context)
 {
     RdpPointer* record = context->pointer;
     RdpDesktopWidget* desktop = desktopWidget(context);
-    if (!record || !record->image || !desktop)
+    if (!record || (!record->image && !record->cursor) || !desktop)
         return;
-    if (!record->cursor)
+    if (!record->cursor) {
         record->cursor = new QCursor(QPixmap::fromImage(*record->image),
                                      static_cast<int>(record->pointer.xPos),
                                      static_cast<int>(record->pointer.yPos));
+        // The cursor holds its own copy of the shape.
+        delete record->image;
+        record->image = nullptr;
+    }
     desktop->setCursor(*record->cursor);
 }
 

@@ -9,7 +9,9 @@ class QImage;
 struct RdpClientContext;
 
 // The library's pointer record followed by ours. The library allocates it
-// with calloc and copies it with memcpy, so it holds pointers only.
+// with calloc and copies it with memcpy, so it holds pointers only. A new
+// shape is kept as an image until it is first shown: it may arrive on the
+// worker during the connect, where no pixmap can be made.
 struct RdpPointer
 {
     rdpPointer pointer;

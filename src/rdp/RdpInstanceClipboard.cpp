@@ -40,7 +40,9 @@ void RdpInstance::announceClipboardFormats()
 
 void RdpInstance::sendDataFormats(QClipboard::Mode mode)
 {
-    const bool ready = m_context && m_context->cliprdr && m_clipboardReady;
+    // The ready flag first: while connecting, the channel's interface is
+    // being set on the worker.
+    const bool ready = m_clipboardReady && m_context && m_context->cliprdr;
     if (mode == QClipboard::Clipboard) {
         if (ready && !m_ignoreClipboardChange)
             announceClipboardFormats();
