@@ -50,6 +50,8 @@ QStringList ids(const SessionModel& model)
     return list;
 }
 
+using Ranges = QList<QPair<int, int>>;
+
 // Watches every structural and data signal of a model.
 struct ModelSpies {
     explicit ModelSpies(QAbstractItemModel* model)
@@ -60,9 +62,9 @@ struct ModelSpies {
     {
     }
     // (first, last) of each signal of a rows spy.
-    static QList<QPair<int, int>> ranges(const QSignalSpy& spy)
+    static Ranges ranges(const QSignalSpy& spy)
     {
-        QList<QPair<int, int>> list;
+        Ranges list;
         for (const QList<QVariant>& arguments : spy)
             list.append({arguments.at(1).toInt(), arguments.at(2).toInt()});
         return list;
@@ -94,6 +96,8 @@ QStringList methods(const QBuffer& buffer)
 
 } // namespace
 
+Q_DECLARE_METATYPE(Ranges)
+
 class SessionModelsTest : public QObject
 {
     Q_OBJECT
@@ -102,11 +106,8 @@ private slots:
     void initTestCase();
     void sessionFromJson();
     void sessionRejectsWrongTypes();
-    void mergeEmptyReplyRemovesAllAtOnce();
-    void mergeReorderChangesNothing();
-    void mergeOneFieldChanged();
-    void mergeInsertAndRemoveInTheMiddle();
-    void mergeIntoEmptyAndRepeatedIds();
+    void merge_data();
+    void merge();
     void listReplyDropsInvalidEntries();
     void pendingRequestRules();
     void renameSendsParamsThenList();
@@ -186,93 +187,80 @@ void SessionModelsTest::sessionRejectsWrongTypes()
     QVERIFY(Session::parseDateTime(QStringLiteral("2024-02-30T13:05:09")).isNull());
 }
 
-void SessionModelsTest::mergeEmptyReplyRemovesAllAtOnce()
+void SessionModelsTest::merge_data()
 {
-    SessionModel model(nullptr, nullptr);
-    QAbstractItemModelTester tester(&model);
-    model.updateSessions(sessions({QStringLiteral("c"), QStringLiteral("a"), QStringLiteral("b")}));
-    QCOMPARE(ids(model), QStringList({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
-
-    ModelSpies spies(&model);
-    QSignalSpy updated(&model, &SessionModel::sessionsUpdated);
-    model.updateSessions({});
-    QCOMPARE(model.rowCount(), 0);
-    QCOMPARE(ModelSpies::ranges(spies.removed), (QList<QPair<int, int>>{{0, 2}}));
-    QCOMPARE(spies.inserted.count(), 0);
-    QCOMPARE(spies.reset.count(), 0);
-    QCOMPARE(updated.count(), 1);
-
-    model.updateSessions({});
-    QCOMPARE(spies.removed.count(), 1);
-    QCOMPARE(updated.count(), 2);
+    // Ids before and in the reply ("b*": b with a client now), the rows after,
+    // and the (first, last) rows of each signal the view gets.
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QStringList>("reply");
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<Ranges>("inserted");
+    QTest::addColumn<Ranges>("removed");
+    QTest::addColumn<Ranges>("changed");
+    const auto list = [](const char* ids) {
+        return QString::fromLatin1(ids).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    };
+    QTest::newRow("empty reply removes all at once")
+        << list("c a b") << list("") << list("") << Ranges() << Ranges{{0, 2}} << Ranges();
+    QTest::newRow("reorder changes nothing")
+        << list("a b c") << list("c a b") << list("a b c") << Ranges() << Ranges() << Ranges();
+    QTest::newRow("one field changed")
+        << list("a b c") << list("a c b*") << list("a b c") << Ranges() << Ranges() << Ranges{{1, 1}};
+    QTest::newRow("insert and remove in the middle")
+        << list("a c e") << list("f b e a") << list("a b e f") << Ranges{{1, 1}, {3, 3}} << Ranges{{2, 2}}
+        << Ranges();
+    QTest::newRow("middle one by one, tail at once")
+        << list("a b e f") << list("b") << list("b") << Ranges() << Ranges{{0, 0}, {1, 2}} << Ranges();
+    QTest::newRow("into empty, repeated ids")
+        << list("") << list("z m m a") << list("a m z") << Ranges{{0, 2}} << Ranges() << Ranges();
+    QTest::newRow("code-unit order")
+        << list("a m z") << list("a B") << list("B a") << Ranges{{0, 0}} << Ranges{{2, 3}} << Ranges();
 }
 
-void SessionModelsTest::mergeReorderChangesNothing()
+void SessionModelsTest::merge()
 {
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, reply);
+    QFETCH(QStringList, after);
+    QFETCH(Ranges, inserted);
+    QFETCH(Ranges, removed);
+    QFETCH(Ranges, changed);
+    QList<Session> next;
+    for (QString id : qAsConst(reply)) {
+        const int clients = id.endsWith(QLatin1Char('*')) ? 1 : 0;
+        id.remove(QLatin1Char('*'));
+        next.append(Session(sessionObject(id, QStringLiteral("xterm ") + id, clients)));
+    }
+
     SessionModel model(nullptr, nullptr);
     QAbstractItemModelTester tester(&model);
-    model.updateSessions(sessions({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+    model.updateSessions(sessions(before));
     ModelSpies spies(&model);
     QSignalSpy updated(&model, &SessionModel::sessionsUpdated);
-    model.updateSessions(sessions({QStringLiteral("c"), QStringLiteral("a"), QStringLiteral("b")}));
-    QCOMPARE(spies.inserted.count() + spies.removed.count() + spies.changed.count(), 0);
-    QCOMPARE(spies.reset.count(), 0);
-    QCOMPARE(updated.count(), 1);
-}
-
-void SessionModelsTest::mergeOneFieldChanged()
-{
-    SessionModel model(nullptr, nullptr);
-    QAbstractItemModelTester tester(&model);
-    model.updateSessions(sessions({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
-    ModelSpies spies(&model);
-    QList<Session> next = sessions({QStringLiteral("a"), QStringLiteral("c")});
-    next.append(Session(sessionObject(QStringLiteral("b"), QStringLiteral("xterm b"), 1)));
     model.updateSessions(next);
-    QCOMPARE(spies.inserted.count() + spies.removed.count() + spies.reset.count(), 0);
-    QCOMPARE(spies.changed.count(), 1);
-    const QModelIndex topLeft = spies.changed.at(0).at(0).value<QModelIndex>();
-    const QModelIndex bottomRight = spies.changed.at(0).at(1).value<QModelIndex>();
-    QCOMPARE(topLeft.row(), 1);
-    QCOMPARE(topLeft.column(), 0);
-    QCOMPARE(bottomRight.row(), 1);
-    QCOMPARE(bottomRight.column(), 5);
-    QCOMPARE(model.session(1).clients(), 1);
-}
+    QCOMPARE(ids(model), after);
+    QCOMPARE(ModelSpies::ranges(spies.inserted), inserted);
+    QCOMPARE(ModelSpies::ranges(spies.removed), removed);
+    Ranges changedRows;
+    for (const QList<QVariant>& arguments : qAsConst(spies.changed)) {
+        const QModelIndex topLeft = arguments.at(0).value<QModelIndex>();
+        const QModelIndex bottomRight = arguments.at(1).value<QModelIndex>();
+        QCOMPARE(topLeft.column(), 0);
+        QCOMPARE(bottomRight.column(), model.columnCount() - 1);
+        changedRows.append({topLeft.row(), bottomRight.row()});
+    }
+    QCOMPARE(changedRows, changed);
+    for (const auto& range : qAsConst(changed))
+        QCOMPARE(model.session(range.first).clients(), 1);
+    QCOMPARE(spies.reset.count(), 0);
+    QCOMPARE(updated.count(), 1);
 
-void SessionModelsTest::mergeInsertAndRemoveInTheMiddle()
-{
-    SessionModel model(nullptr, nullptr);
-    QAbstractItemModelTester tester(&model);
-    model.updateSessions(sessions({QStringLiteral("a"), QStringLiteral("c"), QStringLiteral("e")}));
-    ModelSpies spies(&model);
-    model.updateSessions(sessions({QStringLiteral("f"), QStringLiteral("b"), QStringLiteral("e"),
-                                   QStringLiteral("a")}));
-    QCOMPARE(ids(model), QStringList({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("e"),
-                                      QStringLiteral("f")}));
-    QCOMPARE(ModelSpies::ranges(spies.inserted), (QList<QPair<int, int>>{{1, 1}, {3, 3}}));
-    QCOMPARE(ModelSpies::ranges(spies.removed), (QList<QPair<int, int>>{{2, 2}}));
-    QCOMPARE(spies.changed.count() + spies.reset.count(), 0);
-
-    // Rows are removed one by one in the middle, the tail in one go.
-    model.updateSessions(sessions({QStringLiteral("b")}));
-    QCOMPARE(ids(model), QStringList({QStringLiteral("b")}));
-    QCOMPARE(ModelSpies::ranges(spies.removed),
-             (QList<QPair<int, int>>{{2, 2}, {0, 0}, {1, 2}}));
-}
-
-void SessionModelsTest::mergeIntoEmptyAndRepeatedIds()
-{
-    SessionModel model(nullptr, nullptr);
-    QAbstractItemModelTester tester(&model);
-    ModelSpies spies(&model);
-    model.updateSessions(sessions({QStringLiteral("z"), QStringLiteral("m"), QStringLiteral("m"),
-                                   QStringLiteral("a")}));
-    QCOMPARE(ids(model), QStringList({QStringLiteral("a"), QStringLiteral("m"), QStringLiteral("z")}));
-    QCOMPARE(ModelSpies::ranges(spies.inserted), (QList<QPair<int, int>>{{0, 2}}));
-    // Code-unit order: capitals before small letters.
-    model.updateSessions(sessions({QStringLiteral("a"), QStringLiteral("B")}));
-    QCOMPARE(ids(model), QStringList({QStringLiteral("B"), QStringLiteral("a")}));
+    // The same reply again changes no row but still tells the window.
+    model.updateSessions(next);
+    QCOMPARE(spies.inserted.count(), inserted.size());
+    QCOMPARE(spies.removed.count(), removed.size());
+    QCOMPARE(spies.changed.count(), changed.size());
+    QCOMPARE(updated.count(), 2);
 }
 
 void SessionModelsTest::listReplyDropsInvalidEntries()
