@@ -75,19 +75,21 @@ void RdpMainWidget::setResizeEnabled(bool enabled)
     m_toolbar->setResizeEnabled(enabled);
 }
 
+QRect RdpMainWidget::toolbarRect(int top) const
+{
+    const int x = (width() - 1) / 2 - (m_toolbar->width() - 1) / 2;
+    return QRect(QPoint(x, top), m_toolbar->size());
+}
+
 QRect RdpMainWidget::toolbarShownRect() const
 {
-    const int h = m_toolbar->height();
-    const int x = (width() - 1) / 2 - (m_toolbar->width() - 1) / 2;
-    return QRect(QPoint(x, 1), QPoint(x + m_toolbar->width() - 1, h));
+    return toolbarRect(1);
 }
 
 QRect RdpMainWidget::toolbarHiddenRect() const
 {
-    const int h = m_toolbar->height();
-    const int x = (width() - 1) / 2 - (m_toolbar->width() - 1) / 2;
     // A 3-pixel strip stays visible for the pointer to find.
-    return QRect(QPoint(x, 3 - h), QPoint(x + m_toolbar->width() - 1, 2));
+    return toolbarRect(3 - m_toolbar->height());
 }
 
 void RdpMainWidget::animateToolbarIn()
@@ -121,10 +123,8 @@ bool RdpMainWidget::eventFilter(QObject* watched, QEvent* event)
     if (watched == m_scrollArea->horizontalScrollBar() || watched == m_scrollArea->verticalScrollBar()
         || watched == m_desktop) {
         if ((type == QEvent::MouseButtonPress || type == QEvent::KeyPress || type == QEvent::Wheel)
-            && m_toolbar->geometry() == toolbarShownRect()) {
-            m_toolbarTimer.stop();
+            && m_toolbar->geometry() == toolbarShownRect())
             animateToolbarOut();
-        }
     } else if (watched == m_toolbar) {
         if (type == QEvent::Enter) {
             if (m_toolbar->geometry() == toolbarHiddenRect())

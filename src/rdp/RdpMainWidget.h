@@ -49,6 +49,9 @@ private slots:
     void setFullScreen(bool on);
 
 private:
+    // The toolbar's rectangle, centred horizontally, with its top edge at top.
+    QRect toolbarRect(int top) const;
+
     RdpClientContext* m_context;
     QScrollArea* m_scrollArea;
     QPointer<RdpDesktopWidget> m_desktop;
