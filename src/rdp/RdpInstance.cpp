@@ -96,11 +96,6 @@ int RdpInstanceClientStop(rdpContext*)
     return 0;
 }
 
-QByteArray local8Bit(const QString& text)
-{
-    return text.toLocal8Bit();
-}
-
 // Wakes a connect attempt that is blocked reading from a silent peer: the
 // library's cancel only reaches its waits, not a read in the negotiation.
 // Shutting the socket down (without closing it) makes that read fail.
@@ -190,20 +185,18 @@ bool RdpInstance::start(const QString& host, quint16 port, const QString& user,
         freerdp_keyboard_init(freerdp_settings_get_uint32(settings, FreeRDP_KeyboardLayout)));
     freerdp_settings_set_bool(settings, FreeRDP_RedirectClipboard, TRUE);
 
-    if (direct) {
-        freerdp_settings_set_string(settings, FreeRDP_ServerHostname, local8Bit(host).constData());
-    } else if (tunnelPort != 0) {
+    if (!direct && tunnelPort != 0) {
         freerdp_settings_set_uint32(settings, FreeRDP_ProxyType, PROXY_TYPE_SOCKS);
         freerdp_settings_set_string(settings, FreeRDP_ProxyHostname, "localhost");
         freerdp_settings_set_uint16(settings, FreeRDP_ProxyPort, tunnelPort);
         // The session's server as seen from the SSH server's side.
         freerdp_settings_set_string(settings, FreeRDP_ServerHostname, "127.0.0.1");
     } else {
-        freerdp_settings_set_string(settings, FreeRDP_ServerHostname, local8Bit(host).constData());
+        freerdp_settings_set_string(settings, FreeRDP_ServerHostname, host.toLocal8Bit().constData());
     }
     freerdp_settings_set_uint32(settings, FreeRDP_ServerPort, port);
-    freerdp_settings_set_string(settings, FreeRDP_Username, local8Bit(user).constData());
-    freerdp_settings_set_string(settings, FreeRDP_Password, local8Bit(password).constData());
+    freerdp_settings_set_string(settings, FreeRDP_Username, user.toLocal8Bit().constData());
+    freerdp_settings_set_string(settings, FreeRDP_Password, password.toLocal8Bit().constData());
 
     applyWindowMode(windowMode, title);
 
