@@ -19,6 +19,7 @@
 
 #include "ConnectionTestFiles.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -26,18 +27,6 @@ namespace {
 // Adding a connection also opens it. Its hosts are the loopback address and
 // port 1, where nothing listens, so the login fails at once and locally.
 const QString Host = QStringLiteral("127.0.0.1");
-
-QList<QMessageBox*> failureBoxes(const QString& summary)
-{
-    QList<QMessageBox*> result;
-    const QWidgetList widgets = QApplication::topLevelWidgets();
-    for (QWidget* widget : widgets) {
-        auto* box = qobject_cast<QMessageBox*>(widget);
-        if (box && box->isVisible() && box->text().startsWith(summary))
-            result.append(box);
-    }
-    return result;
-}
 
 template <typename T>
 QList<T*> topLevels()
@@ -49,6 +38,15 @@ QList<T*> topLevels()
             result.append(typed);
     }
     return result;
+}
+
+QList<QMessageBox*> failureBoxes(const QString& summary)
+{
+    QList<QMessageBox*> boxes = topLevels<QMessageBox>();
+    boxes.erase(std::remove_if(boxes.begin(), boxes.end(),
+                               [&summary](QMessageBox* box) { return !box->text().startsWith(summary); }),
+                boxes.end());
+    return boxes;
 }
 
 QPushButton* dialogButton(QWidget* dialog, QDialogButtonBox::StandardButton which)
@@ -126,8 +124,10 @@ void TestConnectionList::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    m_user = m_dir->filePath(QStringLiteral("user"));
+    // The user directory's path begins with the global one's, as
+    // "/x/Connections" and "/x/Connections-old" would.
     m_global = m_dir->filePath(QStringLiteral("global"));
+    m_user = m_global + QStringLiteral("-user");
     QVERIFY(QDir().mkpath(m_user));
     QVERIFY(QDir().mkpath(m_global));
     QSettings().clear();
@@ -370,31 +370,37 @@ void TestConnectionList::removeAsksFirst()
 
 void TestConnectionList::protectedGlobalConnection_data()
 {
+    QTest::addColumn<bool>("inGlobal");
     QTest::addColumn<bool>("writable");
-    QTest::newRow("writable") << true;
-    QTest::newRow("read-only") << false;
+    QTest::addColumn<bool>("editable");
+    QTest::newRow("global, writable") << true << true << true;
+    QTest::newRow("global, read-only") << true << false << false;
+    QTest::newRow("personal beside read-only global") << false << false << true;
 }
 
 void TestConnectionList::protectedGlobalConnection()
 {
+    QFETCH(bool, inGlobal);
     QFETCH(bool, writable);
+    QFETCH(bool, editable);
     const QUuid uid = QUuid::createUuid();
-    QVERIFY(writeFile(globalFile(uid), minimalFile(uid, QStringLiteral("Global"), QStringLiteral("g"))));
+    const QString file = inGlobal ? globalFile(uid) : userFile(uid);
+    QVERIFY(writeFile(file, minimalFile(uid, QStringLiteral("Global"), QStringLiteral("g"))));
     auto window = makeWindow(writable);
     selectRow(window.get(), 0);
     auto* edit = window->findChild<QPushButton*>(QStringLiteral("EditConnectionButton"));
     auto* remove = window->findChild<QPushButton*>(QStringLiteral("RemoveConnectionButton"));
-    QTRY_COMPARE(edit->isVisible(), writable);
-    QCOMPARE(remove->isVisible(), writable);
+    QTRY_COMPARE(edit->isVisible(), editable);
+    QCOMPARE(remove->isVisible(), editable);
 
     QMetaObject::invokeMethod(window.get(), "on_EditConnectionButton_clicked");
     QMetaObject::invokeMethod(window.get(), "on_RemoveConnectionButton_clicked");
-    QCOMPARE(topLevels<ConnectionEditor>().size(), writable ? 1 : 0);
+    QCOMPARE(topLevels<ConnectionEditor>().size(), editable ? 1 : 0);
     // Editing never offers a global save, even where one is allowed.
-    if (writable)
+    if (editable)
         QVERIFY(!topLevels<ConnectionEditor>().first()->findChild<QPushButton*>(QStringLiteral("globalButton")));
-    QCOMPARE(window->findChild<QuestionDialog*>() != nullptr, writable);
-    QVERIFY(QFile::exists(globalFile(uid)));
+    QCOMPARE(window->findChild<QuestionDialog*>() != nullptr, editable);
+    QVERIFY(QFile::exists(file));
 }
 
 void TestConnectionList::closingClosesEditorsAndKeepsGeometry()

