@@ -1,14 +1,9 @@
-// The whole client as a user drives it: the main window logs in through the
-// real ssh and askpass to the command-interface stand-in behind a real sshd,
-// starts and connects sessions (Xvnc, the RDP display server and the user's
-// command, reached through ssh's SOCKS forward) and works with their desktop
-// windows. Every process a test causes is ended and checked for.
+// The whole client as a user drives it: log in from the main window, start
+// and connect real sessions through ssh's forward, and work with their
+// desktop windows. Every process a test causes is ended and checked for.
 #include "CloseHelper.h"
-#include "Connection.h"
 #include "ConnectionListWidget.h"
-#include "JsonRpcHandler.h"
-#include "NottyProcess.h"
-#include "OperationStatusDialog.h"
+#include "LoginFixture.h"
 #include "RdpDesktopWidget.h"
 #include "RdpMainWidget.h"
 #include "RdpToolbar.h"
@@ -16,27 +11,20 @@
 #include "SessionFixture.h"
 #include "SessionListWidget.h"
 #include "SessionModel.h"
-#include "SshDevice.h"
-#include "SshServer.h"
 #include "StartSessionDialog.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
 #include <QDialogButtonBox>
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSettings>
-#include <QSortFilterProxyModel>
-#include <QStackedWidget>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -67,61 +55,13 @@ QList<T*> visibleTopLevels()
     return found;
 }
 
-QList<SessionListWidget*> sessionWindows()
-{
-    QList<SessionListWidget*> windows;
-    const QWidgetList widgets = QApplication::topLevelWidgets();
-    for (QWidget* widget : widgets) {
-        if (auto* window = qobject_cast<SessionListWidget*>(widget))
-            windows.append(window);
-    }
-    return windows;
-}
-
-QString boxTexts()
-{
-    QStringList texts;
-    for (QMessageBox* box : visibleTopLevels<QMessageBox>())
-        texts.append(box->text());
-    return texts.join(QLatin1String(" | "));
-}
-
 QMessageBox* failureBox(const QString& summary)
 {
-    for (QMessageBox* box : visibleTopLevels<QMessageBox>()) {
+    for (QMessageBox* box : messageBoxes()) {
         if (box->text().startsWith(summary))
             return box;
     }
     return nullptr;
-}
-
-QPushButton* button(QWidget* parent, const char* name)
-{
-    return parent->findChild<QPushButton*>(QLatin1String(name));
-}
-
-Session findSession(SessionListWidget* window, const QString& command)
-{
-    for (int row = 0; row < window->model()->rowCount(); ++row) {
-        if (window->model()->session(row).command() == command)
-            return window->model()->session(row);
-    }
-    return Session::null;
-}
-
-bool selectSession(SessionListWidget* window, const QString& command)
-{
-    const SessionModel* model = window->model();
-    for (int row = 0; row < model->rowCount(); ++row) {
-        if (model->session(row).command() == command) {
-            const QModelIndex index = window->proxy()->mapFromSource(model->index(row, 0));
-            window->view()->selectionModel()->select(
-                index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-            window->view()->setCurrentIndex(index);
-            return true;
-        }
-    }
-    return false;
 }
 
 // The session display as its own X clients see it.
@@ -212,25 +152,6 @@ QString processName(qint64 pid)
     return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
 }
 
-// Runs a program of this machine's X tools to its end (they never wait for the client).
-bool runTool(const QString& program, const QStringList& arguments, QString* error)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    if (!process.waitForFinished(Timeout)) {
-        ::kill(pid_t(process.processId()), SIGKILL);
-        process.waitForFinished(5000);
-        *error = QStringLiteral("%1 did not finish").arg(program);
-        return false;
-    }
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        *error = QStringLiteral("%1 failed: %2").arg(program, QString::fromLocal8Bit(process.readAll()));
-        return false;
-    }
-    return true;
-}
-
 // Reads the CLIPBOARD of a session display with xclip, one run at a time,
 // without blocking the event loop: the owner may be this very client.
 class SessionClipboardReader
@@ -283,29 +204,28 @@ private slots:
     void applicationQuitsAfterLastDisplay();
 
 private:
-    bool startServer(QString* error, const QString& keyPassphrase = QString());
-    SessionListWidget* login(ConnectionListWidget& main, const QString& keyPassphrase = QString());
-    RdpMainWidget* startFromDialog(SessionListWidget* window, const QString& command);
-    RdpMainWidget* connectFromList(SessionListWidget* window, const QString& command);
+    // Starts a server and logs in to it from the main window.
+    bool loginAsUser(const QString& passphrase = QString());
+    // Starts a command from the session window's dialog; its display, with
+    // the session's id in m_sessionId and its processes tracked.
+    RdpMainWidget* start(const QString& command);
+    RdpMainWidget* startFromDialog(const QString& command);
+    RdpMainWidget* connectFromList(const QString& command);
     RdpMainWidget* waitForNewDisplay(const QList<RdpMainWidget*>& before);
     bool disconnectFromToolbar(RdpMainWidget* display);
-    QJsonObject runtimeOf(const QString& sessionId) const;
-    qint64 sessionProcess(const QString& sessionId, const QString& name) const;
-    void track(const QString& sessionId);
-    static qint64 sshProcessId(SessionListWidget* window);
+    QJsonObject runtimeOf(const QString& m_sessionId) const { return m_login->runtimeOf(m_sessionId); }
+    qint64 sessionProcess(const QString& m_sessionId, const QString& name) const;
+    void track(const QString& m_sessionId);
 
-    QString m_userDirectory;
-    QString m_globalDirectory;
-    QString m_serverData;
-    QString m_serverHome;
-    QString m_serverRuntime;
-    QString m_serverConfig;
     std::unique_ptr<QTemporaryDir> m_scratch;
-    std::unique_ptr<SshServer> m_server;
+    std::unique_ptr<LoginFixture> m_login;
+    std::unique_ptr<ConnectionListWidget> m_main;
+    QPointer<SessionListWidget> m_window;
+    QString m_sessionId;
     // Every process a test's sessions and logins ran, by pid, with its name.
     QMap<qint64, QString> m_processes;
     QList<qint64> m_stoppedSupervisors;
-    // Why the last display helper came back without a window.
+    // Why the last helper came back without a window.
     QString m_problem;
 };
 
@@ -318,21 +238,9 @@ void EndToEndTest::initTestCase()
 
 void EndToEndTest::init()
 {
-    static int round = 0;
-    ++round;
-    const QDir root(TestRoot);
-    m_userDirectory = root.filePath(QStringLiteral("connections-%1").arg(round));
-    m_globalDirectory = root.filePath(QStringLiteral("global-%1").arg(round));
-    m_serverData = root.filePath(QStringLiteral("server-%1/data").arg(round));
-    m_serverHome = root.filePath(QStringLiteral("server-%1/home").arg(round));
-    m_serverRuntime = root.filePath(QStringLiteral("server-%1/run").arg(round));
-    m_serverConfig = root.filePath(QStringLiteral("server-%1/config").arg(round));
-    for (const QString& path :
-         {m_userDirectory, m_globalDirectory, m_serverData, m_serverHome, m_serverRuntime, m_serverConfig})
-        QVERIFY(QDir().mkpath(path));
-    QFile::setPermissions(m_serverRuntime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    m_scratch = std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/zentu-e2e-XXXXXX"));
+    m_scratch = std::make_unique<QTemporaryDir>(TestRoot + QStringLiteral("/test-XXXXXX"));
     QVERIFY(m_scratch->isValid());
+    m_login = std::make_unique<LoginFixture>(m_scratch->path());
     m_processes.clear();
     m_stoppedSupervisors.clear();
     m_problem.clear();
@@ -348,16 +256,16 @@ void EndToEndTest::cleanup()
     for (SessionListWidget* window : sessionWindows())
         window->close();
     QTRY_VERIFY_WITH_TIMEOUT(sessionWindows().isEmpty(), Timeout);
-    for (QMessageBox* box : visibleTopLevels<QMessageBox>())
+    m_main.reset();
+    for (QMessageBox* box : messageBoxes())
         box->close();
 
     // Sessions end through the stand-in, as the Terminate button ends them.
     {
-        SciProcess sci(m_serverData);
+        SciProcess sci(m_login->serverData());
         QString error;
         QVERIFY2(sci.start(&error), qPrintable(error));
-        const QJsonArray sessions = sci.storedState().value(QStringLiteral("sessions")).toArray();
-        for (const QJsonValue& session : sessions) {
+        for (const QJsonValue& session : m_login->storedSessions()) {
             QJsonValue result;
             QJsonValue failure;
             QVERIFY(sci.call(QStringLiteral("Zentu.terminate"),
@@ -377,76 +285,38 @@ void EndToEndTest::cleanup()
             return left.isEmpty();
         },
         Timeout);
-    m_server.reset();
+    m_login.reset();
     m_scratch.reset();
     QVERIFY2(allEnded, qPrintable(QStringLiteral("left running: ") + left.join(QLatin1String(", "))));
 }
 
-bool EndToEndTest::startServer(QString* error, const QString& keyPassphrase)
+bool EndToEndTest::loginAsUser(const QString& passphrase)
 {
-    // The server side of the login lives in this test's folders too: the
-    // stand-in's sessions and state, and the home of the sessions' shells.
     SshServer::Options options;
-    options.clientKeyPassphrase = keyPassphrase;
-    options.extraServerConfig.append(
-        QStringLiteral("SetEnv PATH=%1:/usr/local/bin:/usr/bin:/bin XDG_DATA_HOME=%2 HOME=%3 "
-                       "XDG_RUNTIME_DIR=%4 XDG_CONFIG_HOME=%5")
-            .arg(SshServer::binDir(), m_serverData, m_serverHome, m_serverRuntime, m_serverConfig));
-    m_server = std::make_unique<SshServer>(options);
-    if (!m_server->start(error))
+    options.clientKeyPassphrase = passphrase;
+    if (!m_login->start(&m_problem, options) || !m_login->addConnection(QStringLiteral("Lab"), &m_problem).isValid())
         return false;
-    m_server->exportClientEnvironment();
-
-    Connection connection;
-    connection.setUid(QUuid::createUuid());
-    connection.setName(QStringLiteral("Lab"));
-    connection.setHost(m_server->host());
-    connection.setPort(m_server->port());
-    connection.setUser(m_server->user());
-    return writeConnectionFile(QDir(m_userDirectory).filePath(Connection::fileName(connection.uid())), connection,
-                               error);
+    m_main = std::make_unique<ConnectionListWidget>(m_login->userDirectory(), m_login->globalDirectory());
+    m_main->show();
+    m_window = logIn(*m_main, 0, &m_problem, passphrase);
+    if (!m_window)
+        return false;
+    m_processes.insert(sshProcessId(m_window), QStringLiteral("ssh"));
+    return true;
 }
 
-SessionListWidget* EndToEndTest::login(ConnectionListWidget& main, const QString& keyPassphrase)
+RdpMainWidget* EndToEndTest::start(const QString& command)
 {
-    auto* view = main.findChild<QTableView*>(QStringLiteral("ConnectionListView"));
-    if (!view || view->model()->rowCount() < 1)
+    RdpMainWidget* display = startFromDialog(command);
+    if (!display)
         return nullptr;
-    view->setCurrentIndex(view->model()->index(0, 0));
-    QTest::keyClick(view, Qt::Key_Return);
-    const QList<SessionListWidget*> windows = sessionWindows();
-    if (windows.size() != 1)
+    if (!QTest::qWaitFor([this, &command]() { return findSession(m_window, command).isValid(); }, Timeout)) {
+        m_problem = QStringLiteral("no session \"%1\" in the list").arg(command);
         return nullptr;
-    QPointer<SessionListWidget> window = windows.first();
-    QPointer<OperationStatusDialog> status = window->findChild<OperationStatusDialog*>();
-    if (!status)
-        return nullptr;
-    if (!keyPassphrase.isEmpty()) {
-        // ssh asks through askpass; the question and the answer go through the dialog.
-        auto* stack = status->findChild<QStackedWidget*>(QStringLiteral("StackedWidget"));
-        if (!QTest::qWaitFor([&]() { return !status || stack->currentIndex() == OperationStatusDialog::AnswerPage; },
-                             Timeout)
-            || !status)
-            return nullptr;
-        const QString question = status->findChild<QLabel*>(QStringLiteral("InstructionsLabel"))->text();
-        if (!question.startsWith(QStringLiteral("Enter passphrase for key")))
-            return nullptr;
-        QTest::keyClicks(status->findChild<QLineEdit*>(QStringLiteral("AnswerLineEdit")), keyPassphrase);
-        QTest::mouseClick(button(status, "ContinueButton"), Qt::LeftButton);
     }
-    // The host key is known, so no host-key question comes: the dialog goes
-    // once the server answered the version request.
-    if (!QTest::qWaitFor([&]() { return !window || !status; }, Timeout) || !window)
-        return nullptr;
-    m_processes.insert(sshProcessId(window), QStringLiteral("ssh"));
-    return window;
-}
-
-qint64 EndToEndTest::sshProcessId(SessionListWidget* window)
-{
-    auto* device = window->handler() ? qobject_cast<SshDevice*>(window->handler()->device()) : nullptr;
-    const auto* process = device ? device->findChild<NottyProcess*>() : nullptr;
-    return process ? process->processId() : 0;
+    m_sessionId = findSession(m_window, command).id();
+    track(m_sessionId);
+    return display;
 }
 
 RdpMainWidget* EndToEndTest::waitForNewDisplay(const QList<RdpMainWidget*>& before)
@@ -458,21 +328,21 @@ RdpMainWidget* EndToEndTest::waitForNewDisplay(const QList<RdpMainWidget*>& befo
                 if (!before.contains(display) && display->desktopWidget())
                     found = display;
             }
-            return found != nullptr || !boxTexts().isEmpty();
+            return found != nullptr || !messageBoxTexts().isEmpty();
         },
         Timeout);
     if (!ended || !found || !QTest::qWaitForWindowExposed(found, Timeout)) {
-        m_problem = QStringLiteral("no desktop window; messages: %1").arg(boxTexts());
+        m_problem = QStringLiteral("no desktop window; messages: %1").arg(messageBoxTexts());
         return nullptr;
     }
     return found;
 }
 
-RdpMainWidget* EndToEndTest::startFromDialog(SessionListWidget* window, const QString& command)
+RdpMainWidget* EndToEndTest::startFromDialog(const QString& command)
 {
     const QList<RdpMainWidget*> before = visibleTopLevels<RdpMainWidget>();
-    QTest::mouseClick(button(window, "NewSessionButton"), Qt::LeftButton);
-    auto* dialog = window->findChild<StartSessionDialog*>();
+    QTest::mouseClick(findButton(m_window, "NewSessionButton"), Qt::LeftButton);
+    auto* dialog = m_window->findChild<StartSessionDialog*>();
     if (!dialog) {
         m_problem = QStringLiteral("no start dialog");
         return nullptr;
@@ -483,18 +353,18 @@ RdpMainWidget* EndToEndTest::startFromDialog(SessionListWidget* window, const QS
     return waitForNewDisplay(before);
 }
 
-RdpMainWidget* EndToEndTest::connectFromList(SessionListWidget* window, const QString& command)
+RdpMainWidget* EndToEndTest::connectFromList(const QString& command)
 {
     const QList<RdpMainWidget*> before = visibleTopLevels<RdpMainWidget>();
     // Right after a login the first list reply may still be on its way.
-    if (!QTest::qWaitFor([&]() { return selectSession(window, command); }, Timeout)) {
+    if (!QTest::qWaitFor([&]() { return selectSession(m_window, command); }, Timeout)) {
         m_problem = QStringLiteral("no session \"%1\" in the list").arg(command);
         return nullptr;
     }
-    QPushButton* connect = button(window, "ConnectSessionButton");
+    QPushButton* connect = findButton(m_window, "ConnectSessionButton");
     if (!QTest::qWaitFor([connect]() { return connect->isVisible() && connect->isEnabled(); }, Timeout)) {
         m_problem = QStringLiteral("Connect stays disabled; the list shows %1 clients")
-                        .arg(findSession(window, command).clients());
+                        .arg(findSession(m_window, command).clients());
         return nullptr;
     }
     QTest::mouseClick(connect, Qt::LeftButton);
@@ -505,7 +375,7 @@ bool EndToEndTest::disconnectFromToolbar(RdpMainWidget* display)
 {
     QPointer<RdpMainWidget> guard = display;
     RdpToolbar* toolbar = display->toolbar();
-    QPushButton* disconnect = button(toolbar, "DisconnectButton");
+    QPushButton* disconnect = findButton(toolbar, "DisconnectButton");
     if (!disconnect || !disconnect->isEnabled())
         return false;
     // The pointer comes from the desktop to the window's top edge, where the
@@ -527,23 +397,9 @@ bool EndToEndTest::disconnectFromToolbar(RdpMainWidget* display)
     return QTest::qWaitFor([&guard]() { return !guard || !guard->isVisible(); }, Timeout);
 }
 
-QJsonObject EndToEndTest::runtimeOf(const QString& sessionId) const
+qint64 EndToEndTest::sessionProcess(const QString& m_sessionId, const QString& name) const
 {
-    QFile file(m_serverData + QStringLiteral("/zentu-server/state.json"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QJsonObject();
-    const QJsonArray sessions =
-        QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("sessions")).toArray();
-    for (const QJsonValue& session : sessions) {
-        if (session.toObject().value(QStringLiteral("id")).toString() == sessionId)
-            return session.toObject().value(QStringLiteral("runtime")).toObject();
-    }
-    return QJsonObject();
-}
-
-qint64 EndToEndTest::sessionProcess(const QString& sessionId, const QString& name) const
-{
-    const qint64 supervisor = qint64(runtimeOf(sessionId).value(QStringLiteral("pid")).toDouble());
+    const qint64 supervisor = qint64(runtimeOf(m_sessionId).value(QStringLiteral("pid")).toDouble());
     if (supervisor <= 0)
         return 0;
     const QList<qint64> below = SessionFixture::descendantsOf(supervisor);
@@ -554,9 +410,9 @@ qint64 EndToEndTest::sessionProcess(const QString& sessionId, const QString& nam
     return 0;
 }
 
-void EndToEndTest::track(const QString& sessionId)
+void EndToEndTest::track(const QString& m_sessionId)
 {
-    const qint64 supervisor = qint64(runtimeOf(sessionId).value(QStringLiteral("pid")).toDouble());
+    const qint64 supervisor = qint64(runtimeOf(m_sessionId).value(QStringLiteral("pid")).toDouble());
     if (supervisor <= 0)
         return;
     m_processes.insert(supervisor, processName(supervisor));
@@ -567,29 +423,19 @@ void EndToEndTest::track(const QString& sessionId)
 
 void EndToEndTest::startedSessionShowsAndRunsTypedCommand()
 {
-    QString error;
-    QVERIFY2(startServer(&error), qPrintable(error));
-    ConnectionListWidget main(m_userDirectory, m_globalDirectory);
-    main.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&main));
-    QPointer<SessionListWidget> window = login(main);
-    QVERIFY(window);
-
-    QPointer<RdpMainWidget> display = startFromDialog(window, QStringLiteral("xterm"));
+    QVERIFY2(loginAsUser(), qPrintable(m_problem));
+    QPointer<RdpMainWidget> display = start(QStringLiteral("xterm"));
     QVERIFY2(display, qPrintable(m_problem));
-    QTRY_VERIFY_WITH_TIMEOUT(findSession(window, QStringLiteral("xterm")).isValid(), Timeout);
-    const QString sessionId = findSession(window, QStringLiteral("xterm")).id();
-    track(sessionId);
     QVERIFY(m_processes.values().contains(QStringLiteral("Xvnc")));
     QVERIFY(m_processes.values().contains(QStringLiteral("zentu2_display")));
     QVERIFY(m_processes.values().contains(QStringLiteral("xterm")));
     // The display's arrival refreshes the list: one client now.
-    QTRY_COMPARE_WITH_TIMEOUT(findSession(window, QStringLiteral("xterm")).clients(), 1, Timeout);
+    QTRY_COMPARE_WITH_TIMEOUT(findSession(m_window, QStringLiteral("xterm")).clients(), 1, Timeout);
     QCOMPARE(display->windowTitle(), QStringLiteral("xterm"));
 
     RdpDesktopWidget* desktop = display->desktopWidget();
     QCOMPARE(desktop->size(), QSize(1024, 768));
-    const QString x = runtimeOf(sessionId).value(QStringLiteral("display")).toString();
+    const QString x = runtimeOf(m_sessionId).value(QStringLiteral("display")).toString();
     QVERIFY(x.startsWith(QLatin1Char(':')));
     QTRY_VERIFY_WITH_TIMEOUT(brightPixels(captureDisplay(x)) > 10000, Timeout);
     QString mismatch;
@@ -605,44 +451,37 @@ void EndToEndTest::startedSessionShowsAndRunsTypedCommand()
     const QString typed = m_scratch->filePath(QStringLiteral("typed-Marker"));
     // Typed through the X server (XTEST), since only real key events carry
     // the keycode that the display sends on; QTest's synthetic ones have none.
+    QString error;
     QVERIFY2(runTool(QStringLiteral("xdotool"),
                      {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"),
                       QStringLiteral("touch %1").arg(typed)},
-                     &error),
+                     nullptr, &error),
              qPrintable(error));
-    QVERIFY2(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")}, &error),
+    QVERIFY2(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")}, nullptr, &error),
              qPrintable(error));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(typed), Timeout);
     // What the shell echoed is on the screen as well.
     QTRY_VERIFY2_WITH_TIMEOUT(showsSessionDisplay(desktop, x, &mismatch), qPrintable(mismatch), Timeout);
-    QVERIFY2(boxTexts().isEmpty(), qPrintable(boxTexts()));
+    QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
 }
 
 void EndToEndTest::clipboardTravelsBothWays()
 {
     // This login's key has a passphrase, asked through the askpass relay.
     const QString passphrase = QStringLiteral("open sesame");
-    QString error;
-    QVERIFY2(startServer(&error, passphrase), qPrintable(error));
-    ConnectionListWidget main(m_userDirectory, m_globalDirectory);
-    main.show();
-    QPointer<SessionListWidget> window = login(main, passphrase);
-    QVERIFY(window);
-    QPointer<RdpMainWidget> display = startFromDialog(window, QStringLiteral("xterm"));
+    QVERIFY2(loginAsUser(passphrase), qPrintable(m_problem));
+    QPointer<RdpMainWidget> display = start(QStringLiteral("xterm"));
     QVERIFY2(display, qPrintable(m_problem));
-    QTRY_VERIFY_WITH_TIMEOUT(findSession(window, QStringLiteral("xterm")).isValid(), Timeout);
-    const QString sessionId = findSession(window, QStringLiteral("xterm")).id();
-    track(sessionId);
-    const QString x = runtimeOf(sessionId).value(QStringLiteral("display")).toString();
+    const QString x = runtimeOf(m_sessionId).value(QStringLiteral("display")).toString();
 
     // Copied here, pasted in the session.
-    const QString toSession = QStringLiteral("copied on the client \u00e4\u20ac %1").arg(sessionId.left(8));
+    const QString toSession = QStringLiteral("copied on the client \u00e4\u20ac %1").arg(m_sessionId.left(8));
     QGuiApplication::clipboard()->setText(toSession);
     SessionClipboardReader reader(x);
     QTRY_COMPARE_WITH_TIMEOUT(reader.latest(), toSession, Timeout);
 
     // Copied in the session, pasted here.
-    const QString fromSession = QStringLiteral("copied in the session %1").arg(sessionId.right(8));
+    const QString fromSession = QStringLiteral("copied in the session %1").arg(m_sessionId.right(8));
     QProcess owner;
     owner.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-i"), QStringLiteral("-selection"),
                                           QStringLiteral("clipboard"), QStringLiteral("-display"), x});
@@ -656,7 +495,7 @@ void EndToEndTest::clipboardTravelsBothWays()
     owner.write(fromSession.toUtf8());
     owner.closeWriteChannel();
     QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::clipboard()->text(), fromSession, Timeout);
-    QVERIFY2(boxTexts().isEmpty(), qPrintable(boxTexts()));
+    QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
 }
 
 void EndToEndTest::clickLandsOnRemotePixelAtEachScale()
@@ -669,17 +508,9 @@ void EndToEndTest::clickLandsOnRemotePixelAtEachScale()
                                               : QStringList();
     };
 
-    QString error;
-    QVERIFY2(startServer(&error), qPrintable(error));
-    ConnectionListWidget main(m_userDirectory, m_globalDirectory);
-    main.show();
-    QPointer<SessionListWidget> window = login(main);
-    QVERIFY(window);
-    QPointer<RdpMainWidget> display = startFromDialog(window, command);
+    QVERIFY2(loginAsUser(), qPrintable(m_problem));
+    QPointer<RdpMainWidget> display = start(command);
     QVERIFY2(display, qPrintable(m_problem));
-    QTRY_VERIFY_WITH_TIMEOUT(findSession(window, command).isValid(), Timeout);
-    const QString sessionId = findSession(window, command).id();
-    track(sessionId);
     QTRY_VERIFY_WITH_TIMEOUT(logLines().contains(QStringLiteral("ready 1024 768")), Timeout);
 
     struct Case
@@ -700,13 +531,13 @@ void EndToEndTest::clickLandsOnRemotePixelAtEachScale()
         if (!display) {
             QSettings settings;
             QVERIFY(settings.fileName().startsWith(TestRoot));
-            settings.setValue(QStringLiteral("%1-Settings/ScalingFactor").arg(sessionId), c.factor);
-            display = connectFromList(window, command);
+            settings.setValue(QStringLiteral("%1-Settings/ScalingFactor").arg(m_sessionId), c.factor);
+            display = connectFromList(command);
             QVERIFY2(display, qPrintable(m_problem));
         }
         RdpDesktopWidget* desktop = display->desktopWidget();
         QCOMPARE(desktop->size(), c.localSize);
-        QTRY_COMPARE_WITH_TIMEOUT(findSession(window, command).clients(), 1, Timeout);
+        QTRY_COMPARE_WITH_TIMEOUT(findSession(m_window, command).clients(), 1, Timeout);
         QCursor::setPos(desktop->mapToGlobal(c.local));
         QTest::mouseClick(desktop, Qt::LeftButton, Qt::NoModifier, c.local);
         const QString expected = QStringLiteral("button 1 %1 %2").arg(c.remote.x()).arg(c.remote.y());
@@ -717,11 +548,11 @@ void EndToEndTest::clickLandsOnRemotePixelAtEachScale()
         // The toolbar's Disconnect ends the display quietly; the list, asked
         // again at once, shows the session free to connect.
         QVERIFY(disconnectFromToolbar(display));
-        QTRY_COMPARE_WITH_TIMEOUT(findSession(window, command).clients(), 0, Timeout);
-        QVERIFY(selectSession(window, command));
-        QTRY_VERIFY_WITH_TIMEOUT(button(window, "ConnectSessionButton")->isEnabled(), Timeout);
-        QVERIFY(!button(window, "DisconnectSessionButton")->isEnabled());
-        QVERIFY2(boxTexts().isEmpty(), qPrintable(boxTexts()));
+        QTRY_COMPARE_WITH_TIMEOUT(findSession(m_window, command).clients(), 0, Timeout);
+        QVERIFY(selectSession(m_window, command));
+        QTRY_VERIFY_WITH_TIMEOUT(findButton(m_window, "ConnectSessionButton")->isEnabled(), Timeout);
+        QVERIFY(!findButton(m_window, "DisconnectSessionButton")->isEnabled());
+        QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
         QVERIFY(!display);
     }
 }
@@ -730,43 +561,32 @@ void EndToEndTest::failedDisplayTellsTheUser()
 {
     const QString problem = QStringLiteral("There was a problem connecting to the session.");
     const QString advice = QStringLiteral("Make sure it is still running and that SSH tunneling is enabled.");
-    QString error;
-    QVERIFY2(startServer(&error), qPrintable(error));
-    ConnectionListWidget main(m_userDirectory, m_globalDirectory);
-    main.show();
-    QPointer<SessionListWidget> window = login(main);
-    QVERIFY(window);
-
+    QVERIFY2(loginAsUser(), qPrintable(m_problem));
     // A display server that dies under a running display.
     const QString first = QStringLiteral("xterm -title first");
-    QPointer<RdpMainWidget> display = startFromDialog(window, first);
+    QPointer<RdpMainWidget> display = start(first);
     QVERIFY2(display, qPrintable(m_problem));
-    QTRY_VERIFY_WITH_TIMEOUT(findSession(window, first).isValid(), Timeout);
-    const QString firstId = findSession(window, first).id();
-    track(firstId);
-    const qint64 firstServer = sessionProcess(firstId, QStringLiteral("zentu2_display"));
+    const qint64 firstServer = sessionProcess(m_sessionId, QStringLiteral("zentu2_display"));
     QVERIFY(firstServer > 0);
     QCOMPARE(::kill(pid_t(firstServer), SIGKILL), 0);
-    QTRY_VERIFY2_WITH_TIMEOUT(failureBox(problem), qPrintable(boxTexts()), Timeout);
+    QTRY_VERIFY2_WITH_TIMEOUT(failureBox(problem), qPrintable(messageBoxTexts()), Timeout);
     QVERIFY(failureBox(problem)->text().contains(advice));
     QCOMPARE(failureBox(problem)->windowTitle(), QStringLiteral("Zentu Error"));
     QTRY_VERIFY_WITH_TIMEOUT(!display, Timeout);
     failureBox(problem)->close();
     // The session went with its display server.
-    QTRY_VERIFY_WITH_TIMEOUT(!findSession(window, first).isValid(), Timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(!findSession(m_window, first).isValid(), Timeout);
 
     // A session the server still lists whose port nobody answers: its
     // supervisor is held so it cannot clear up after the display server.
     const QString second = QStringLiteral("xterm -title second");
-    display = startFromDialog(window, second);
+    display = start(second);
     QVERIFY2(display, qPrintable(m_problem));
-    QTRY_VERIFY_WITH_TIMEOUT(findSession(window, second).isValid(), Timeout);
-    const QString secondId = findSession(window, second).id();
-    track(secondId);
+    const QString secondId = m_sessionId;
     // The server counts the client once it is active; then it lets it go.
-    QTRY_COMPARE_WITH_TIMEOUT(findSession(window, second).clients(), 1, Timeout);
+    QTRY_COMPARE_WITH_TIMEOUT(findSession(m_window, second).clients(), 1, Timeout);
     QVERIFY(disconnectFromToolbar(display));
-    QTRY_COMPARE_WITH_TIMEOUT(findSession(window, second).clients(), 0, Timeout);
+    QTRY_COMPARE_WITH_TIMEOUT(findSession(m_window, second).clients(), 0, Timeout);
     const qint64 supervisor = qint64(runtimeOf(secondId).value(QStringLiteral("pid")).toDouble());
     const qint64 secondServer = sessionProcess(secondId, QStringLiteral("zentu2_display"));
     QVERIFY(supervisor > 0 && secondServer > 0);
@@ -776,80 +596,65 @@ void EndToEndTest::failedDisplayTellsTheUser()
     QTRY_VERIFY_WITH_TIMEOUT(!SessionFixture::processRunning(secondServer), Timeout);
 
     const QList<RdpMainWidget*> before = visibleTopLevels<RdpMainWidget>();
-    QVERIFY(selectSession(window, second));
-    QTRY_VERIFY_WITH_TIMEOUT(button(window, "ConnectSessionButton")->isEnabled(), Timeout);
-    QTest::mouseClick(button(window, "ConnectSessionButton"), Qt::LeftButton);
-    QTRY_VERIFY2_WITH_TIMEOUT(failureBox(problem), qPrintable(boxTexts()), Timeout);
+    QVERIFY(selectSession(m_window, second));
+    QTRY_VERIFY_WITH_TIMEOUT(findButton(m_window, "ConnectSessionButton")->isEnabled(), Timeout);
+    QTest::mouseClick(findButton(m_window, "ConnectSessionButton"), Qt::LeftButton);
+    QTRY_VERIFY2_WITH_TIMEOUT(failureBox(problem), qPrintable(messageBoxTexts()), Timeout);
     QVERIFY(failureBox(problem)->text().contains(advice));
     QCOMPARE(visibleTopLevels<RdpMainWidget>(), before);
     failureBox(problem)->close();
 
     ::kill(pid_t(supervisor), SIGCONT);
     m_stoppedSupervisors.removeAll(supervisor);
-    QTRY_VERIFY_WITH_TIMEOUT(!findSession(window, second).isValid(), Timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(!findSession(m_window, second).isValid(), Timeout);
 }
 
 void EndToEndTest::lostLoginEndsItsDisplay()
 {
-    QString error;
-    QVERIFY2(startServer(&error), qPrintable(error));
-    ConnectionListWidget main(m_userDirectory, m_globalDirectory);
-    main.show();
-    QPointer<SessionListWidget> window = login(main);
-    QVERIFY(window);
-    QPointer<RdpMainWidget> display = startFromDialog(window, QStringLiteral("xterm"));
+    QVERIFY2(loginAsUser(), qPrintable(m_problem));
+    QPointer<RdpMainWidget> display = start(QStringLiteral("xterm"));
     QVERIFY2(display, qPrintable(m_problem));
-    QTRY_VERIFY_WITH_TIMEOUT(findSession(window, QStringLiteral("xterm")).isValid(), Timeout);
-    const QString sessionId = findSession(window, QStringLiteral("xterm")).id();
-    track(sessionId);
 
     // The ssh client dies under a running display, as on a lost network: the
     // display went through its forward, so both the login and the display
     // end, each with its own message; the session lives on at the server.
-    const qint64 ssh = sshProcessId(window);
+    const qint64 ssh = sshProcessId(m_window);
     QVERIFY(ssh > 0);
     QCOMPARE(::kill(pid_t(ssh), SIGKILL), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(!window, Timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
     QTRY_VERIFY_WITH_TIMEOUT(!display, Timeout);
     QTRY_VERIFY2_WITH_TIMEOUT(failureBox(QStringLiteral("There was a problem connecting to the session.")),
-                              qPrintable(boxTexts()), Timeout);
+                              qPrintable(messageBoxTexts()), Timeout);
     QTRY_VERIFY2_WITH_TIMEOUT(failureBox(QStringLiteral("There was a problem with the connection.")),
-                              qPrintable(boxTexts()), Timeout);
-    QVERIFY(SessionFixture::processRunning(qint64(runtimeOf(sessionId).value(QStringLiteral("pid")).toDouble())));
+                              qPrintable(messageBoxTexts()), Timeout);
+    QVERIFY(SessionFixture::processRunning(qint64(runtimeOf(m_sessionId).value(QStringLiteral("pid")).toDouble())));
 
     // Logging in again finds the session and connects to it.
-    for (QMessageBox* box : visibleTopLevels<QMessageBox>())
+    for (QMessageBox* box : messageBoxes())
         box->close();
-    window = login(main);
-    QVERIFY(window);
-    display = connectFromList(window, QStringLiteral("xterm"));
+    m_window = logIn(*m_main, 0, &m_problem);
+    QVERIFY2(m_window, qPrintable(m_problem));
+    display = connectFromList(QStringLiteral("xterm"));
     QVERIFY2(display, qPrintable(m_problem));
     QString mismatch;
     QTRY_VERIFY2_WITH_TIMEOUT(showsSessionDisplay(display->desktopWidget(),
-                                                  runtimeOf(sessionId).value(QStringLiteral("display")).toString(),
+                                                  runtimeOf(m_sessionId).value(QStringLiteral("display")).toString(),
                                                   &mismatch),
                               qPrintable(mismatch), Timeout);
 }
 
 void EndToEndTest::applicationQuitsAfterLastDisplay()
 {
-    QString error;
-    QVERIFY2(startServer(&error), qPrintable(error));
-    ConnectionListWidget main(m_userDirectory, m_globalDirectory);
-    main.show();
-    QPointer<SessionListWidget> window = login(main);
-    QVERIFY(window);
-    QPointer<RdpMainWidget> display = startFromDialog(window, QStringLiteral("xterm"));
+    QVERIFY2(loginAsUser(), qPrintable(m_problem));
+    QPointer<RdpMainWidget> display = start(QStringLiteral("xterm"));
     QVERIFY2(display, qPrintable(m_problem));
-    QTRY_VERIFY_WITH_TIMEOUT(findSession(window, QStringLiteral("xterm")).isValid(), Timeout);
-    track(findSession(window, QStringLiteral("xterm")).id());
-    const qint64 ssh = sshProcessId(window);
+    const qint64 ssh = sshProcessId(m_window);
     QVERIFY(ssh > 0);
 
     // The main window and the session window go; the display stays up.
-    main.close();
-    window->close();
-    QTRY_VERIFY_WITH_TIMEOUT(!window, Timeout);
+    m_main->close();
+    m_window->close();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
     QVERIFY(display && display->isVisible());
 
     // The event loop of start-up runs; the user closes the last window, the
@@ -863,7 +668,7 @@ void EndToEndTest::applicationQuitsAfterLastDisplay()
     guard.stop();
     QCOMPARE(code, 0);
     QVERIFY(!display);
-    QVERIFY(visibleTopLevels<QMessageBox>().isEmpty());
+    QVERIFY(messageBoxes().isEmpty());
     // ssh held the display's forward open; it ends with it.
     QTRY_VERIFY_WITH_TIMEOUT(!SessionFixture::processRunning(ssh), Timeout);
 }
