@@ -23,7 +23,6 @@ public:
         emit readyRead();
     }
     QByteArray written() const { return m_written; }
-    void clearWritten() { m_written.clear(); }
     int pendingInput() const { return m_input.size(); }
 
     bool isSequential() const override { return true; }
