@@ -49,48 +49,31 @@ void SciMethodsTest::badRequestsGetErrors_data()
 {
     QTest::addColumn<QString>("method");
     QTest::addColumn<QJsonObject>("params");
-    const QString unknown = QStringLiteral("0123456789abcdef0123456789abcdef");
-    QTest::newRow("params without id") << "Zentu.params" << QJsonObject{{QStringLiteral("name"), QStringLiteral("x")}};
-    QTest::newRow("params unknown id") << "Zentu.params"
-                                       << QJsonObject{{QStringLiteral("id"), unknown},
-                                                      {QStringLiteral("name"), QStringLiteral("x")}};
-    QTest::newRow("params name not a string") << "Zentu.params"
-                                              << QJsonObject{{QStringLiteral("id"), unknown},
-                                                             {QStringLiteral("name"), 3}};
-    QTest::newRow("start id not a token") << "Zentu.start"
-                                          << startParams(QStringLiteral("../../etc"), QStringLiteral("xterm"),
-                                                         QStringLiteral("1024x768"));
-    QTest::newRow("start empty command") << "Zentu.start"
-                                         << startParams(unknown, QStringLiteral("  "), QStringLiteral("1024x768"));
-    QTest::newRow("start bad geometry") << "Zentu.start"
-                                        << startParams(unknown, QStringLiteral("xterm"), QStringLiteral("huge"));
-    QTest::newRow("start tiny geometry") << "Zentu.start"
-                                         << startParams(unknown, QStringLiteral("xterm"), QStringLiteral("10x10"));
-    QTest::newRow("connect unknown") << "Zentu.connect" << QJsonObject{{QStringLiteral("id"), unknown}};
-    QTest::newRow("connect id number") << "Zentu.connect" << QJsonObject{{QStringLiteral("id"), 5}};
-    QTest::newRow("disconnect unknown") << "Zentu.disconnect" << QJsonObject{{QStringLiteral("id"), unknown}};
-    QTest::newRow("terminate unknown") << "Zentu.terminate" << QJsonObject{{QStringLiteral("id"), unknown}};
-    QTest::newRow("log traversal") << "Zentu.log"
-                                   << QJsonObject{{QStringLiteral("id"), QStringLiteral("../state")},
-                                                  {QStringLiteral("log"), QStringLiteral("x")}};
-    QTest::newRow("log unknown") << "Zentu.log"
-                                 << QJsonObject{{QStringLiteral("id"), unknown}, {QStringLiteral("log"), unknown}};
-    QTest::newRow("bookmark no op") << "Zentu.bookmark" << QJsonObject();
-    QTest::newRow("bookmark bad op") << "Zentu.bookmark" << QJsonObject{{QStringLiteral("op"), QStringLiteral("drop")}};
-    QTest::newRow("bookmark edit unknown") << "Zentu.bookmark"
-                                           << QJsonObject{{QStringLiteral("op"), QStringLiteral("edit")},
-                                                          {QStringLiteral("id"), QStringLiteral("nope")},
-                                                          {QStringLiteral("name"), QStringLiteral("x")}};
-    QTest::newRow("bookmark edit suggestion") << "Zentu.bookmark"
-                                              << QJsonObject{{QStringLiteral("op"), QStringLiteral("edit")},
-                                                             {QStringLiteral("id"), QStringLiteral("suggestion-1")},
-                                                             {QStringLiteral("name"), QStringLiteral("x")}};
-    QTest::newRow("bookmark create without command") << "Zentu.bookmark"
-                                                     << QJsonObject{{QStringLiteral("op"), QStringLiteral("edit")},
-                                                                    {QStringLiteral("name"), QStringLiteral("x")}};
-    QTest::newRow("bookmark delete unknown") << "Zentu.bookmark"
-                                             << QJsonObject{{QStringLiteral("op"), QStringLiteral("delete")},
-                                                            {QStringLiteral("id"), QStringLiteral("nope")}};
+    // UNKNOWN stands for an id of the right form that names no session.
+    const auto row = [](const char* name, const char* method, const char* params) {
+        QByteArray text(params);
+        text.replace("UNKNOWN", "\"0123456789abcdef0123456789abcdef\"");
+        QTest::newRow(name) << QString::fromLatin1(method) << jsonObject(text.constData());
+    };
+    row("params without id", "Zentu.params", R"({"name": "x"})");
+    row("params unknown id", "Zentu.params", R"({"id": UNKNOWN, "name": "x"})");
+    row("params name not a string", "Zentu.params", R"({"id": UNKNOWN, "name": 3})");
+    row("start id not a token", "Zentu.start", R"({"id": "../../etc", "command": "xterm", "geometry": "1024x768"})");
+    row("start empty command", "Zentu.start", R"({"id": UNKNOWN, "command": "  ", "geometry": "1024x768"})");
+    row("start bad geometry", "Zentu.start", R"({"id": UNKNOWN, "command": "xterm", "geometry": "huge"})");
+    row("start tiny geometry", "Zentu.start", R"({"id": UNKNOWN, "command": "xterm", "geometry": "10x10"})");
+    row("connect unknown", "Zentu.connect", R"({"id": UNKNOWN})");
+    row("connect id number", "Zentu.connect", R"({"id": 5})");
+    row("disconnect unknown", "Zentu.disconnect", R"({"id": UNKNOWN})");
+    row("terminate unknown", "Zentu.terminate", R"({"id": UNKNOWN})");
+    row("log traversal", "Zentu.log", R"({"id": "../state", "log": "x"})");
+    row("log unknown", "Zentu.log", R"({"id": UNKNOWN, "log": UNKNOWN})");
+    row("bookmark no op", "Zentu.bookmark", "{}");
+    row("bookmark bad op", "Zentu.bookmark", R"({"op": "drop"})");
+    row("bookmark edit unknown", "Zentu.bookmark", R"({"op": "edit", "id": "nope", "name": "x"})");
+    row("bookmark edit suggestion", "Zentu.bookmark", R"({"op": "edit", "id": "suggestion-1", "name": "x"})");
+    row("bookmark create without command", "Zentu.bookmark", R"({"op": "edit", "name": "x"})");
+    row("bookmark delete unknown", "Zentu.bookmark", R"({"op": "delete", "id": "nope"})");
 }
 
 void SciMethodsTest::badRequestsGetErrors()
@@ -200,7 +183,7 @@ void SciMethodsTest::bookmarksAndHistory()
     QString error;
     QVERIFY2(sci.start(&error), qPrintable(error));
     QJsonValue result;
-    QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"), QJsonObject{{QStringLiteral("op"), QStringLiteral("list")}},
+    QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"), jsonObject(R"({"op": "list"})"),
                      &result));
     const QJsonObject lists = result.toObject();
     QVERIFY(!lists.value(QStringLiteral("suggestions")).toArray().isEmpty());
@@ -231,7 +214,7 @@ void SciMethodsTest::bookmarksAndHistory()
     QVERIFY(result.toObject().value(QStringLiteral("contents")).toString().contains(
         QStringLiteral("no-such-program-here")));
 
-    QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"), QJsonObject{{QStringLiteral("op"), QStringLiteral("list")}},
+    QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"), jsonObject(R"({"op": "list"})"),
                      &result));
     const QJsonArray history = result.toObject().value(QStringLiteral("history")).toArray();
     QCOMPARE(history.size(), 1);
@@ -239,10 +222,7 @@ void SciMethodsTest::bookmarksAndHistory()
 
     // Create, edit in place, delete.
     QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"),
-                     QJsonObject{{QStringLiteral("op"), QStringLiteral("edit")},
-                                 {QStringLiteral("name"), QStringLiteral("Term")},
-                                 {QStringLiteral("command"), QStringLiteral("xterm")},
-                                 {QStringLiteral("geometry"), QStringLiteral("800x600")}},
+                     jsonObject(R"({"op": "edit", "name": "Term", "command": "xterm", "geometry": "800x600"})"),
                      &result));
     const QJsonArray bookmarks = result.toObject().value(QStringLiteral("bookmarks")).toArray();
     QCOMPARE(bookmarks.size(), 1);
@@ -307,8 +287,7 @@ void SciMethodsTest::damagedStateIsNotOverwritten()
     QJsonValue result;
     QJsonValue failure;
     QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"),
-                     QJsonObject{{QStringLiteral("op"), QStringLiteral("edit")},
-                                 {QStringLiteral("command"), QStringLiteral("xterm")}},
+                     jsonObject(R"({"op": "edit", "command": "xterm"})"),
                      &result, &failure));
     QVERIFY(message(failure).contains(QStringLiteral("damaged")));
     QVERIFY(state.open(QIODevice::ReadOnly));

@@ -114,7 +114,6 @@ private slots:
     void handlerGoneSendsNothing();
     void dateCellsAroundTheSevenDayEdge();
     void headersFlagsAndOutOfRange();
-    void sessionModelAgainstStandIn();
     void bookmarkRecordAndCells();
     void bookmarkReplyKeepsRowsWithoutItsList();
     void bookmarkEditCancelsPendingList();
@@ -132,17 +131,9 @@ void SessionModelsTest::initTestCase()
 
 void SessionModelsTest::sessionFromJson()
 {
-    const Session session(QJsonObject{
-        {QStringLiteral("id"), QStringLiteral("abc")},
-        {QStringLiteral("windowMode"), QStringLiteral("rootless")},
-        {QStringLiteral("geometry"), QStringLiteral("800x600")},
-        {QStringLiteral("params"), QJsonObject{{QStringLiteral("name"), QStringLiteral("Mail")}}},
-        {QStringLiteral("command"), QStringLiteral("thunderbird")},
-        {QStringLiteral("clients"), 2},
-        {QStringLiteral("started"), QStringLiteral("2024-02-29T13:05:09")},
-        {QStringLiteral("lastConnect"), QStringLiteral("2024-03-01T00:00:00")},
-        {QStringLiteral("lastDisconnect"), QStringLiteral("yesterday")},
-        {QStringLiteral("extra"), true}});
+    const Session session(jsonObject(R"({"id": "abc", "windowMode": "rootless", "geometry": "800x600",
+        "params": {"name": "Mail"}, "command": "thunderbird", "clients": 2, "started": "2024-02-29T13:05:09",
+        "lastConnect": "2024-03-01T00:00:00", "lastDisconnect": "yesterday", "extra": true})"));
     QVERIFY(session.isValid());
     QCOMPARE(session.id(), QStringLiteral("abc"));
     QCOMPARE(session.windowMode(), QStringLiteral("rootless"));
@@ -166,11 +157,8 @@ void SessionModelsTest::sessionFromJson()
 
 void SessionModelsTest::sessionRejectsWrongTypes()
 {
-    const Session session(QJsonObject{{QStringLiteral("id"), 42},
-                                      {QStringLiteral("command"), QJsonArray{1}},
-                                      {QStringLiteral("clients"), QStringLiteral("3")},
-                                      {QStringLiteral("params"), QStringLiteral("name")},
-                                      {QStringLiteral("started"), 1700000000}});
+    const Session session(
+        jsonObject(R"({"id": 42, "command": [1], "clients": "3", "params": "name", "started": 1700000000})"));
     QVERIFY(!session.isValid());
     QVERIFY(session.command().isEmpty());
     QCOMPARE(session.clients(), 0);
@@ -178,10 +166,7 @@ void SessionModelsTest::sessionRejectsWrongTypes()
     QVERIFY(session.started().isNull());
     QVERIFY(session == Session::null);
 
-    const Session nameNotString(QJsonObject{
-        {QStringLiteral("id"), QStringLiteral("a")},
-        {QStringLiteral("params"), QJsonObject{{QStringLiteral("name"), 7}}}});
-    QVERIFY(nameNotString.name().isEmpty());
+    QVERIFY(Session(jsonObject(R"({"id": "a", "params": {"name": 7}})")).name().isEmpty());
     // Times carry no zone and no fraction; anything else is not a time.
     QVERIFY(Session::parseDateTime(QStringLiteral("2024-02-29 13:05:09")).isNull());
     QVERIFY(Session::parseDateTime(QStringLiteral("2024-02-30T13:05:09")).isNull());
@@ -268,16 +253,14 @@ void SessionModelsTest::listReplyDropsInvalidEntries()
     SessionModel model(nullptr, nullptr);
     QSignalSpy updated(&model, &SessionModel::sessionsUpdated);
     const QJsonArray reply{sessionObject(QStringLiteral("a"), QStringLiteral("xterm")),
-                           QJsonObject{{QStringLiteral("command"), QStringLiteral("no id")}},
-                           QStringLiteral("not an object"),
-                           QJsonObject{{QStringLiteral("id"), 5}}};
+                           jsonObject(R"({"command": "no id"})"), QStringLiteral("not an object"),
+                           jsonObject(R"({"id": 5})")};
     model.handleListSessionReply(QString(), reply, QJsonValue());
     QCOMPARE(ids(model), QStringList({QStringLiteral("a")}));
     QCOMPARE(updated.count(), 1);
 
     // Errors and malformed results keep the rows and merge nothing.
-    model.handleListSessionReply(QString(), QJsonValue(),
-                                 QJsonObject{{QStringLiteral("message"), QStringLiteral("no")}});
+    model.handleListSessionReply(QString(), QJsonValue(), jsonObject(R"({"message": "no"})"));
     model.handleListSessionReply(QString(), QJsonObject(), QJsonValue());
     QCOMPARE(model.rowCount(), 1);
     QCOMPARE(updated.count(), 1);
@@ -339,9 +322,7 @@ void SessionModelsTest::renameSendsParamsThenList()
     const QList<QJsonObject> sent = requests(buffer);
     QCOMPARE(methods(buffer), QStringList({QStringLiteral("Zentu.list"), QStringLiteral("Zentu.params"),
                                            QStringLiteral("Zentu.list")}));
-    QCOMPARE(sent.at(1).value(QStringLiteral("params")).toObject(),
-             (QJsonObject{{QStringLiteral("id"), QStringLiteral("b")},
-                          {QStringLiteral("name"), QStringLiteral("Build box")}}));
+    QCOMPARE(sent.at(1).value(QStringLiteral("params")).toObject(), jsonObject(R"({"id": "b", "name": "Build box"})"));
     // The list request from before the rename was dropped.
     QCOMPARE(handler.pendingCount(), 2);
     QCOMPARE(model.pendingCount(), 2);
@@ -416,62 +397,13 @@ void SessionModelsTest::headersFlagsAndOutOfRange()
     QCOMPARE(&model.session(1), &Session::null);
 }
 
-void SessionModelsTest::sessionModelAgainstStandIn()
-{
-    SciProcess sci;
-    QString error;
-    QVERIFY2(sci.start(&error), qPrintable(error));
-    SessionModel model(sci.handler(), nullptr);
-    QAbstractItemModelTester tester(&model);
-    QSignalSpy updated(&model, &SessionModel::sessionsUpdated);
-    model.startUpdating();
-    QVERIFY(updated.wait(15000));
-    QCOMPARE(model.rowCount(), 0);
-
-    const QString first = newSessionId();
-    const QString second = newSessionId();
-    QJsonValue result;
-    QJsonValue failure;
-    for (const QString& id : {first, second}) {
-        QVERIFY(sci.call(QStringLiteral("Zentu.start"),
-                         QJsonObject{{QStringLiteral("id"), id},
-                                     {QStringLiteral("command"), QStringLiteral("xterm")},
-                                     {QStringLiteral("geometry"), QStringLiteral("1024x768")}},
-                         &result, &failure));
-        QVERIFY2(result.isObject(), QJsonDocument(failure.toObject()).toJson().constData());
-    }
-    model.forceUpdate();
-    QTRY_COMPARE_WITH_TIMEOUT(model.rowCount(), 2, 15000);
-    const int row = model.session(0).id() == first ? 0 : 1;
-    QCOMPARE(model.session(row).command(), QStringLiteral("xterm"));
-    QVERIFY(model.session(row).started().isValid());
-
-    QVERIFY(model.setData(model.index(row, 0), QStringLiteral("Builds"), Qt::EditRole));
-    QTRY_COMPARE_WITH_TIMEOUT(model.pendingCount(), 0, 15000);
-    QCOMPARE(model.session(row).name(), QStringLiteral("Builds"));
-    const QJsonArray stored = sci.storedState().value(QStringLiteral("sessions")).toArray();
-    QStringList storedNames;
-    for (const QJsonValue& session : stored)
-        storedNames.append(session.toObject().value(QStringLiteral("name")).toString());
-    QVERIFY(storedNames.contains(QStringLiteral("Builds")));
-
-    QVERIFY(sci.call(QStringLiteral("Zentu.terminate"), QJsonObject{{QStringLiteral("id"), first}},
-                     &result));
-    model.forceUpdate();
-    QTRY_COMPARE_WITH_TIMEOUT(model.rowCount(), 1, 15000);
-    QCOMPARE(model.session(0).id(), second);
-}
-
 void SessionModelsTest::bookmarkRecordAndCells()
 {
-    const Bookmark bookmark(QJsonObject{{QStringLiteral("id"), QStringLiteral("b1")},
-                                        {QStringLiteral("name"), 3},
-                                        {QStringLiteral("command"), QStringLiteral("xterm -ls")},
-                                        {QStringLiteral("geometry"), QStringLiteral("rootless")}});
+    const Bookmark bookmark(jsonObject(R"({"id": "b1", "name": 3, "command": "xterm -ls", "geometry": "rootless"})"));
     QVERIFY(bookmark.isValid());
     QVERIFY(bookmark.name().isEmpty());
     QCOMPARE(bookmark.geometryText(), QStringLiteral("Single Application"));
-    QVERIFY(!Bookmark(QJsonObject{{QStringLiteral("id"), 1}}).isValid());
+    QVERIFY(!Bookmark(jsonObject(R"({"id": 1})")).isValid());
     Bookmark other = bookmark;
     QVERIFY(other == bookmark);
     other.setGeometry(QStringLiteral("800x600"));
@@ -496,18 +428,12 @@ void SessionModelsTest::bookmarkRecordAndCells()
     QVERIFY(!model.bookmark(model.rowCount()).isValid());
 
     // An emptied window size means a single application.
-    model.updateBookmarks({Bookmark(QJsonObject{{QStringLiteral("id"), QStringLiteral("b1")},
-                                                {QStringLiteral("command"), QStringLiteral("xterm")},
-                                                {QStringLiteral("geometry"), QStringLiteral("800x600")}})});
+    model.updateBookmarks({Bookmark(jsonObject(R"({"id": "b1", "command": "xterm", "geometry": "800x600"})"))});
     QVERIFY(model.setData(model.index(0, 2), QString(), Qt::EditRole));
     QCOMPARE(model.bookmark(0).geometry(), QStringLiteral("rootless"));
     QCOMPARE(model.data(model.index(0, 2)).toString(), QStringLiteral("Single Application"));
     const QJsonObject sent = requests(buffer).last().value(QStringLiteral("params")).toObject();
-    QCOMPARE(sent, (QJsonObject{{QStringLiteral("op"), QStringLiteral("edit")},
-                                {QStringLiteral("id"), QStringLiteral("b1")},
-                                {QStringLiteral("name"), QString()},
-                                {QStringLiteral("command"), QStringLiteral("xterm")},
-                                {QStringLiteral("geometry"), QStringLiteral("rootless")}}));
+    QCOMPARE(sent, jsonObject(R"({"op": "edit", "id": "b1", "name": "", "command": "xterm", "geometry": "rootless"})"));
     QVERIFY(!model.setData(model.index(0, 3), QStringLiteral("x"), Qt::EditRole));
 }
 
@@ -515,9 +441,7 @@ void SessionModelsTest::bookmarkReplyKeepsRowsWithoutItsList()
 {
     BookmarkModel history(nullptr, BookmarkModel::History, nullptr);
     QSignalSpy updated(&history, &BookmarkModel::bookmarksUpdated);
-    const QJsonArray list{QJsonObject{{QStringLiteral("id"), QStringLiteral("h1")},
-                                      {QStringLiteral("command"), QStringLiteral("xterm")}},
-                          QJsonObject{{QStringLiteral("command"), QStringLiteral("no id")}}};
+    const QJsonArray list{jsonObject(R"({"id": "h1", "command": "xterm"})"), jsonObject(R"({"command": "no id"})")};
     history.handleBookmarkReply(QString(), QJsonObject{{QStringLiteral("history"), list}}, QJsonValue());
     QCOMPARE(history.rowCount(), 1);
     QCOMPARE(updated.count(), 1);
@@ -535,8 +459,7 @@ void SessionModelsTest::bookmarkEditCancelsPendingList()
     QVERIFY(buffer.open(QIODevice::ReadWrite));
     JsonRpcHandler handler(&buffer);
     BookmarkModel model(&handler, BookmarkModel::Bookmarks, nullptr);
-    model.updateBookmarks({Bookmark(QJsonObject{{QStringLiteral("id"), QStringLiteral("b1")},
-                                                {QStringLiteral("command"), QStringLiteral("xterm")}})});
+    model.updateBookmarks({Bookmark(jsonObject(R"({"id": "b1", "command": "xterm"})"))});
     model.startUpdating();
     model.on_UpdateTimer_timeout();
     QCOMPARE(handler.pendingCount(), 1);
@@ -568,10 +491,7 @@ void SessionModelsTest::bookmarkModelAgainstStandIn()
                                  {QStringLiteral("name"), QStringLiteral("Shell")}},
                      &result));
     QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"),
-                     QJsonObject{{QStringLiteral("op"), QStringLiteral("edit")},
-                                 {QStringLiteral("name"), QStringLiteral("Editor")},
-                                 {QStringLiteral("command"), QStringLiteral("xterm -e vi")},
-                                 {QStringLiteral("geometry"), QStringLiteral("800x600")}},
+                     jsonObject(R"({"op": "edit", "name": "Editor", "command": "xterm -e vi", "geometry": "800x600"})"),
                      &result));
     for (BookmarkModel* model : {&suggestions, &bookmarks, &history})
         model->startUpdating();

@@ -108,25 +108,14 @@ void SessionWindowTest::startDialogMenu()
 {
     StartSessionDialog dialog(nullptr, nullptr);
     QVERIFY(!dialog.suggestionsButton());
-    const QJsonArray empty;
-    dialog.handleBookmarkReply(QString(),
-                               QJsonObject{{QStringLiteral("suggestions"), empty},
-                                           {QStringLiteral("bookmarks"), empty},
-                                           {QStringLiteral("history"), empty}},
+    dialog.handleBookmarkReply(QString(), jsonObject(R"({"suggestions": [], "bookmarks": [], "history": []})"),
                                QJsonValue());
     QVERIFY(!dialog.suggestionsButton());
 
-    const QJsonObject reply{
-        {QStringLiteral("suggestions"),
-         QJsonArray{QJsonObject{{QStringLiteral("id"), QStringLiteral("s1")},
-                                {QStringLiteral("command"), QStringLiteral("xterm -ls")},
-                                {QStringLiteral("geometry"), QStringLiteral("rootless")}}}},
-        {QStringLiteral("history"),
-         QJsonArray{QJsonObject{{QStringLiteral("id"), QStringLiteral("h1")},
-                                {QStringLiteral("name"), QStringLiteral("Editor")},
-                                {QStringLiteral("command"), QStringLiteral("xterm -e vi")},
-                                {QStringLiteral("geometry"), QStringLiteral("800x600")}},
-                    QJsonObject{{QStringLiteral("name"), QStringLiteral("no id")}}}}};
+    const QJsonObject reply = jsonObject(R"({
+        "suggestions": [{"id": "s1", "command": "xterm -ls", "geometry": "rootless"}],
+        "history": [{"id": "h1", "name": "Editor", "command": "xterm -e vi", "geometry": "800x600"},
+                    {"name": "no id"}]})");
     dialog.handleBookmarkReply(QString(), reply, QJsonValue());
     QVERIFY(dialog.suggestionsButton());
     QStringList texts;
@@ -202,9 +191,7 @@ void SessionWindowTest::refusedStartWithoutItsLog()
 {
     SessionListWidget window(m_sci->handler(), nullptr);
     // A refusal without a log shows at once, without detailed text.
-    window.handleStartReply(QString(), QJsonValue(),
-                            QJsonObject{{QStringLiteral("message"), QStringLiteral("No room.")},
-                                        {QStringLiteral("log"), QStringLiteral("x")}},
+    window.handleStartReply(QString(), QJsonValue(), jsonObject(R"({"message": "No room.", "log": "x"})"),
                             QString(), QString());
     QCOMPARE(messageBoxes().size(), 1);
     QVERIFY(messageBoxes().first()->text().contains(QStringLiteral("No room.")));
@@ -213,10 +200,8 @@ void SessionWindowTest::refusedStartWithoutItsLog()
 
     // A refused log fetch still reports the start failure.
     window.handleStartReply(QString(), QJsonValue(),
-                            QJsonObject{{QStringLiteral("message"), QStringLiteral("Gone.")},
-                                        {QStringLiteral("id"), QStringLiteral("../etc")},
-                                        {QStringLiteral("log"), QStringLiteral("passwd")}},
-                            QString(), QString());
+                            jsonObject(R"({"message": "Gone.", "id": "../etc", "log": "passwd"})"), QString(),
+                            QString());
     QTRY_COMPARE_WITH_TIMEOUT(messageBoxes().size(), 1, Timeout);
     QVERIFY(messageBoxes().first()->text().contains(QStringLiteral("Gone.")));
     QVERIFY(messageBoxes().first()->detailedText().isEmpty());
@@ -237,10 +222,7 @@ void SessionWindowTest::connectRefusedAndButtonRules()
     closeFailureBoxes();
 
     // A session with a client: Connect disabled, Disconnect enabled, activation does nothing.
-    QJsonObject busy{{QStringLiteral("id"), QStringLiteral("busy")},
-                     {QStringLiteral("command"), QStringLiteral("xterm")},
-                     {QStringLiteral("clients"), 1}};
-    window.model()->updateSessions({Session(busy)});
+    window.model()->updateSessions({Session(jsonObject(R"({"id": "busy", "command": "xterm", "clients": 1})"))});
     QVERIFY(!findButton(&window, "ConnectSessionButton")->isVisible());
     QVERIFY(selectSession(&window, QStringLiteral("xterm")));
     QVERIFY(findButton(&window, "ConnectSessionButton")->isVisible());

@@ -130,3 +130,12 @@ void pointHomeAt(const QString& path)
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(path + QStringLiteral("/.config")));
     qputenv("XDG_DATA_HOME", QFile::encodeName(path + QStringLiteral("/.local/share")));
 }
+
+QJsonObject jsonObject(const char* text)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(QByteArray(text), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        qFatal("not a JSON object: %s", text);
+    return document.object();
+}

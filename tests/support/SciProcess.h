@@ -53,3 +53,6 @@ void pointHomeAt(const QString& path);
 
 // A fresh 32-digit session id.
 QString newSessionId();
+
+// A JSON object written as text; a malformed text ends the test program.
+QJsonObject jsonObject(const char* text);

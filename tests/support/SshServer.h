@@ -9,32 +9,12 @@
 
 #include <memory>
 
-// A throwaway OpenSSH server on 127.0.0.1 plus a matching client setup, for
-// tests that need a real ssh login.
-//
-// Usage:
-//     SshServer server;                      // or SshServer server(options)
-//     QString error;
-//     QVERIFY2(server.start(&error), qPrintable(error));
-//     server.exportClientEnvironment();      // code under test runs plain "ssh"
-//     ... ssh -l server.user() -p server.port() 127.0.0.1 zentu2_sci ...
-//
-// Server side: fresh host key of the chosen type, a free port, sshd_config with
-// PidFile none / UsePAM no / StrictModes no, and PATH for remote commands set to
-// "$ZENTU_BIN_DIR:/usr/local/bin:/usr/bin:/bin" so the stand-ins of the build
-// (zentu2_sci, ...) are found. Note that the login shell of the user may still
-// prepend entries of its own start-up files to PATH. sshd runs in the
-// foreground and is stopped by its pid when the fixture is destroyed.
-//
-// Client side: the real ssh client ignores $HOME and reads the config of the
-// passwd home directory, so an override of HOME alone has no effect. The
-// fixture therefore writes a client directory with .ssh/config (identity,
-// known_hosts of its own, StrictHostKeyChecking ask, BatchMode no) and a small
-// "ssh" launcher in clientBinDir() that runs the real ssh with "-F" pointing at
-// that config. clientEnvironment() puts clientBinDir() first on PATH, so a
-// plain "ssh -l user -p port 127.0.0.1 cmd" started with that environment (or
-// after exportClientEnvironment()) logs in with the client key and checks the
-// host key against the fixture's known_hosts only.
+// A throwaway OpenSSH server on 127.0.0.1 (fresh host key, free port, remote
+// PATH led by $ZENTU_BIN_DIR so the stand-ins are found) and a client setup
+// for it. The real ssh reads the passwd home, not $HOME, so the client side is
+// an "ssh" launcher in clientBinDir() that passes "-F" with the fixture's
+// config (its own key and known_hosts); clientEnvironment() puts it first on
+// PATH. sshd is stopped by its pid when the fixture goes.
 class SshServer
 {
 public:
