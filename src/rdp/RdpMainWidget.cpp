@@ -70,11 +70,6 @@ void RdpMainWidget::setDesktopWidget(RdpDesktopWidget* widget)
     m_toolbar->raise();
 }
 
-void RdpMainWidget::setResizeEnabled(bool enabled)
-{
-    m_toolbar->setResizeEnabled(enabled);
-}
-
 QRect RdpMainWidget::toolbarRect(int top) const
 {
     const int x = (width() - 1) / 2 - (m_toolbar->width() - 1) / 2;

@@ -24,7 +24,6 @@ public:
     void setDesktopWidget(RdpDesktopWidget* widget);
     RdpDesktopWidget* desktopWidget() const { return m_desktop; }
     RdpToolbar* toolbar() const { return m_toolbar; }
-    void setResizeEnabled(bool enabled);
 
     // Toolbar rectangles, exposed for the window's own checks.
     QRect toolbarShownRect() const;

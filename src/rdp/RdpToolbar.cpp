@@ -27,12 +27,13 @@ RdpToolbar::RdpToolbar(RdpClientContext* context, QWidget* parent)
 
     row->addWidget(addButton(QStringLiteral("DisconnectButton"), QStringLiteral("pause"),
                              tr("Disconnect the session.")));
-    m_resizeButton = addButton(QStringLiteral("ResizeButton"), QStringLiteral("arrow-resize"),
-                               tr("Toggle resize mode."));
-    m_resizeButton->setCheckable(true);
-    // Resizing needs the desktop channel, which this connection may not have.
-    m_resizeButton->setEnabled(false);
-    row->addWidget(m_resizeButton);
+    QPushButton* resize = addButton(QStringLiteral("ResizeButton"), QStringLiteral("arrow-resize"),
+                                    tr("Toggle resize mode."));
+    resize->setCheckable(true);
+    // Resizing needs the desktop channel, and the options and sharing
+    // buttons their channels and dialogs; this client loads none of them.
+    resize->setEnabled(false);
+    row->addWidget(resize);
     m_fullscreenButton = addButton(QStringLiteral("FullscreenButton"), QStringLiteral("arrow-expand"),
                                    tr("Toggle fullscreen mode."));
     m_fullscreenButton->setCheckable(true);
@@ -66,21 +67,6 @@ QPushButton* RdpToolbar::addButton(const QString& name, const QString& icon, con
     button->setIcon(QIcon(QStringLiteral(":/images/resources/%1.svg").arg(icon)));
     button->setToolTip(toolTip);
     return button;
-}
-
-void RdpToolbar::setResizeEnabled(bool enabled)
-{
-    m_resizeButton->setEnabled(enabled);
-}
-
-void RdpToolbar::setResizeChecked(bool checked)
-{
-    m_resizeButton->setChecked(checked);
-}
-
-bool RdpToolbar::isResizeChecked() const
-{
-    return m_resizeButton->isChecked();
 }
 
 void RdpToolbar::setFullscreenChecked(bool checked)

@@ -13,9 +13,6 @@ class RdpToolbar : public QWidget
 public:
     RdpToolbar(RdpClientContext* context, QWidget* parent);
 
-    void setResizeEnabled(bool enabled);
-    void setResizeChecked(bool checked);
-    bool isResizeChecked() const;
     void setFullscreenChecked(bool checked);
 
 signals:
@@ -30,6 +27,5 @@ private:
     QPushButton* addButton(const QString& name, const QString& icon, const QString& toolTip);
 
     RdpClientContext* m_context;
-    QPushButton* m_resizeButton;
     QPushButton* m_fullscreenButton;
 };
