@@ -7,6 +7,8 @@
 #include <QList>
 #include <QMetaObject>
 
+#include <limits>
+
 namespace {
 
 RdpInstance* instanceOf(CliprdrClientContext* cliprdr)
@@ -47,7 +49,10 @@ UINT RdpInstanceCliprdrServerFormatDataResponse(CliprdrClientContext* cliprdr,
                                                 const CLIPRDR_FORMAT_DATA_RESPONSE* response)
 {
     QByteArray data;
-    if (response->requestedFormatData && response->dataLen > 0)
+    // A length past what QByteArray holds would turn negative and make it
+    // read up to the first zero byte instead.
+    if (response->requestedFormatData && response->dataLen > 0
+        && response->dataLen <= static_cast<UINT32>(std::numeric_limits<int>::max()))
         data = QByteArray(reinterpret_cast<const char*>(response->requestedFormatData),
                           static_cast<int>(response->dataLen));
     QMetaObject::invokeMethod(instanceOf(cliprdr), "handleCliprdrServerFormatDataResponse",
