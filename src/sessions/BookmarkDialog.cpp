@@ -64,30 +64,17 @@ BookmarkDialog::BookmarkDialog(JsonRpcHandler* handler, QWidget* parent)
         m_stackedWidget->addWidget(widget);
     }
 
-    auto* bookmarkButton = new QPushButton(this);
-    auto* historyButton = new QPushButton(this);
-    const struct {
-        QPushButton* button;
-        const char* name;
-        const char* icon;
-        QString toolTip;
-    } switches[] = {
-        {bookmarkButton, "BookmarkButton", ":/images/resources/ios-bookmarks-outline.svg",
-         tr("Bookmarks")},
-        {historyButton, "HistoryButton", ":/images/resources/ios-clock-outline.svg",
-         tr("History")},
-    };
+    QPushButton* bookmarkButton = createToolButton(
+        this, QStringLiteral("BookmarkButton"),
+        QStringLiteral(":/images/resources/ios-bookmarks-outline.svg"), tr("Bookmarks"));
+    QPushButton* historyButton = createToolButton(
+        this, QStringLiteral("HistoryButton"), QStringLiteral(":/images/resources/ios-clock-outline.svg"),
+        tr("History"));
     auto* group = new QButtonGroup(this);
     group->setExclusive(true);
-    for (const auto& item : switches) {
-        item.button->setObjectName(QLatin1String(item.name));
-        item.button->setIcon(QIcon(QLatin1String(item.icon)));
-        item.button->setIconSize(QSize(24, 24));
-        item.button->setToolTip(item.toolTip);
-        item.button->setCheckable(true);
-        item.button->setFlat(true);
-        item.button->setProperty("myFlat", true);
-        group->addButton(item.button);
+    for (QPushButton* button : {bookmarkButton, historyButton}) {
+        button->setCheckable(true);
+        group->addButton(button);
     }
     auto* buttonBox = new QDialogButtonBox(QDialogButtonBox::Close, this);
     buttonBox->setObjectName(QStringLiteral("ButtonBox"));
@@ -103,14 +90,15 @@ BookmarkDialog::BookmarkDialog(JsonRpcHandler* handler, QWidget* parent)
     layout->addWidget(m_stackedWidget, 0, 0);
     layout->addLayout(bottom, 1, 0);
 
-    m_deleteBookmarkButton = createRowButton(m_bookmarks.view,
-                                             QStringLiteral("DeleteBookmarkButton"),
-                                             QStringLiteral(":/images/resources/close-round-white.svg"));
+    m_deleteBookmarkButton = createRowButton(m_bookmarks.view, QStringLiteral("DeleteBookmarkButton"),
+                                             QStringLiteral(":/images/resources/close-round-white.svg"),
+                                             "myAction");
     m_deleteHistoryButton = createRowButton(m_history.view, QStringLiteral("DeleteHistoryButton"),
-                                            QStringLiteral(":/images/resources/close-round-white.svg"));
+                                            QStringLiteral(":/images/resources/close-round-white.svg"),
+                                            "myAction");
     m_promoteHistoryButton = createRowButton(
         m_history.view, QStringLiteral("PromoteHistoryButton"),
-        QStringLiteral(":/images/resources/android-star-outline-white.svg"));
+        QStringLiteral(":/images/resources/android-star-outline-white.svg"), "myAction");
 
     m_stackedWidget->setCurrentIndex(1);
     historyButton->setChecked(true);
@@ -161,18 +149,6 @@ QTableView* BookmarkDialog::createView(const QString& objectName, BookmarkModel*
     view->horizontalHeader()->viewport()->installEventFilter(this);
     view->sortByColumn(BookmarkModel::CommandColumn, Qt::AscendingOrder);
     return view;
-}
-
-QPushButton* BookmarkDialog::createRowButton(QTableView* view, const QString& objectName,
-                                             const QString& icon)
-{
-    auto* button = new QPushButton(view->viewport());
-    button->setObjectName(objectName);
-    button->setIcon(QIcon(icon));
-    button->setFlat(true);
-    button->setProperty("myAction", true);
-    button->hide();
-    return button;
 }
 
 void BookmarkDialog::startUpdating()

@@ -54,7 +54,6 @@ private:
 
     QTableView* createView(const QString& objectName, BookmarkModel* model,
                            QSortFilterProxyModel* proxy, int buttonColumnWidth);
-    QPushButton* createRowButton(QTableView* view, const QString& objectName, const QString& icon);
     Bookmark selectedEntry(const Page& page) const;
     void modelUpdated(const Page& page);
     void placeButtons();

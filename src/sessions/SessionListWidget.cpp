@@ -25,8 +25,6 @@
 
 namespace {
 
-const QSize IconSize(24, 24);
-
 QString errorMessage(const QJsonValue& error)
 {
     return error.toObject().value(QStringLiteral("message")).toString();
@@ -40,36 +38,20 @@ SessionListWidget::SessionListWidget(JsonRpcHandler* handler, QWidget* parent)
     , m_model(new SessionModel(handler, this))
     , m_proxy(new QSortFilterProxyModel(this))
     , m_view(new QTableView(this))
-    , m_bookmarkButton(new QPushButton(this))
-    , m_logButton(new QPushButton(this))
-    , m_newSessionButton(new QPushButton(this))
+    , m_bookmarkButton(createToolButton(this, QStringLiteral("BookmarkButton"),
+                                        QStringLiteral(":/images/resources/ios-bookmarks-outline.svg"),
+                                        tr("Manage bookmarks and history.")))
+    , m_logButton(createToolButton(this, QStringLiteral("LogButton"),
+                                   QStringLiteral(":/images/resources/ios-paper-outline.svg"),
+                                   tr("Show the SSH log.")))
+    , m_newSessionButton(createToolButton(this, QStringLiteral("NewSessionButton"),
+                                          QStringLiteral(":/images/resources/plus-round.svg"),
+                                          tr("Start a new session.")))
 {
     setObjectName(QStringLiteral("SessionListWidget"));
     resize(700, 300);
     setStyleSheet(sessionStyleSheet());
     m_model->setObjectName(QStringLiteral("SessionListModel"));
-
-    const struct {
-        QPushButton* button;
-        const char* name;
-        const char* icon;
-        QString toolTip;
-    } tools[] = {
-        {m_bookmarkButton, "BookmarkButton", ":/images/resources/ios-bookmarks-outline.svg",
-         tr("Manage bookmarks and history.")},
-        {m_logButton, "LogButton", ":/images/resources/ios-paper-outline.svg",
-         tr("Show the SSH log.")},
-        {m_newSessionButton, "NewSessionButton", ":/images/resources/plus-round.svg",
-         tr("Start a new session.")},
-    };
-    for (const auto& tool : tools) {
-        tool.button->setObjectName(QLatin1String(tool.name));
-        tool.button->setIcon(QIcon(QLatin1String(tool.icon)));
-        tool.button->setIconSize(IconSize);
-        tool.button->setToolTip(tool.toolTip);
-        tool.button->setFlat(true);
-        tool.button->setProperty("myFlat", true);
-    }
 
     auto* toolbar = new QHBoxLayout;
     toolbar->setContentsMargins(3, 3, 3, 3);
@@ -101,15 +83,15 @@ SessionListWidget::SessionListWidget(JsonRpcHandler* handler, QWidget* parent)
     m_view->setItemDelegateForColumn(SessionModel::ConnectColumn, new MinDelegate(53, this));
     m_view->setItemDelegateForColumn(SessionModel::TerminateColumn, new MinDelegate(29, this));
 
-    m_connectButton = createRowButton(QStringLiteral("ConnectSessionButton"),
+    m_connectButton = createRowButton(m_view, QStringLiteral("ConnectSessionButton"),
                                       QStringLiteral(":/images/resources/play-white.svg"),
                                       "myAction");
-    m_disconnectButton = createRowButton(QStringLiteral("DisconnectSessionButton"),
+    m_disconnectButton = createRowButton(m_view, QStringLiteral("DisconnectSessionButton"),
                                          QStringLiteral(":/images/resources/pause-white.svg"),
                                          "myAction");
-    m_editButton = createRowButton(QStringLiteral("EditSessionButton"),
+    m_editButton = createRowButton(m_view, QStringLiteral("EditSessionButton"),
                                    QStringLiteral(":/images/resources/edit-blue.svg"), "myFlat");
-    m_terminateButton = createRowButton(QStringLiteral("TerminateSessionButton"),
+    m_terminateButton = createRowButton(m_view, QStringLiteral("TerminateSessionButton"),
                                         QStringLiteral(":/images/resources/close-round-white.svg"),
                                         "myAction");
 
@@ -153,18 +135,6 @@ SessionListWidget::SessionListWidget(JsonRpcHandler* handler, QWidget* parent)
 JsonRpcHandler* SessionListWidget::handler() const
 {
     return m_calls.handler();
-}
-
-QPushButton* SessionListWidget::createRowButton(const QString& objectName, const QString& icon,
-                                                const char* styleProperty)
-{
-    auto* button = new QPushButton(m_view->viewport());
-    button->setObjectName(objectName);
-    button->setIcon(QIcon(icon));
-    button->setFlat(true);
-    button->setProperty(styleProperty, true);
-    button->hide();
-    return button;
 }
 
 void SessionListWidget::startUpdating()
@@ -451,15 +421,13 @@ void SessionListWidget::handleStartReply(const QString& id, const QJsonValue& re
         return;
     // The box waits for the start log; it must appear even if this window is gone by then.
     handler->call(QStringLiteral("Zentu.log"),
-                    QJsonObject{{QStringLiteral("id"), errorObject.value(QStringLiteral("id"))},
-                                {QStringLiteral("log"), errorObject.value(QStringLiteral("log"))}},
-                    [summary, message](const QString&, const QJsonValue& logResult,
-                                       const QJsonValue&) {
-                        const QJsonValue contents =
-                            logResult.toObject().value(QStringLiteral("contents"));
-                        showFailureBox(summary, message,
-                                       contents.isString() ? contents.toString() : QString());
-                    });
+                  QJsonObject{{QStringLiteral("id"), errorObject.value(QStringLiteral("id"))},
+                              {QStringLiteral("log"), errorObject.value(QStringLiteral("log"))}},
+                  [summary, message](const QString&, const QJsonValue& logResult, const QJsonValue&) {
+                      const QJsonValue contents = logResult.toObject().value(QStringLiteral("contents"));
+                      showFailureBox(summary, message,
+                                     contents.isString() ? contents.toString() : QString());
+                  });
 }
 
 void SessionListWidget::on_BookmarkButton_clicked()

@@ -78,8 +78,6 @@ private:
     Session selectedSession() const;
     void placeButtons();
     void hideButtons();
-    QPushButton* createRowButton(const QString& objectName, const QString& icon,
-                                 const char* styleProperty);
 
     PendingCalls m_calls;
     SessionModel* m_model;

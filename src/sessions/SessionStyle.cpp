@@ -1,5 +1,9 @@
 #include "SessionStyle.h"
 
+#include <QAbstractItemView>
+#include <QIcon>
+#include <QPushButton>
+
 QString sessionStyleSheet()
 {
     return QStringLiteral(
@@ -14,4 +18,29 @@ QString sessionStyleSheet()
         " border-radius: 3px; padding: 3px; }\n"
         "QPushButton[myAction=\"true\"]:pressed { background: #0486B8; }\n"
         "QPushButton[myAction=\"true\"]:disabled { background: #60BCDE; }\n");
+}
+
+QPushButton* createToolButton(QWidget* parent, const QString& objectName, const QString& icon,
+                              const QString& toolTip)
+{
+    auto* button = new QPushButton(parent);
+    button->setObjectName(objectName);
+    button->setIcon(QIcon(icon));
+    button->setIconSize(QSize(24, 24));
+    button->setToolTip(toolTip);
+    button->setFlat(true);
+    button->setProperty("myFlat", true);
+    return button;
+}
+
+QPushButton* createRowButton(QAbstractItemView* view, const QString& objectName,
+                             const QString& icon, const char* styleProperty)
+{
+    auto* button = new QPushButton(view->viewport());
+    button->setObjectName(objectName);
+    button->setIcon(QIcon(icon));
+    button->setFlat(true);
+    button->setProperty(styleProperty, true);
+    button->hide();
+    return button;
 }

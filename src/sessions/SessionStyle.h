@@ -2,6 +2,18 @@
 
 #include <QString>
 
+class QAbstractItemView;
+class QPushButton;
+class QWidget;
+
 // Style sheet of the session and bookmark windows: yellow selected rows,
 // borderless "myFlat" buttons and blue "myAction" row buttons.
 QString sessionStyleSheet();
+
+// A borderless ("myFlat") button of a window's tool row, with a 24 x 24 icon.
+QPushButton* createToolButton(QWidget* parent, const QString& objectName, const QString& icon,
+                              const QString& toolTip);
+// A button laid over the selected row of a table view, hidden until placed;
+// styleProperty is "myAction" or "myFlat".
+QPushButton* createRowButton(QAbstractItemView* view, const QString& objectName,
+                             const QString& icon, const char* styleProperty);
