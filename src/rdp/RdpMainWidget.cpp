@@ -87,22 +87,23 @@ QRect RdpMainWidget::toolbarHiddenRect() const
     return toolbarRect(3 - m_toolbar->height());
 }
 
-void RdpMainWidget::animateToolbarIn()
+void RdpMainWidget::slideToolbar(const QRect& from, const QRect& to)
 {
     m_toolbarAnimation.stop();
     m_toolbarTimer.stop();
-    m_toolbarAnimation.setStartValue(toolbarHiddenRect());
-    m_toolbarAnimation.setEndValue(toolbarShownRect());
+    m_toolbarAnimation.setStartValue(from);
+    m_toolbarAnimation.setEndValue(to);
     m_toolbarAnimation.start();
+}
+
+void RdpMainWidget::animateToolbarIn()
+{
+    slideToolbar(toolbarHiddenRect(), toolbarShownRect());
 }
 
 void RdpMainWidget::animateToolbarOut()
 {
-    m_toolbarAnimation.stop();
-    m_toolbarTimer.stop();
-    m_toolbarAnimation.setStartValue(toolbarShownRect());
-    m_toolbarAnimation.setEndValue(toolbarHiddenRect());
-    m_toolbarAnimation.start();
+    slideToolbar(toolbarShownRect(), toolbarHiddenRect());
 }
 
 void RdpMainWidget::hideToolbar()

@@ -50,6 +50,7 @@ private slots:
 private:
     // The toolbar's rectangle, centred horizontally, with its top edge at top.
     QRect toolbarRect(int top) const;
+    void slideToolbar(const QRect& from, const QRect& to);
 
     RdpClientContext* m_context;
     QScrollArea* m_scrollArea;
