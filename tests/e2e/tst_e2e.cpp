@@ -43,18 +43,6 @@ const int Timeout = 30000;
 // Set by main before the application exists: the test's HOME, XDG_* folders.
 QString TestRoot;
 
-template <typename T>
-QList<T*> visibleTopLevels()
-{
-    QList<T*> found;
-    const QWidgetList widgets = QApplication::topLevelWidgets();
-    for (QWidget* widget : widgets) {
-        if (auto* typed = qobject_cast<T*>(widget); typed && typed->isVisible())
-            found.append(typed);
-    }
-    return found;
-}
-
 QMessageBox* failureBox(const QString& summary)
 {
     for (QMessageBox* box : messageBoxes()) {
@@ -213,9 +201,9 @@ private:
     RdpMainWidget* connectFromList(const QString& command);
     RdpMainWidget* waitForNewDisplay(const QList<RdpMainWidget*>& before);
     bool disconnectFromToolbar(RdpMainWidget* display);
-    QJsonObject runtimeOf(const QString& m_sessionId) const { return m_login->runtimeOf(m_sessionId); }
-    qint64 sessionProcess(const QString& m_sessionId, const QString& name) const;
-    void track(const QString& m_sessionId);
+    QJsonObject runtimeOf(const QString& sessionId) const { return m_login->runtimeOf(sessionId); }
+    qint64 sessionProcess(const QString& sessionId, const QString& name) const;
+    void track(const QString& sessionId);
 
     std::unique_ptr<QTemporaryDir> m_scratch;
     std::unique_ptr<LoginFixture> m_login;
@@ -397,9 +385,9 @@ bool EndToEndTest::disconnectFromToolbar(RdpMainWidget* display)
     return QTest::qWaitFor([&guard]() { return !guard || !guard->isVisible(); }, Timeout);
 }
 
-qint64 EndToEndTest::sessionProcess(const QString& m_sessionId, const QString& name) const
+qint64 EndToEndTest::sessionProcess(const QString& sessionId, const QString& name) const
 {
-    const qint64 supervisor = qint64(runtimeOf(m_sessionId).value(QStringLiteral("pid")).toDouble());
+    const qint64 supervisor = qint64(runtimeOf(sessionId).value(QStringLiteral("pid")).toDouble());
     if (supervisor <= 0)
         return 0;
     const QList<qint64> below = SessionFixture::descendantsOf(supervisor);
@@ -410,9 +398,9 @@ qint64 EndToEndTest::sessionProcess(const QString& m_sessionId, const QString& n
     return 0;
 }
 
-void EndToEndTest::track(const QString& m_sessionId)
+void EndToEndTest::track(const QString& sessionId)
 {
-    const qint64 supervisor = qint64(runtimeOf(m_sessionId).value(QStringLiteral("pid")).toDouble());
+    const qint64 supervisor = qint64(runtimeOf(sessionId).value(QStringLiteral("pid")).toDouble());
     if (supervisor <= 0)
         return;
     m_processes.insert(supervisor, processName(supervisor));

@@ -183,8 +183,7 @@ void SciMethodsTest::bookmarksAndHistory()
     QString error;
     QVERIFY2(sci.start(&error), qPrintable(error));
     QJsonValue result;
-    QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"), jsonObject(R"({"op": "list"})"),
-                     &result));
+    QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"), jsonObject(R"({"op": "list"})"), &result));
     const QJsonObject lists = result.toObject();
     QVERIFY(!lists.value(QStringLiteral("suggestions")).toArray().isEmpty());
     QVERIFY(lists.value(QStringLiteral("bookmarks")).toArray().isEmpty());
@@ -214,8 +213,7 @@ void SciMethodsTest::bookmarksAndHistory()
     QVERIFY(result.toObject().value(QStringLiteral("contents")).toString().contains(
         QStringLiteral("no-such-program-here")));
 
-    QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"), jsonObject(R"({"op": "list"})"),
-                     &result));
+    QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"), jsonObject(R"({"op": "list"})"), &result));
     const QJsonArray history = result.toObject().value(QStringLiteral("history")).toArray();
     QCOMPARE(history.size(), 1);
     const QString historyId = history.at(0).toObject().value(QStringLiteral("id")).toString();
@@ -228,13 +226,9 @@ void SciMethodsTest::bookmarksAndHistory()
     QCOMPARE(bookmarks.size(), 1);
     const QString bookmarkId = bookmarks.at(0).toObject().value(QStringLiteral("id")).toString();
     QVERIFY(!bookmarkId.isEmpty());
-    QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"),
-                     QJsonObject{{QStringLiteral("op"), QStringLiteral("edit")},
-                                 {QStringLiteral("id"), bookmarkId},
-                                 {QStringLiteral("name"), QStringLiteral("Terminal")},
-                                 {QStringLiteral("command"), QStringLiteral("xterm -ls")},
-                                 {QStringLiteral("geometry"), QStringLiteral("rootless")}},
-                     &result));
+    QJsonObject edit = jsonObject(R"({"op": "edit", "name": "Terminal", "command": "xterm -ls", "geometry": "rootless"})");
+    edit.insert(QStringLiteral("id"), bookmarkId);
+    QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"), edit, &result));
     const QJsonObject edited = result.toObject().value(QStringLiteral("bookmarks")).toArray().at(0).toObject();
     QCOMPARE(edited.value(QStringLiteral("name")).toString(), QStringLiteral("Terminal"));
     QCOMPARE(edited.value(QStringLiteral("geometry")).toString(), QStringLiteral("rootless"));

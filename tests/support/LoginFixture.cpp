@@ -170,13 +170,7 @@ QList<SessionListWidget*> sessionWindows()
 
 QList<QMessageBox*> messageBoxes()
 {
-    QList<QMessageBox*> boxes;
-    const QWidgetList widgets = QApplication::topLevelWidgets();
-    for (QWidget* widget : widgets) {
-        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
-            boxes.append(box);
-    }
-    return boxes;
+    return visibleTopLevels<QMessageBox>();
 }
 
 QString messageBoxTexts()

@@ -4,6 +4,7 @@
 #include "Session.h"
 #include "SshServer.h"
 
+#include <QApplication>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
@@ -60,6 +61,19 @@ SessionListWidget* logIn(ConnectionListWidget& main, int row, QString* problem,
                          const QString& passphrase = QString());
 qint64 sshProcessId(SessionListWidget* window);
 
+template <typename T>
+QList<T*> visibleTopLevels()
+{
+    QList<T*> found;
+    const QWidgetList widgets = QApplication::topLevelWidgets();
+    for (QWidget* widget : widgets) {
+        if (auto* typed = qobject_cast<T*>(widget); typed && typed->isVisible())
+            found.append(typed);
+    }
+    return found;
+}
+
+// Hidden ones too: a closed window stays until it is deleted.
 QList<SessionListWidget*> sessionWindows();
 QList<QMessageBox*> messageBoxes();
 // The texts of the visible message boxes, for failure reports.
