@@ -72,20 +72,6 @@ struct ModelSpies {
     QSignalSpy inserted, removed, changed, reset;
 };
 
-// The requests a handler wrote to a buffer device, in order.
-QList<QJsonObject> requests(const QBuffer& buffer)
-{
-    QList<QJsonObject> list;
-    QByteArray data = buffer.data();
-    while (!data.isEmpty()) {
-        const int colon = data.indexOf(':');
-        const int length = data.left(colon).toInt();
-        list.append(QJsonDocument::fromJson(data.mid(colon + 1, length)).object());
-        data.remove(0, colon + length + 2);
-    }
-    return list;
-}
-
 QStringList methods(const QBuffer& buffer)
 {
     QStringList list;

@@ -10,6 +10,7 @@
 #include "WindowModeWidget.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QHeaderView>
@@ -53,6 +54,8 @@ private slots:
     void windowModeWidget();
     void startDialogMenu();
     void startDialogRefusesBlankCommand();
+    void startRequest_data();
+    void startRequest();
     void refusedStartWithoutItsLog();
     void connectRefusedAndButtonRules();
     void headerButtonColumnsDoNotSort();
@@ -185,6 +188,35 @@ void SessionWindowTest::startDialogRefusesBlankCommand()
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(dialog.geometry(), QString());
+}
+
+void SessionWindowTest::startRequest_data()
+{
+    QTest::addColumn<QString>("geometry");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QJsonObject>("sent");
+    QTest::newRow("empty geometry, no name")
+        << QString() << QString() << jsonObject(R"({"command": "xterm", "geometry": "1024x768"})");
+    QTest::newRow("single application, named") << QStringLiteral("rootless") << QStringLiteral("Shell")
+                                               << jsonObject(R"({"command": "xterm", "geometry": "rootless", "name": "Shell"})");
+}
+
+void SessionWindowTest::startRequest()
+{
+    QFETCH(QString, geometry);
+    QFETCH(QString, name);
+    QFETCH(QJsonObject, sent);
+    QBuffer buffer;
+    QVERIFY(buffer.open(QIODevice::ReadWrite));
+    JsonRpcHandler handler(&buffer);
+    SessionListWidget window(&handler, nullptr);
+    window.callStart(QStringLiteral("xterm"), geometry, name);
+    const QList<QJsonObject> written = requests(buffer);
+    QCOMPARE(written.size(), 1);
+    QCOMPARE(written.at(0).value(QStringLiteral("method")).toString(), QStringLiteral("Zentu.start"));
+    QJsonObject params = written.at(0).value(QStringLiteral("params")).toObject();
+    QCOMPARE(params.take(QStringLiteral("id")).toString().size(), 32);
+    QCOMPARE(params, sent);
 }
 
 void SessionWindowTest::refusedStartWithoutItsLog()

@@ -3,6 +3,7 @@
 #include "JsonRpcHandler.h"
 #include "RandomToken.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -138,4 +139,17 @@ QJsonObject jsonObject(const char* text)
     if (error.error != QJsonParseError::NoError || !document.isObject())
         qFatal("not a JSON object: %s", text);
     return document.object();
+}
+
+QList<QJsonObject> requests(const QBuffer& buffer)
+{
+    QList<QJsonObject> list;
+    QByteArray data = buffer.data();
+    while (!data.isEmpty()) {
+        const int colon = data.indexOf(':');
+        const int length = data.left(colon).toInt();
+        list.append(QJsonDocument::fromJson(data.mid(colon + 1, length)).object());
+        data.remove(0, colon + length + 2);
+    }
+    return list;
 }

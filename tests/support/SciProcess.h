@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 
 class JsonRpcHandler;
+class QBuffer;
 
 // A local "zentu2_sci" with its own data folder, its standard input and
 // output serving as the device of a JsonRpcHandler (no ssh in between).
@@ -53,6 +54,9 @@ void pointHomeAt(const QString& path);
 
 // A fresh 32-digit session id.
 QString newSessionId();
+
+// The requests a JsonRpcHandler wrote to a buffer device, in order.
+QList<QJsonObject> requests(const QBuffer& buffer);
 
 // A JSON object written as text; a malformed text ends the test program.
 QJsonObject jsonObject(const char* text);
