@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTimer>
@@ -34,6 +35,15 @@ void releaseWhenFinished(QProcess* process)
                      &QObject::deleteLater);
     if (QCoreApplication* application = QCoreApplication::instance())
         QObject::connect(application, &QCoreApplication::aboutToQuit, process, &QProcess::kill);
+}
+
+// Tunnel ports chosen by the logins of this program whose ssh may not have
+// bound them yet: a probe cannot see those, so two logins started together
+// would otherwise both take the first free port.
+QSet<quint16>& claimedTunnelPorts()
+{
+    static QSet<quint16> ports;
+    return ports;
 }
 
 QString decodeUpToNul(QByteArray bytes)
@@ -163,6 +173,8 @@ void SshDevice::on_AProc_error(QProcess::ProcessError error)
 quint16 SshDevice::findFreePort(quint16 first, quint16 end)
 {
     for (int port = first; port < end; ++port) {
+        if (claimedTunnelPorts().contains(quint16(port)))
+            continue;
         QTcpSocket probe;
         probe.connectToHost(QHostAddress::LocalHost, quint16(port));
         if (probe.waitForConnected(100)) {
@@ -178,8 +190,12 @@ quint16 SshDevice::findFreePort(quint16 first, quint16 end)
 void SshDevice::startSsh()
 {
     m_tunnelPort = findFreePort(FirstTunnelPort, EndTunnelPort);
-    if (m_tunnelPort == 0)
+    if (m_tunnelPort == 0) {
         appendLog(tr("Failed to find an open port for tunneling"));
+    } else {
+        claimedTunnelPorts().insert(m_tunnelPort);
+        m_portClaimed = true;
+    }
 
     m_proc = new NottyProcess(this);
     connect(m_proc, &QProcess::bytesWritten, this, &QIODevice::bytesWritten);
@@ -275,8 +291,16 @@ void SshDevice::on_Proc_error(QProcess::ProcessError error)
     end(false);
 }
 
+void SshDevice::releaseTunnelPort()
+{
+    if (m_portClaimed)
+        claimedTunnelPorts().remove(m_tunnelPort);
+    m_portClaimed = false;
+}
+
 void SshDevice::on_Proc_finished(int exitCode, QProcess::ExitStatus exitStatus)
 {
+    releaseTunnelPort();
     if (m_proc) {
         m_proc->setReadChannel(QProcess::StandardError);
         appendLog(QString::fromLocal8Bit(m_proc->readAll()));
@@ -301,6 +325,8 @@ void SshDevice::close()
         return;
     QIODevice::close();
     m_status = true;
+    // A port still bound by the ending ssh is seen by the probe from now on.
+    releaseTunnelPort();
     // finished() goes out last: a receiver may destroy this device.
     bool ended = false;
 

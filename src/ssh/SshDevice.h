@@ -85,6 +85,7 @@ private:
     void startSsh();
     void appendLog(const QString& line);
     void end(bool status);
+    void releaseTunnelPort();
 
     QString m_host;
     quint16 m_port = 0;
@@ -95,6 +96,7 @@ private:
     QPointer<QProcess> m_aproc;
     QPointer<NottyProcess> m_proc;
     quint16 m_tunnelPort = 0;
+    bool m_portClaimed = false;
     QString m_realHost;
     int m_lookupId = -1;
     bool m_connected = false;

@@ -16,9 +16,12 @@
 
 #include <memory>
 
+#include <signal.h>
+
 #include "AskpassHandler.h"
 #include "ConnectionFailure.h"
 #include "JsonRpcHandler.h"
+#include "NottyProcess.h"
 #include "OperationStatusDialog.h"
 #include "SshDevice.h"
 #include "SshServer.h"
@@ -150,8 +153,10 @@ private slots:
     void cleanup();
     void childEnvironment();
     void findFreePortSkipsTakenPorts();
+    void loginsStartedTogetherGetTheirOwnTunnel();
     void loginWithKeyAndVersion();
     void tunnelOnlyConnection();
+    void lingeringLoginIsEnded();
     void loginQuestions_data();
     void loginQuestions();
     void hostTextIsNeverAnOption();
@@ -214,6 +219,25 @@ void TestSshDevice::findFreePortSkipsTakenPorts()
         return;
     }
     QSKIP("no three consecutive free ports");
+}
+
+void TestSshDevice::loginsStartedTogetherGetTheirOwnTunnel()
+{
+    SshServer server;
+    START_SERVER(server);
+
+    // The second login chooses its port before the first ssh has bound its own.
+    Connection first;
+    Connection second;
+    first.start(server);
+    second.start(server);
+    QVERIFY(first.device->tunnelPort() != 0);
+    QVERIFY(second.device->tunnelPort() != 0);
+    QVERIFY(first.device->tunnelPort() != second.device->tunnelPort());
+    QVERIFY2(first.connectedSpy->wait(30000), qPrintable(first.logText()));
+    QTRY_VERIFY_WITH_TIMEOUT(second.connectedSpy->count() == 1, 30000);
+    QVERIFY(!first.logText().contains(QLatin1String("Address already in use")));
+    QVERIFY(!second.logText().contains(QLatin1String("Address already in use")));
 }
 
 void TestSshDevice::loginWithKeyAndVersion()
@@ -296,6 +320,30 @@ void TestSshDevice::tunnelOnlyConnection()
     QCOMPARE(connection.finishedSpy->count(), 1);
     QVERIFY(connection.finishedSpy->at(0).at(0).toBool());
     QVERIFY(QTest::qWaitFor([tunnel] { return !tunnelAccepts(tunnel); }, 30000));
+}
+
+void TestSshDevice::lingeringLoginIsEnded()
+{
+    SshServer server;
+    START_SERVER(server);
+
+    // A remote command that ignores the end of its input keeps ssh running
+    // after a close; the device must not leave it running for ever.
+    Connection connection;
+    connection.start(server, QStringLiteral("sleep 600"));
+    QVERIFY2(connection.connectedSpy->wait(30000), qPrintable(connection.logText()));
+    const auto* process = connection.device->findChild<NottyProcess*>();
+    QVERIFY(process);
+    const pid_t ssh = pid_t(process->processId());
+    QVERIFY(ssh > 0);
+
+    connection.device->close();
+    QCOMPARE(connection.finishedSpy->count(), 1);
+    QVERIFY(connection.finishedSpy->at(0).at(0).toBool());
+    QCOMPARE(::kill(ssh, 0), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(::kill(ssh, 0) != 0, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(server.serverLog().contains(QLatin1String("Disconnected from user")), 30000);
+    QVERIFY(failureBoxes().isEmpty());
 }
 
 void TestSshDevice::loginQuestions_data()
