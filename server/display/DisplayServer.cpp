@@ -140,7 +140,7 @@ void DisplayServer::writeState()
 {
     int count = 0;
     for (const auto& peer : m_peers)
-        count += peer->established() ? 1 : 0;
+        count += peer->authenticated() ? 1 : 0;
     if (count == m_lastStateCount || m_config.stateFile.isEmpty())
         return;
     QSaveFile file(m_config.stateFile);

@@ -50,6 +50,10 @@ void contextFree(freerdp_peer*, rdpContext* context)
 BOOL capabilities(freerdp_peer* peer) { return connectionOf(peer->context)->onCapabilities(); }
 BOOL postConnect(freerdp_peer* peer) { return connectionOf(peer->context)->onPostConnect(); }
 BOOL activate(freerdp_peer* peer) { return connectionOf(peer->context)->onActivate(); }
+LicenseCallbackResult license(freerdp_peer* peer, wStream* s)
+{
+    return connectionOf(peer->context)->onLicense(s);
+}
 
 BOOL keyboardEvent(rdpInput* input, UINT16 flags, UINT16 code)
 {
@@ -197,6 +201,8 @@ bool PeerConnection::initialize(const QString& keyFile)
     m_peer->Capabilities = capabilities;
     m_peer->PostConnect = postConnect;
     m_peer->Activate = activate;
+    m_libraryLicense = m_peer->LicenseCallback;
+    m_peer->LicenseCallback = license;
     m_peer->input->KeyboardEvent = keyboardEvent;
     m_peer->input->UnicodeKeyboardEvent = unicodeEvent;
     m_peer->input->MouseEvent = mouseEvent;
@@ -256,16 +262,36 @@ BOOL PeerConnection::onCapabilities()
     return TRUE;
 }
 
-BOOL PeerConnection::onPostConnect()
+bool PeerConnection::logOn()
 {
+    if (m_authenticated)
+        return true;
     const char* password = freerdp_settings_get_string(m_peer->settings, FreeRDP_Password);
     if (!m_server.checkPassword(QByteArray(password ? password : ""))) {
         qCWarning(lcDisplay) << "client" << m_id << "refused: wrong password";
-        return FALSE;
+        return false;
     }
     m_authenticated = true;
-    openChannels();
+    m_server.clientsChanged();
     qCInfo(lcDisplay) << "client" << m_id << "logged on";
+    return true;
+}
+
+LicenseCallbackResult PeerConnection::onLicense(wStream* s)
+{
+    // The client's connect returns once the licence arrives, so the password
+    // is checked and the client counted before the library sends it: a
+    // session list asked for right after the connect already shows it.
+    if (!logOn())
+        return LICENSE_CB_ABORT;
+    return m_libraryLicense ? m_libraryLicense(m_peer, s) : LICENSE_CB_INTERNAL_ERROR;
+}
+
+BOOL PeerConnection::onPostConnect()
+{
+    if (!logOn())
+        return FALSE;
+    openChannels();
     return TRUE;
 }
 
@@ -293,10 +319,6 @@ BOOL PeerConnection::onActivate()
     }
     m_active = true;
     m_activatedAt = m_server.nowMs();
-    if (!m_established) {
-        m_established = true;
-        m_server.clientsChanged();
-    }
     m_lastAckedFrame = m_frameId;
     m_cursorCache.clear();
     m_nextCursorIndex = 0;

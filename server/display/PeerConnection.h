@@ -28,9 +28,8 @@ public:
 
     bool initialize(const QString& keyFile);
     int id() const { return m_id; }
+    // Logged on with the session's password: counted as a client from then on.
     bool authenticated() const { return m_authenticated; }
-    // Logged on and shown the desktop at least once.
-    bool established() const { return m_established; }
     // Appends the handles to wait on; returns how many were added.
     int eventHandles(HANDLE* handles, int room);
     // Processes input; false when the connection has ended.
@@ -55,6 +54,7 @@ public:
     // Library callbacks, reached through the peer's context.
     BOOL onCapabilities();
     BOOL onPostConnect();
+    LicenseCallbackResult onLicense(wStream* s);
     BOOL onActivate();
     void onKeyboard(UINT16 flags, UINT8 code);
     void onUnicode(UINT16 flags, UINT16 code);
@@ -76,6 +76,8 @@ private:
         HANDLE event = nullptr;
     };
 
+    // Checks the password once; a client that passes is counted.
+    bool logOn();
     void openChannels();
     void closeChannels();
     bool readChannel(Channel& channel);
@@ -95,9 +97,9 @@ private:
     freerdp_peer* m_peer;
     int m_id;
     HANDLE m_vcm = nullptr;
+    psPeerLicenseCallback m_libraryLicense = nullptr;
     bool m_authenticated = false;
     bool m_active = false;
-    bool m_established = false;
     bool m_closed = false;
     bool m_outputSuppressed = false;
     bool m_initialSent = false;
