@@ -1,4 +1,4 @@
-#include "RdpDisplayServer.h"
+#include "RdpTestServers.h"
 #include "RdpInstance.h"
 
 #include <QApplication>

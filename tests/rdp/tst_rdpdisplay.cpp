@@ -2,7 +2,7 @@
 #include "RdpDesktopWidget.h"
 #include "RdpInstance.h"
 #include "RdpMainWidget.h"
-#include "RdpShadowServer.h"
+#include "RdpTestServers.h"
 #include "RdpToolbar.h"
 #include "SshServer.h"
 
@@ -63,13 +63,6 @@ bool showsRemoteScreen(RdpDesktopWidget* desktop, const QImage& remote, QString*
     return true;
 }
 
-bool portAccepts(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-    return socket.waitForConnected(1000);
-}
-
 } // namespace
 
 class TestRdpDisplay : public QObject
@@ -87,10 +80,9 @@ private slots:
     void keysStillDownAreReleasedOnFocusOut();
     void toolbarSlidesInOnFirstShowAndOutAfterFiveSeconds();
     void fullScreenCoversDesktopAndRestoresWindow();
-    void disconnectButtonEndsQuietly();
+    void disconnectButtonEndsQuietlyOnce();
     void refusedPortEndsWithConnectFailure();
     void quitWhileConnectingAbortsAtOnce();
-    void secondStartAndSecondQuitAreIgnored();
     void killedServerEndsWithConnectFailure();
 
 private:
@@ -129,7 +121,10 @@ bool TestRdpDisplay::connectDirect(RdpInstance& instance, const QString& session
 
 bool TestRdpDisplay::waitForProbeLine(const QString& line)
 {
-    return QTest::qWaitFor([&] { return m_server.probeLines().contains(line); }, 20000);
+    if (QTest::qWaitFor([&] { return m_server.probeLines().contains(line); }, 20000))
+        return true;
+    qWarning() << "no" << line << "in" << m_server.probeLines();
+    return false;
 }
 
 void TestRdpDisplay::showsRemoteScreenDirect()
@@ -208,8 +203,7 @@ void TestRdpDisplay::clickLandsOnRemotePixel()
     RdpDesktopWidget* desktop = desktopOf(instance);
     QCOMPARE(desktop->size(), localSize);
     QTest::mouseClick(desktop, Qt::LeftButton, Qt::NoModifier, local);
-    QVERIFY2(waitForProbeLine(QStringLiteral("button 1 %1 %2").arg(remote.x()).arg(remote.y())),
-             qPrintable(m_server.probeLines().join(QLatin1Char('|'))));
+    QVERIFY(waitForProbeLine(QStringLiteral("button 1 %1 %2").arg(remote.x()).arg(remote.y())));
 }
 
 void TestRdpDisplay::typingReachesRemoteProgram()
@@ -225,11 +219,11 @@ void TestRdpDisplay::typingReachesRemoteProgram()
                                               QStringLiteral("z"), QStringLiteral("Tab"), QStringLiteral("Up")});
     QVERIFY(xdotool.waitForFinished(20000));
     QCOMPARE(xdotool.exitCode(), 0);
-    QVERIFY2(waitForProbeLine(QStringLiteral("key z")), qPrintable(m_server.probeLines().join(QLatin1Char('|'))));
+    QVERIFY(waitForProbeLine(QStringLiteral("key z")));
     // Tab goes to the session, not to the next local widget.
-    QVERIFY2(waitForProbeLine(QStringLiteral("key Tab")), qPrintable(m_server.probeLines().join(QLatin1Char('|'))));
+    QVERIFY(waitForProbeLine(QStringLiteral("key Tab")));
     QVERIFY(desktop->hasFocus());
-    QVERIFY2(waitForProbeLine(QStringLiteral("key Up")), qPrintable(m_server.probeLines().join(QLatin1Char('|'))));
+    QVERIFY(waitForProbeLine(QStringLiteral("key Up")));
 }
 
 void TestRdpDisplay::keysStillDownAreReleasedOnFocusOut()
@@ -247,7 +241,7 @@ void TestRdpDisplay::keysStillDownAreReleasedOnFocusOut()
     QProcess xdotool;
     xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("keydown"), QStringLiteral("x")});
     QVERIFY(xdotool.waitForFinished(20000));
-    QVERIFY2(waitForProbeLine(QStringLiteral("key x")), qPrintable(m_server.probeLines().join(QLatin1Char('|'))));
+    QVERIFY(waitForProbeLine(QStringLiteral("key x")));
     QVERIFY(!m_server.probeLines().contains(QStringLiteral("release x")));
     // Focus moves elsewhere while the key is held: the session must not
     // keep it down, whatever happens to the key afterwards.
@@ -256,7 +250,7 @@ void TestRdpDisplay::keysStillDownAreReleasedOnFocusOut()
     elsewhere.activateWindow();
     elsewhere.setFocus();
     QTRY_VERIFY_WITH_TIMEOUT(!desktop->hasFocus(), 10000);
-    QVERIFY2(waitForProbeLine(QStringLiteral("release x")), qPrintable(m_server.probeLines().join(QLatin1Char('|'))));
+    QVERIFY(waitForProbeLine(QStringLiteral("release x")));
     xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("keyup"), QStringLiteral("x")});
     QVERIFY(xdotool.waitForFinished(20000));
     QProcess::execute(QStringLiteral("xset"), {QStringLiteral("r"), QStringLiteral("on")});
@@ -307,23 +301,31 @@ void TestRdpDisplay::fullScreenCoversDesktopAndRestoresWindow()
     QTRY_COMPARE_WITH_TIMEOUT(window->geometry().size(), before.size(), 5000);
 }
 
-void TestRdpDisplay::disconnectButtonEndsQuietly()
+void TestRdpDisplay::disconnectButtonEndsQuietlyOnce()
 {
     RdpInstance instance;
-    QVERIFY(connectDirect(instance));
     QSignalSpy finished(&instance, &RdpInstance::finished);
-    auto* button = instance.context()->mainWidget->toolbar()->findChild<QPushButton*>(QStringLiteral("DisconnectButton"));
-    QVERIFY(button);
-    QVERIFY(button->isEnabled());
+    QVERIFY(connectDirect(instance));
+    // A second start of a running instance is ignored.
+    RdpClientContext* context = instance.context();
+    QVERIFY(instance.start(QStringLiteral("127.0.0.1"), 1, QString(), QString(), 0, QStringLiteral("800x600"),
+                           QString(), false, QVariantMap()));
+    QCOMPARE(instance.context(), context);
+    RdpToolbar* toolbar = context->mainWidget->toolbar();
     // Options and sharing have nothing behind them on this connection.
-    QVERIFY(!instance.context()->mainWidget->toolbar()->findChild<QPushButton*>(QStringLiteral("OptionsButton"))->isEnabled());
-    QVERIFY(!instance.context()->mainWidget->toolbar()->findChild<QPushButton*>(QStringLiteral("SharingButton"))->isEnabled());
+    QVERIFY(!toolbar->findChild<QPushButton*>(QStringLiteral("OptionsButton"))->isEnabled());
+    QVERIFY(!toolbar->findChild<QPushButton*>(QStringLiteral("SharingButton"))->isEnabled());
+    auto* button = toolbar->findChild<QPushButton*>(QStringLiteral("DisconnectButton"));
+    QVERIFY(button && button->isEnabled());
     button->click();
     QVERIFY(finished.wait(ConnectTimeout));
-    QCOMPARE(finished.count(), 1);
     QCOMPARE(instance.exitCode(), 0);
     QVERIFY(!instance.isRunning());
     QVERIFY(!instance.context());
+    // A quit after the end does nothing.
+    instance.quit();
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(instance.exitCode(), 0);
 }
 
 void TestRdpDisplay::refusedPortEndsWithConnectFailure()
@@ -362,22 +364,6 @@ void TestRdpDisplay::quitWhileConnectingAbortsAtOnce()
     QCOMPARE(finished.count(), 1);
     QCOMPARE(instance.exitCode(), 0);
     QVERIFY(!instance.isRunning());
-}
-
-void TestRdpDisplay::secondStartAndSecondQuitAreIgnored()
-{
-    RdpInstance instance;
-    QSignalSpy finished(&instance, &RdpInstance::finished);
-    QVERIFY(connectDirect(instance));
-    RdpClientContext* context = instance.context();
-    QVERIFY(instance.start(QStringLiteral("127.0.0.1"), 1, QString(), QString(), 0, QStringLiteral("800x600"),
-                           QString(), false, QVariantMap()));
-    QCOMPARE(instance.context(), context);
-    instance.quit();
-    QCOMPARE(finished.count(), 1);
-    instance.quit();
-    QCOMPARE(finished.count(), 1);
-    QCOMPARE(instance.exitCode(), 0);
 }
 
 void TestRdpDisplay::killedServerEndsWithConnectFailure()

@@ -1,0 +1,170 @@
+#include "RdpTestServers.h"
+
+#include "SshServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+void end(std::unique_ptr<QProcess>& process)
+{
+    if (process && process->state() != QProcess::NotRunning) {
+        process->kill();
+        process->waitForFinished(10000);
+    }
+    process.reset();
+}
+
+bool started(QProcess& process, QString* error)
+{
+    if (process.waitForStarted(10000))
+        return true;
+    *error = QStringLiteral("%1 did not start: %2").arg(process.program(), process.errorString());
+    return false;
+}
+
+} // namespace
+
+bool portAccepts(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    return socket.waitForConnected(1000);
+}
+
+RdpTestServer::~RdpTestServer()
+{
+    stop();
+}
+
+void RdpTestServer::stop()
+{
+    end(m_server);
+    end(m_extra);
+    end(m_xvfb);
+}
+
+void RdpTestServer::endServer()
+{
+    end(m_server);
+}
+
+QProcessEnvironment RdpTestServer::environment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), m_display);
+    return environment;
+}
+
+bool RdpTestServer::startXvfb(QString* error)
+{
+    // Xvfb picks a free display itself and names it on the given descriptor.
+    m_xvfb = std::make_unique<QProcess>();
+    m_xvfb->start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                           QStringLiteral("-screen"), QStringLiteral("0"),
+                                           QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                                           QStringLiteral("tcp")});
+    if (!started(*m_xvfb, error))
+        return false;
+    if (!QTest::qWaitFor([this] { return m_xvfb->canReadLine(); }, 20000)) {
+        *error = QStringLiteral("Xvfb did not name its display: %1")
+                     .arg(QString::fromLocal8Bit(m_xvfb->readAllStandardError()));
+        return false;
+    }
+    m_display = QLatin1Char(':') + QString::fromLatin1(m_xvfb->readLine().trimmed());
+    return true;
+}
+
+bool RdpTestServer::startServer(const QString& program, const QStringList& arguments, QString* error)
+{
+    m_port = SshServer::freePort();
+    m_server = std::make_unique<QProcess>();
+    m_server->setProcessEnvironment(environment());
+    m_server->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QStringList withPort = arguments;
+    withPort.replaceInStrings(QStringLiteral("%port"), QString::number(m_port));
+    m_server->start(program, withPort);
+    if (!started(*m_server, error))
+        return false;
+    if (!QTest::qWaitFor([this] { return portAccepts(m_port) || m_server->state() == QProcess::NotRunning; }, 20000)
+        || m_server->state() == QProcess::NotRunning) {
+        *error = QStringLiteral("%1 did not listen").arg(program);
+        return false;
+    }
+    return true;
+}
+
+bool RdpDisplayServer::start(QString* error)
+{
+    const QString key = m_dir.filePath(QStringLiteral("key.pem"));
+    const QString passwordFile = m_dir.filePath(QStringLiteral("password"));
+    QFile file(passwordFile);
+    QByteArray output;
+    if (!m_dir.isValid() || !file.open(QIODevice::WriteOnly) || file.write(password().toUtf8()) < 0) {
+        *error = QStringLiteral("cannot write the password file");
+        return false;
+    }
+    file.close();
+    return runTool(QStringLiteral("openssl"), {QStringLiteral("genrsa"), QStringLiteral("-out"), key,
+                                               QStringLiteral("2048")},
+                   &output, error)
+        && startXvfb(error)
+        && startServer(QDir(SshServer::binDir()).filePath(QStringLiteral("zentu2_display")),
+                       {QStringLiteral("--display"), display(), QStringLiteral("--port"), QStringLiteral("%port"),
+                        QStringLiteral("--password-file"), passwordFile, QStringLiteral("--key"), key},
+                       error);
+}
+
+bool RdpShadowServer::start(QString* error)
+{
+    if (!startXvfb(error))
+        return false;
+    m_extra = std::make_unique<QProcess>();
+    m_extra->setProcessEnvironment(environment());
+    m_extra->start(QDir(SshServer::binDir()).filePath(QStringLiteral("rdp_probe")), QStringList());
+    if (!started(*m_extra, error))
+        return false;
+    if (!QTest::qWaitFor([this] { return !probeLines().filter(QStringLiteral("ready")).isEmpty(); }, 20000)) {
+        *error = QStringLiteral("the probe did not come up: %1")
+                     .arg(QString::fromLocal8Bit(m_extra->readAllStandardError()));
+        return false;
+    }
+    m_probeOutput.clear();
+    return startServer(QStringLiteral("freerdp-shadow-cli"),
+                       {QStringLiteral("/bind-address:127.0.0.1"), QStringLiteral("/port:%port"),
+                        QStringLiteral("/sec:rdp"), QStringLiteral("-auth")},
+                       error);
+}
+
+QImage RdpShadowServer::capture() const
+{
+    Display* display = XOpenDisplay(this->display().toLatin1().constData());
+    if (!display)
+        return QImage();
+    XImage* image = XGetImage(display, DefaultRootWindow(display), 0, 0, 1024, 768, AllPlanes, ZPixmap);
+    QImage result;
+    if (image) {
+        result = QImage(1024, 768, QImage::Format_RGB32);
+        for (int y = 0; y < 768; ++y) {
+            auto* line = reinterpret_cast<QRgb*>(result.scanLine(y));
+            for (int x = 0; x < 1024; ++x)
+                line[x] = 0xFF000000u | (XGetPixel(image, x, y) & 0xFFFFFFu);
+        }
+        XDestroyImage(image);
+    }
+    XCloseDisplay(display);
+    return result;
+}
+
+QStringList RdpShadowServer::probeLines()
+{
+    if (m_extra)
+        m_probeOutput += m_extra->readAllStandardOutput();
+    return QString::fromLatin1(m_probeOutput).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
