@@ -20,7 +20,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <memory>
 
 namespace {
 
@@ -42,7 +41,7 @@ bool sameColour(QRgb a, QRgb b)
 
 // Compares the centres of the probe's 16-pixel cells, where the codec
 // leaves flat colour.
-bool showsRemoteScreen(RdpDesktopWidget* desktop, const QImage& remote, QString* mismatch)
+bool matchesRemote(RdpDesktopWidget* desktop, const QImage& remote, QString* mismatch)
 {
     const QImage shown = desktop->grab().toImage().convertToFormat(QImage::Format_RGB32);
     if (shown.size() != remote.size()) {
@@ -72,8 +71,8 @@ class TestRdpDisplay : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void showsRemoteScreenDirect();
-    void showsRemoteScreenThroughSshForward();
+    void showsRemoteScreen_data();
+    void showsRemoteScreen();
     void clickLandsOnRemotePixel_data();
     void clickLandsOnRemotePixel();
     void typingReachesRemoteProgram();
@@ -88,6 +87,8 @@ private slots:
 private:
     bool connectDirect(RdpInstance& instance, const QString& sessionId = QString());
     bool waitForProbeLine(const QString& line);
+    // Connects and gives the desktop widget the keyboard focus.
+    RdpDesktopWidget* focusedDesktop(RdpInstance& instance);
 
     QTemporaryDir m_config;
     RdpShadowServer m_server;
@@ -119,6 +120,17 @@ bool TestRdpDisplay::connectDirect(RdpInstance& instance, const QString& session
     return connected.wait(ConnectTimeout) && desktopOf(instance);
 }
 
+RdpDesktopWidget* TestRdpDisplay::focusedDesktop(RdpInstance& instance)
+{
+    if (!connectDirect(instance))
+        return nullptr;
+    RdpDesktopWidget* desktop = desktopOf(instance);
+    desktop->window()->activateWindow();
+    const bool focused =
+        QTest::qWaitFor([&] { return desktop->hasFocus() && desktop->window()->isActiveWindow(); }, 10000);
+    return focused ? desktop : nullptr;
+}
+
 bool TestRdpDisplay::waitForProbeLine(const QString& line)
 {
     if (QTest::qWaitFor([&] { return m_server.probeLines().contains(line); }, 20000))
@@ -127,52 +139,55 @@ bool TestRdpDisplay::waitForProbeLine(const QString& line)
     return false;
 }
 
-void TestRdpDisplay::showsRemoteScreenDirect()
+void TestRdpDisplay::showsRemoteScreen_data()
 {
-    RdpInstance instance;
-    QVERIFY(connectDirect(instance));
-    RdpDesktopWidget* desktop = desktopOf(instance);
-    QVERIFY(desktop->window()->isVisible());
-    QCOMPARE(desktop->size(), QSize(1024, 768));
-    QCOMPARE(desktop->window()->windowTitle(), QStringLiteral("Probe"));
-    const QImage remote = m_server.capture();
-    QVERIFY(!remote.isNull());
-    QString mismatch;
-    QTRY_VERIFY2_WITH_TIMEOUT(showsRemoteScreen(desktop, remote, &mismatch), qPrintable(mismatch), 20000);
+    QTest::addColumn<bool>("throughSsh");
+    QTest::newRow("direct") << false;
+    QTest::newRow("ssh forward") << true;
 }
 
-void TestRdpDisplay::showsRemoteScreenThroughSshForward()
+void TestRdpDisplay::showsRemoteScreen()
 {
+    QFETCH(bool, throughSsh);
     SshServer ssh;
-    QString error;
-    QVERIFY2(ssh.start(&error), qPrintable(error));
-    const quint16 forward = SshServer::freePort();
     QProcess client;
-    client.setProcessEnvironment(ssh.clientEnvironment());
-    client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    client.start(QDir(ssh.clientBinDir()).filePath(QStringLiteral("ssh")),
-                 {QStringLiteral("-N"), QStringLiteral("-D"), QString::number(forward), QStringLiteral("-l"),
-                  ssh.user(), QStringLiteral("-p"), QString::number(ssh.port()), QStringLiteral("--"),
-                  ssh.host()});
-    QVERIFY(client.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(portAccepts(forward) || client.state() == QProcess::NotRunning, 20000);
-    QCOMPARE(client.state(), QProcess::Running);
-
+    quint16 forward = 0;
+    if (throughSsh) {
+        QString error;
+        QVERIFY2(ssh.start(&error), qPrintable(error));
+        forward = SshServer::freePort();
+        client.setProcessEnvironment(ssh.clientEnvironment());
+        client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        client.start(QDir(ssh.clientBinDir()).filePath(QStringLiteral("ssh")),
+                     {QStringLiteral("-N"), QStringLiteral("-D"), QString::number(forward), QStringLiteral("-l"),
+                      ssh.user(), QStringLiteral("-p"), QString::number(ssh.port()), QStringLiteral("--"),
+                      ssh.host()});
+        QVERIFY(client.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(portAccepts(forward) || client.state() == QProcess::NotRunning, 20000);
+        QCOMPARE(client.state(), QProcess::Running);
+    }
     {
         RdpInstance instance;
         QSignalSpy connected(&instance, &RdpInstance::connected);
-        // The host is what ssh reached; the display goes to 127.0.0.1 on the far side.
-        instance.start(QStringLiteral("server.invalid"), m_server.port(), QStringLiteral("tester"), QString(),
-                       forward, QStringLiteral("1024x768"), QStringLiteral("Tunnel"), false, QVariantMap());
+        // Through the forward the host is what ssh reached; the display goes
+        // to 127.0.0.1 on the far side.
+        instance.start(throughSsh ? QStringLiteral("server.invalid") : QStringLiteral("127.0.0.1"), m_server.port(),
+                       QStringLiteral("tester"), QString(), forward, QStringLiteral("1024x768"),
+                       QStringLiteral("Probe"), false, QVariantMap());
         QVERIFY(connected.wait(ConnectTimeout));
         RdpDesktopWidget* desktop = desktopOf(instance);
-        QVERIFY(desktop);
+        QVERIFY(desktop && desktop->window()->isVisible());
+        QCOMPARE(desktop->size(), QSize(1024, 768));
+        QCOMPARE(desktop->window()->windowTitle(), QStringLiteral("Probe"));
         const QImage remote = m_server.capture();
+        QVERIFY(!remote.isNull());
         QString mismatch;
-        QTRY_VERIFY2_WITH_TIMEOUT(showsRemoteScreen(desktop, remote, &mismatch), qPrintable(mismatch), 20000);
+        QTRY_VERIFY2_WITH_TIMEOUT(matchesRemote(desktop, remote, &mismatch), qPrintable(mismatch), 20000);
     }
-    client.kill();
-    client.waitForFinished();
+    if (throughSsh) {
+        client.kill();
+        client.waitForFinished();
+    }
 }
 
 void TestRdpDisplay::clickLandsOnRemotePixel_data()
@@ -209,10 +224,8 @@ void TestRdpDisplay::clickLandsOnRemotePixel()
 void TestRdpDisplay::typingReachesRemoteProgram()
 {
     RdpInstance instance;
-    QVERIFY(connectDirect(instance));
-    RdpDesktopWidget* desktop = desktopOf(instance);
-    desktop->window()->activateWindow();
-    QTRY_VERIFY_WITH_TIMEOUT(desktop->hasFocus() && desktop->window()->isActiveWindow(), 10000);
+    RdpDesktopWidget* desktop = focusedDesktop(instance);
+    QVERIFY(desktop);
     // Real key events of the local X server, so they carry their keycodes.
     QProcess xdotool;
     xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("50"),
@@ -229,10 +242,8 @@ void TestRdpDisplay::typingReachesRemoteProgram()
 void TestRdpDisplay::keysStillDownAreReleasedOnFocusOut()
 {
     RdpInstance instance;
-    QVERIFY(connectDirect(instance));
-    RdpDesktopWidget* desktop = desktopOf(instance);
-    desktop->window()->activateWindow();
-    QTRY_VERIFY_WITH_TIMEOUT(desktop->hasFocus() && desktop->window()->isActiveWindow(), 10000);
+    RdpDesktopWidget* desktop = focusedDesktop(instance);
+    QVERIFY(desktop);
     // Without auto-repeat on either display the only release the session
     // can see is the client's.
     QCOMPARE(QProcess::execute(QStringLiteral("xset"), {QStringLiteral("r"), QStringLiteral("off")}), 0);
