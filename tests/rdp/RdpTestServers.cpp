@@ -7,9 +7,6 @@
 #include <QTcpSocket>
 #include <QTest>
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-
 namespace {
 
 void end(std::unique_ptr<QProcess>& process)
@@ -140,26 +137,6 @@ bool RdpShadowServer::start(QString* error)
                        {QStringLiteral("/bind-address:127.0.0.1"), QStringLiteral("/port:%port"),
                         QStringLiteral("/sec:rdp"), QStringLiteral("-auth")},
                        error);
-}
-
-QImage RdpShadowServer::capture() const
-{
-    Display* display = XOpenDisplay(this->display().toLatin1().constData());
-    if (!display)
-        return QImage();
-    XImage* image = XGetImage(display, DefaultRootWindow(display), 0, 0, 1024, 768, AllPlanes, ZPixmap);
-    QImage result;
-    if (image) {
-        result = QImage(1024, 768, QImage::Format_RGB32);
-        for (int y = 0; y < 768; ++y) {
-            auto* line = reinterpret_cast<QRgb*>(result.scanLine(y));
-            for (int x = 0; x < 1024; ++x)
-                line[x] = 0xFF000000u | (XGetPixel(image, x, y) & 0xFFFFFFu);
-        }
-        XDestroyImage(image);
-    }
-    XCloseDisplay(display);
-    return result;
 }
 
 QStringList RdpShadowServer::probeLines()

@@ -2,6 +2,7 @@
 // session, our FreeRDP-based probe client and FreeRDP's own xfreerdp.
 
 #include "ChannelMessage.h"
+#include "DisplayCapture.h"
 #include "RdpProbe.h"
 #include "SessionFixture.h"
 
@@ -18,33 +19,7 @@
 
 #include <algorithm>
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-
 namespace {
-
-// The session display as a client of it sees it (XGetImage of the root window).
-QImage captureDisplay(const QString& display)
-{
-    Display* dpy = XOpenDisplay(display.toLocal8Bit().constData());
-    if (!dpy)
-        return QImage();
-    const Window root = DefaultRootWindow(dpy);
-    XWindowAttributes attributes;
-    XGetWindowAttributes(dpy, root, &attributes);
-    XImage* image = XGetImage(dpy, root, 0, 0, unsigned(attributes.width),
-                              unsigned(attributes.height), AllPlanes, ZPixmap);
-    QImage copy;
-    if (image && image->bits_per_pixel == 32) {
-        copy = QImage(reinterpret_cast<const uchar*>(image->data), image->width, image->height,
-                      image->bytes_per_line, QImage::Format_RGB32)
-                   .copy();
-    }
-    if (image)
-        XDestroyImage(image);
-    XCloseDisplay(dpy);
-    return copy;
-}
 
 // Mean absolute difference per colour channel; -1 when the sizes differ.
 double meanDifference(const QImage& a, const QImage& b)

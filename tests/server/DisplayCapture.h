@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+// An X display's screen as a client of it sees it (XGetImage of the root
+// window); null unless the display has 32 bits per pixel.
+QImage captureDisplay(const QString& display);
