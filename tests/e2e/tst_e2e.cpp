@@ -571,7 +571,7 @@ void EndToEndTest::failedDisplayTellsTheUser()
     display = start(second);
     QVERIFY2(display, qPrintable(m_problem));
     const QString secondId = m_sessionId;
-    // The server counts the client once it is active; then it lets it go.
+    // The server counts the client once it has logged on; then it lets it go.
     QTRY_COMPARE_WITH_TIMEOUT(findSession(m_window, second).clients(), 1, Timeout);
     QVERIFY(disconnectFromToolbar(display));
     QTRY_COMPARE_WITH_TIMEOUT(findSession(m_window, second).clients(), 0, Timeout);
