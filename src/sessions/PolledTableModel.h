@@ -52,9 +52,10 @@ private:
 template <typename Item>
 void PolledTableModel::mergeById(QList<Item>& rows, QList<Item> incoming)
 {
-    std::sort(incoming.begin(), incoming.end(),
-              [](const Item& a, const Item& b) { return a.id() < b.id(); });
-    // A repeated id would make two rows for one entry; keep its first copy.
+    // Stable, so that of a repeated id the copy the server sent first is kept:
+    // two rows for one entry would confuse every action on it.
+    std::stable_sort(incoming.begin(), incoming.end(),
+                     [](const Item& a, const Item& b) { return a.id() < b.id(); });
     incoming.erase(std::unique(incoming.begin(), incoming.end(),
                                [](const Item& a, const Item& b) { return a.id() == b.id(); }),
                    incoming.end());

@@ -184,6 +184,8 @@ void SessionModelsTest::merge_data()
         << list("a b e f") << list("b") << list("b") << Ranges() << Ranges{{0, 0}, {1, 2}} << Ranges();
     QTest::newRow("into empty, repeated ids")
         << list("") << list("z m m a") << list("a m z") << Ranges{{0, 2}} << Ranges() << Ranges();
+    QTest::newRow("repeated id keeps the copy sent first")
+        << list("a m") << list("m* m a") << list("a m") << Ranges() << Ranges() << Ranges{{1, 1}};
     QTest::newRow("code-unit order")
         << list("a m z") << list("a B") << list("B a") << Ranges{{0, 0}} << Ranges{{2, 3}} << Ranges();
 }
