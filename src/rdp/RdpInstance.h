@@ -61,6 +61,8 @@ private:
     void postWait();
     void stop(int reason);
     void announceClipboardFormats();
+    // A local change that only reflects the server's clipboard.
+    bool isServerClipboardEcho(QClipboard::Mode mode) const;
     void requestClipboardData(quint32 format);
 
     QVariantMap m_params;
@@ -73,4 +75,6 @@ private:
     RdpClipboardRequests m_requests;
     bool m_ignoreClipboardChange = false;
     bool m_ignoreSelectionChange = false;
+    // The text last put on the local clipboard from the server.
+    QString m_serverClipboardText;
 };

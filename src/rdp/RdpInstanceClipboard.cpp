@@ -7,6 +7,27 @@
 #include "RdpLogging.h"
 
 #include <QApplication>
+#include <QX11Info>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+namespace {
+
+// Whether any X client holds the selection behind mode. Asks the X server
+// only, never the owner, so it cannot block on a stalled application.
+bool selectionHasOwner(QClipboard::Mode mode)
+{
+    if (!QX11Info::isPlatformX11())
+        return true;
+    Display* display = QX11Info::display();
+    const Atom selection = mode == QClipboard::Selection
+        ? XA_PRIMARY
+        : XInternAtom(display, "CLIPBOARD", False);
+    return XGetSelectionOwner(display, selection) != None;
+}
+
+} // namespace
 
 void RdpInstance::handleCliprdrMonitorReady()
 {
@@ -43,15 +64,26 @@ void RdpInstance::sendDataFormats(QClipboard::Mode mode)
     // The ready flag first: while connecting, the channel's interface is
     // being set on the worker.
     const bool ready = m_clipboardReady && m_context && m_context->cliprdr;
-    if (mode == QClipboard::Clipboard) {
-        if (ready && !m_ignoreClipboardChange)
-            announceClipboardFormats();
-        m_ignoreClipboardChange = false;
-    } else if (mode == QClipboard::Selection) {
-        if (ready && !m_ignoreSelectionChange)
-            announceClipboardFormats();
-        m_ignoreSelectionChange = false;
-    }
+    bool* ignore = mode == QClipboard::Clipboard ? &m_ignoreClipboardChange
+        : mode == QClipboard::Selection          ? &m_ignoreSelectionChange
+                                                 : nullptr;
+    if (!ignore)
+        return;
+    if (ready && !*ignore && !isServerClipboardEcho(mode))
+        announceClipboardFormats();
+    *ignore = false;
+}
+
+bool RdpInstance::isServerClipboardEcho(QClipboard::Mode mode) const
+{
+    // Besides the change it makes at once, X reports the clearing of a
+    // selection again later, when the flag has gone: an empty selection
+    // offers nothing, and the server's own text must not go back to it.
+    if (!selectionHasOwner(mode))
+        return true;
+    const QClipboard* clipboard = QApplication::clipboard();
+    const bool owned = mode == QClipboard::Clipboard ? clipboard->ownsClipboard() : clipboard->ownsSelection();
+    return owned && clipboard->text(mode) == m_serverClipboardText;
 }
 
 void RdpInstance::handleCliprdrServerFormatList(const QList<unsigned long>& formats)
@@ -95,6 +127,7 @@ void RdpInstance::handleCliprdrServerFormatDataResponse(const QByteArray& data)
         && format != static_cast<int>(RdpClipboardCodec::Text))
         return;
     const QString text = RdpClipboardCodec::decode(static_cast<quint32>(format), data);
+    m_serverClipboardText = text;
     QClipboard* clipboard = QApplication::clipboard();
     m_ignoreClipboardChange = true;
     clipboard->setText(text, QClipboard::Clipboard);
