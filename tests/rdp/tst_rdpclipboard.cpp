@@ -32,6 +32,7 @@ private:
     // that keeps running until another client takes the selection.
     bool copyOnServer(const QString& text);
     QString pasteOnServer();
+    void endOwner();
 
     RdpDisplayServer m_server;
     std::unique_ptr<RdpInstance> m_instance;
@@ -52,20 +53,30 @@ void TestRdpClipboard::init()
     m_instance->start(QStringLiteral("127.0.0.1"), m_server.port(), QStringLiteral("tester"), m_server.password(),
                       0, QStringLiteral("800x600"), QStringLiteral("Clipboard"), false, QVariantMap());
     QVERIFY(connected.wait(Timeout));
-    // Both sides announce their clipboards when the channel comes up. One
-    // transfer from the server, answered after those announcements, marks
-    // the end of that opening exchange.
+    // The server's clipboard has no owner, so the client's offer alone opens
+    // the exchange, and the server has taken it once a paste there gives it.
+    // A copy on the server made earlier would be lost to that takeover. One
+    // transfer from the server after it shows the way back works too.
+    QTRY_COMPARE_WITH_TIMEOUT(pasteOnServer(), QStringLiteral("before"), Timeout);
     const QString settled = QStringLiteral("settled %1").arg(QTest::currentTestFunction());
     QVERIFY(copyOnServer(settled));
     QTRY_COMPARE_WITH_TIMEOUT(QApplication::clipboard()->text(), settled, Timeout);
-    m_owner->kill();
-    m_owner->waitForFinished();
-    m_owner.reset();
+    endOwner();
 }
 
 void TestRdpClipboard::cleanup()
 {
     m_instance.reset();
+    endOwner();
+    // Leave the server's clipboard without an owner: the owner's end takes
+    // the selection with it.
+    QVERIFY(copyOnServer(QStringLiteral("cleared")));
+    QTRY_COMPARE_WITH_TIMEOUT(pasteOnServer(), QStringLiteral("cleared"), Timeout);
+    endOwner();
+}
+
+void TestRdpClipboard::endOwner()
+{
     if (m_owner) {
         m_owner->kill();
         m_owner->waitForFinished();
