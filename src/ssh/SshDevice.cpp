@@ -27,7 +27,7 @@ QString findProgram(const QString& name, const QProcessEnvironment& environment)
 constexpr int GracefulEndMs = 5000;
 
 // A process this device no longer owns deletes itself once it has ended; if the
-// program quits first, it is terminated rather than left running detached.
+// program quits first, it is killed rather than left running detached.
 void releaseWhenFinished(QProcess* process)
 {
     process->setParent(nullptr);
