@@ -3,6 +3,7 @@
 // desktop windows. Every process a test causes is ended and checked for.
 #include "CloseHelper.h"
 #include "ConnectionListWidget.h"
+#include "DisplayCapture.h"
 #include "LoginFixture.h"
 #include "RdpDesktopWidget.h"
 #include "RdpMainWidget.h"
@@ -29,9 +30,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-
 #include <algorithm>
 #include <csignal>
 #include <memory>
@@ -50,29 +48,6 @@ QMessageBox* failureBox(const QString& summary)
             return box;
     }
     return nullptr;
-}
-
-// The session display as its own X clients see it.
-QImage captureDisplay(const QString& name)
-{
-    Display* display = XOpenDisplay(name.toLocal8Bit().constData());
-    if (!display)
-        return QImage();
-    const Window root = DefaultRootWindow(display);
-    XWindowAttributes attributes;
-    XGetWindowAttributes(display, root, &attributes);
-    XImage* image = XGetImage(display, root, 0, 0, unsigned(attributes.width), unsigned(attributes.height),
-                              AllPlanes, ZPixmap);
-    QImage copy;
-    if (image && image->bits_per_pixel == 32) {
-        copy = QImage(reinterpret_cast<const uchar*>(image->data), image->width, image->height,
-                      image->bytes_per_line, QImage::Format_RGB32)
-                   .copy();
-    }
-    if (image)
-        XDestroyImage(image);
-    XCloseDisplay(display);
-    return copy;
 }
 
 // The desktop widget shows what the session display holds. RemoteFX is
