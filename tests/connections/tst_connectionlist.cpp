@@ -3,6 +3,7 @@
 #include "ConnectionEditor.h"
 #include "ConnectionListWidget.h"
 #include "QuestionDialog.h"
+#include "TopLevels.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -28,21 +29,9 @@ namespace {
 // port 1, where nothing listens, so the login fails at once and locally.
 const QString Host = QStringLiteral("127.0.0.1");
 
-template <typename T>
-QList<T*> topLevels()
-{
-    QList<T*> result;
-    const QWidgetList widgets = QApplication::topLevelWidgets();
-    for (QWidget* widget : widgets) {
-        if (auto* typed = qobject_cast<T*>(widget); typed && typed->isVisible())
-            result.append(typed);
-    }
-    return result;
-}
-
 QList<QMessageBox*> failureBoxes(const QString& summary)
 {
-    QList<QMessageBox*> boxes = topLevels<QMessageBox>();
+    QList<QMessageBox*> boxes = visibleTopLevels<QMessageBox>();
     boxes.erase(std::remove_if(boxes.begin(), boxes.end(),
                                [&summary](QMessageBox* box) { return !box->text().startsWith(summary); }),
                 boxes.end());
@@ -62,9 +51,9 @@ QTableView* listView(QWidget* window)
 // The one open connection editor, once it is there.
 QPointer<ConnectionEditor> waitForEditor()
 {
-    if (!QTest::qWaitFor([] { return topLevels<ConnectionEditor>().size() == 1; }, 5000))
+    if (!QTest::qWaitFor([] { return visibleTopLevels<ConnectionEditor>().size() == 1; }, 5000))
         return nullptr;
-    return topLevels<ConnectionEditor>().first();
+    return visibleTopLevels<ConnectionEditor>().first();
 }
 
 Connection makeConnection(const QString& name, const QString& host)
@@ -262,7 +251,7 @@ void TestConnectionList::editThroughEditor()
     editor->showMinimized();
     QTRY_VERIFY(editor->windowState() & Qt::WindowMinimized);
     QTest::mouseClick(edit, Qt::LeftButton);
-    QCOMPARE(topLevels<ConnectionEditor>(), QList<ConnectionEditor*>{editor.data()});
+    QCOMPARE(visibleTopLevels<ConnectionEditor>(), QList<ConnectionEditor*>{editor.data()});
     QTRY_VERIFY(!(editor->windowState() & Qt::WindowMinimized));
 
     auto* host = editor->findChild<QLineEdit*>(QStringLiteral("HostLineEdit"));
@@ -395,10 +384,10 @@ void TestConnectionList::protectedGlobalConnection()
 
     QMetaObject::invokeMethod(window.get(), "on_EditConnectionButton_clicked");
     QMetaObject::invokeMethod(window.get(), "on_RemoveConnectionButton_clicked");
-    QCOMPARE(topLevels<ConnectionEditor>().size(), editable ? 1 : 0);
+    QCOMPARE(visibleTopLevels<ConnectionEditor>().size(), editable ? 1 : 0);
     // Editing never offers a global save, even where one is allowed.
     if (editable)
-        QVERIFY(!topLevels<ConnectionEditor>().first()->findChild<QPushButton*>(QStringLiteral("globalButton")));
+        QVERIFY(!visibleTopLevels<ConnectionEditor>().first()->findChild<QPushButton*>(QStringLiteral("globalButton")));
     QCOMPARE(window->findChild<QuestionDialog*>() != nullptr, editable);
     QVERIFY(QFile::exists(file));
 }

@@ -3,6 +3,7 @@
 #include "Connection.h"
 #include "Session.h"
 #include "SshServer.h"
+#include "TopLevels.h"
 
 #include <QApplication>
 #include <QJsonArray>
@@ -60,18 +61,6 @@ SessionListWidget* openConnection(ConnectionListWidget& main, int row);
 SessionListWidget* logIn(ConnectionListWidget& main, int row, QString* problem,
                          const QString& passphrase = QString());
 qint64 sshProcessId(SessionListWidget* window);
-
-template <typename T>
-QList<T*> visibleTopLevels()
-{
-    QList<T*> found;
-    const QWidgetList widgets = QApplication::topLevelWidgets();
-    for (QWidget* widget : widgets) {
-        if (auto* typed = qobject_cast<T*>(widget); typed && typed->isVisible())
-            found.append(typed);
-    }
-    return found;
-}
 
 // Hidden ones too: a closed window stays until it is deleted.
 QList<SessionListWidget*> sessionWindows();
