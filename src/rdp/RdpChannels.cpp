@@ -9,15 +9,92 @@
 #include <freerdp/client/cmdline.h>
 #include <freerdp/event.h>
 
+#include <qzcfg/qzcfg.h>
+#include <qzdesk/qzdesk.h>
+#include <qzrail/qzrail.h>
+#include <qzshare/qzshare.h>
+
 #include <cstring>
 
 namespace {
 
-// The add-in provider: every channel this client loads (clipboard,
-// rootless windows) is one of the library's static add-ins.
+struct CustomChannel
+{
+    const char* name;
+    PVIRTUALCHANNELENTRYEX entry;
+};
+
+const CustomChannel customChannels[] = {
+    {QZDESK_CHANNEL_NAME, qzdesk_VirtualChannelEntryEx},
+    {QZRAIL_CHANNEL_NAME, qzrail_VirtualChannelEntryEx},
+    {QZSHARE_CHANNEL_NAME, qzshare_VirtualChannelEntryEx},
+    {QZCFG_CHANNEL_NAME, qzcfg_VirtualChannelEntryEx},
+};
+
+// The add-in provider: our own channels by name, everything else
+// (clipboard, rootless windows) from the library's static add-ins. The
+// library asks for static channels in the Ex style first.
 PVIRTUALCHANNELENTRY RdpInstanceLoadStaticAddinEntry(LPCSTR name, LPCSTR subsystem, LPCSTR type, DWORD flags)
 {
+    if (name && !subsystem && !type && (flags & FREERDP_ADDIN_CHANNEL_ENTRYEX)) {
+        for (const CustomChannel& channel : customChannels) {
+            // The library casts an Ex entry back by the flag it asked with.
+            if (std::strcmp(name, channel.name) == 0)
+                return reinterpret_cast<PVIRTUALCHANNELENTRY>(reinterpret_cast<void (*)()>(channel.entry));
+        }
+    }
     return freerdp_channels_load_static_addin_entry(name, subsystem, type, flags);
+}
+
+// What the server sends on the custom channels is only logged for now.
+// These run on the channels' receive threads.
+UINT RdpInstanceQzdeskDesktopResized(QzdeskClientContext*, UINT16 width, UINT16 height)
+{
+    qCDebug(lcRdp) << "desktop resized to" << width << "x" << height;
+    return 1;
+}
+
+UINT RdpInstanceQzdeskMinMaxInfo(QzdeskClientContext*, UINT16 minWidth, UINT16 minHeight, UINT16 maxWidth,
+                                 UINT16 maxHeight)
+{
+    qCDebug(lcRdp) << "desktop sizes from" << minWidth << "x" << minHeight << "to" << maxWidth << "x" << maxHeight;
+    return 1;
+}
+
+UINT RdpInstanceQzshareClientId(QzshareClientContext*, UINT32 clientId)
+{
+    qCDebug(lcRdp) << "sharing client id" << clientId;
+    return 1;
+}
+
+UINT RdpInstanceQzshareServerStatus(QzshareClientContext*, BYTE sharing, const QzshareParticipant*, UINT32 count)
+{
+    qCDebug(lcRdp) << "sharing" << (sharing != 0) << "with" << count << "participants";
+    return 1;
+}
+
+UINT RdpInstanceQzshareDisconnectInfo(QzshareClientContext*, UINT32 value)
+{
+    qCDebug(lcRdp) << "sharing disconnect info" << value;
+    return 1;
+}
+
+UINT RdpInstanceQzshareMouseEvent(QzshareClientContext*, UINT16 x, UINT16 y, UINT32 flags)
+{
+    qCDebug(lcRdp) << "participant pointer at" << x << y << "flags" << flags;
+    return 1;
+}
+
+UINT RdpInstanceQzcfgOptionsUpdatedNotify(QzcfgClientContext*, const char* text)
+{
+    qCDebug(lcRdp) << "server options" << text;
+    return 1;
+}
+
+UINT RdpInstanceQzcfgSetOptionsResponse(QzcfgClientContext*, const char* text)
+{
+    qCDebug(lcRdp) << "options response" << text;
+    return 1;
 }
 
 template <typename Event>
@@ -37,7 +114,44 @@ void RdpInstanceOnChannelConnected(void* data, ChannelConnectedEventArgs* event)
         auto* rail = static_cast<RailClientContext*>(event->pInterface);
         rail->custom = context;
         context->rail = rail;
+    } else if (!event->pInterface) {
+        qCWarning(lcRdp) << "the channel" << event->name << "offers no interface";
+    } else if (isChannel(event, QZDESK_CHANNEL_NAME)) {
+        auto* qzdesk = static_cast<QzdeskClientContext*>(event->pInterface);
+        qzdesk->custom = context;
+        qzdesk->DesktopResized = RdpInstanceQzdeskDesktopResized;
+        qzdesk->MinMaxInfo = RdpInstanceQzdeskMinMaxInfo;
+        context->qzdesk = qzdesk;
+    } else if (isChannel(event, QZRAIL_CHANNEL_NAME)) {
+        auto* qzrail = static_cast<QzrailClientContext*>(event->pInterface);
+        qzrail->custom = context;
+        context->qzrail = qzrail;
+    } else if (isChannel(event, QZSHARE_CHANNEL_NAME)) {
+        auto* qzshare = static_cast<QzshareClientContext*>(event->pInterface);
+        qzshare->custom = context;
+        qzshare->ClientId = RdpInstanceQzshareClientId;
+        qzshare->ServerStatus = RdpInstanceQzshareServerStatus;
+        qzshare->DisconnectInfo = RdpInstanceQzshareDisconnectInfo;
+        qzshare->MouseEvent = RdpInstanceQzshareMouseEvent;
+        context->qzshare = qzshare;
+    } else if (isChannel(event, QZCFG_CHANNEL_NAME)) {
+        auto* qzcfg = static_cast<QzcfgClientContext*>(event->pInterface);
+        qzcfg->custom = context;
+        qzcfg->OptionsUpdatedNotify = RdpInstanceQzcfgOptionsUpdatedNotify;
+        qzcfg->SetOptionsResponse = RdpInstanceQzcfgSetOptionsResponse;
+        context->qzcfg = qzcfg;
     }
+}
+
+// Forgets the custom channel's interface when the event is about it.
+template <typename Interface>
+void clearInterface(ChannelDisconnectedEventArgs* event, const char* name, Interface*& field)
+{
+    if (!isChannel(event, name))
+        return;
+    if (field)
+        field->custom = nullptr;
+    field = nullptr;
 }
 
 void RdpInstanceOnChannelDisconnected(void* data, ChannelDisconnectedEventArgs* event)
@@ -47,6 +161,10 @@ void RdpInstanceOnChannelDisconnected(void* data, ChannelDisconnectedEventArgs* 
         context->cliprdr = nullptr;
     else if (isChannel(event, RAIL_SVC_CHANNEL_NAME))
         context->rail = nullptr;
+    clearInterface(event, QZDESK_CHANNEL_NAME, context->qzdesk);
+    clearInterface(event, QZRAIL_CHANNEL_NAME, context->qzrail);
+    clearInterface(event, QZSHARE_CHANNEL_NAME, context->qzshare);
+    clearInterface(event, QZCFG_CHANNEL_NAME, context->qzcfg);
 }
 
 } // namespace
@@ -59,6 +177,11 @@ void load(RdpClientContext* context)
     PubSub_SubscribeChannelConnected(rdp->pubSub, RdpInstanceOnChannelConnected);
     PubSub_SubscribeChannelDisconnected(rdp->pubSub, RdpInstanceOnChannelDisconnected);
     freerdp_register_addin_provider(RdpInstanceLoadStaticAddinEntry, 0);
+    for (const CustomChannel& channel : customChannels) {
+        char* params[] = {const_cast<char*>(channel.name)};
+        if (!freerdp_client_add_static_channel(rdp->settings, 1, params))
+            qCWarning(lcRdp) << "cannot add the channel" << channel.name;
+    }
     if (!freerdp_client_load_addins(rdp->channels, rdp->settings))
         qCWarning(lcRdp) << "loading the virtual channels failed";
 }

@@ -3,8 +3,8 @@
 struct RdpClientContext;
 
 // Loading of the virtual channels (the library's clipboard and
-// rootless-window channels) and the hand-over of their client interfaces
-// to the context when they connect.
+// rootless-window channels and our four custom ones) and the hand-over of
+// their client interfaces to the context when they connect.
 namespace RdpChannels {
 
 // Registers the add-in provider, subscribes to channel (dis)connection and

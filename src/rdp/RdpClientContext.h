@@ -4,6 +4,11 @@
 #include <freerdp/client/cliprdr.h>
 #include <freerdp/client/rail.h>
 
+#include <qzcfg/qzcfg.h>
+#include <qzdesk/qzdesk.h>
+#include <qzrail/qzrail.h>
+#include <qzshare/qzshare.h>
+
 #include "RdpCoordinates.h"
 
 class RdpFrameGrouper;
@@ -20,6 +25,11 @@ struct RdpClientContext
 
     CliprdrClientContext* cliprdr;
     RailClientContext* rail;
+    // The custom channels, while connected; null when a channel is absent.
+    QzdeskClientContext* qzdesk;
+    QzrailClientContext* qzrail;
+    QzshareClientContext* qzshare;
+    QzcfgClientContext* qzcfg;
 
     RdpInstance* instance;
     RdpMainWidget* mainWidget;
