@@ -115,7 +115,7 @@ void RdpInstanceOnChannelConnected(void* data, ChannelConnectedEventArgs* event)
         rail->custom = context;
         context->rail = rail;
     } else if (!event->pInterface) {
-        qCWarning(lcRdp) << "the channel" << event->name << "offers no interface";
+        // The library's other channels, or one of ours loaded without an interface.
     } else if (isChannel(event, QZDESK_CHANNEL_NAME)) {
         auto* qzdesk = static_cast<QzdeskClientContext*>(event->pInterface);
         qzdesk->custom = context;

@@ -5,11 +5,13 @@
 
 #include <winpr/wlog.h>
 
+#include <QLoggingCategory>
 #include <QMutex>
 #include <QSignalSpy>
 #include <QTest>
 #include <QtEndian>
 
+#include <algorithm>
 #include <thread>
 
 namespace {
@@ -220,6 +222,26 @@ QString decode(const QString& kind, const QByteArray& payload)
     return out;
 }
 
+// The client's debug lines, whatever thread writes them.
+QStringList debugLines;
+QtMessageHandler previousHandler = nullptr;
+
+void recordDebugLine(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    {
+        QMutexLocker lock(&logMutex);
+        debugLines.append(text);
+    }
+    previousHandler(type, context, text);
+}
+
+bool debugLineStartsWith(const QString& start)
+{
+    QMutexLocker lock(&logMutex);
+    return std::any_of(debugLines.cbegin(), debugLines.cend(),
+                       [&](const QString& line) { return line.startsWith(start); });
+}
+
 } // namespace
 
 // The custom channels' plug-ins, driven through their real entry points
@@ -409,11 +431,15 @@ void TestRdpChannels::twoConnectionsAtOnce()
     constexpr int Count = 200;
     FakeLibrary fakes[2];
     Received received[2];
-    for (int i = 0; i < 2; ++i)
-        connectDesk(&fakes[i], &received[i]);
     std::thread threads[2];
     for (int i = 0; i < 2; ++i) {
         threads[i] = std::thread([&, i] {
+            if (!fakes[i].load(qzdesk_VirtualChannelEntryEx) || !fakes[i].iface)
+                return;
+            auto* desk = static_cast<QzdeskClientContext*>(fakes[i].iface);
+            desk->custom = &received[i];
+            desk->DesktopResized = onDesktopResized;
+            fakes[i].connect();
             for (int n = 0; n < Count; ++n)
                 fakes[i].message(encodeChannelMessage(1, encodeU16List({quint16(i), quint16(n)})));
             fakes[i].disconnect();
@@ -526,6 +552,8 @@ void TestRdpChannels::displayServerConnectsTheFourChannels()
     RdpDisplayServer server;
     QString error;
     QVERIFY2(server.start(&error), qPrintable(error));
+    QLoggingCategory::setFilterRules(QStringLiteral("zentu.rdp.debug=true"));
+    previousHandler = qInstallMessageHandler(recordDebugLine);
     RdpInstance instance;
     QSignalSpy connected(&instance, &RdpInstance::connected);
     QSignalSpy finished(&instance, &RdpInstance::finished);
@@ -534,6 +562,11 @@ void TestRdpChannels::displayServerConnectsTheFourChannels()
     QVERIFY(connected.wait(Timeout));
     RdpClientContext* context = instance.context();
     QVERIFY(context->qzdesk && context->qzrail && context->qzshare && context->qzcfg);
+    // Input makes the server send its size range and options; they reach
+    // the client's callbacks through the library and the receive threads.
+    freerdp_input_send_synchronize_event(context->rdp()->input, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(debugLineStartsWith(QStringLiteral("desktop sizes from ")), Timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(debugLineStartsWith(QStringLiteral("server options {")), Timeout);
     QCOMPARE(context->qzdesk->custom, static_cast<void*>(context));
     QCOMPARE(context->qzrail->custom, static_cast<void*>(context));
     QCOMPARE(context->qzshare->custom, static_cast<void*>(context));
@@ -543,6 +576,7 @@ void TestRdpChannels::displayServerConnectsTheFourChannels()
     instance.quit();
     QCOMPARE(finished.size(), 1);
     QCOMPARE(instance.exitCode(), 0);
+    qInstallMessageHandler(previousHandler);
 }
 
 QTEST_MAIN(TestRdpChannels)
