@@ -81,6 +81,7 @@ struct FakeLibrary
     DWORD openHandle = 0;
     bool closed = false;
     bool terminated = false;
+    UINT initResult = CHANNEL_RC_OK;
     QList<QByteArray> written;
 
     FakeLibrary()
@@ -106,6 +107,8 @@ struct FakeLibrary
                                INT, ULONG, PCHANNEL_INIT_EVENT_EX_FN event)
     {
         FakeLibrary* fake = self(initHandle);
+        if (fake->initResult != CHANNEL_RC_OK)
+            return fake->initResult;
         fake->userParam = userParam;
         fake->iface = clientContext;
         fake->def = *channel;
@@ -255,6 +258,7 @@ private slots:
     void initTestCase();
     void entryOffersInterfaceOnlyToTheLibrary_data();
     void entryOffersInterfaceOnlyToTheLibrary();
+    void entryFailsWhenTheLibraryRefuses();
     void chunksAreReassembled();
     void newFirstChunkDiscardsUnfinishedMessage();
     void badMessagesAreDroppedAndThreadGoesOn_data();
@@ -329,6 +333,13 @@ void TestRdpChannels::entryOffersInterfaceOnlyToTheLibrary()
     fake.message(encodeChannelMessage(1, le32(5)));
     fake.disconnect();
     QVERIFY(fake.closed);
+}
+
+void TestRdpChannels::entryFailsWhenTheLibraryRefuses()
+{
+    FakeLibrary fake;
+    fake.initResult = CHANNEL_RC_TOO_MANY_CHANNELS;
+    QVERIFY(!fake.load(qzcfg_VirtualChannelEntryEx));
 }
 
 void TestRdpChannels::chunksAreReassembled()
