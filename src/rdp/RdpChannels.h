@@ -8,7 +8,8 @@ struct RdpClientContext;
 namespace RdpChannels {
 
 // Registers the add-in provider, subscribes to channel (dis)connection and
-// loads the channels the settings ask for. Runs in the pre-connect step.
+// loads the channels the settings ask for and our four. Runs in the
+// pre-connect step.
 void load(RdpClientContext* context);
 
 } // namespace RdpChannels
