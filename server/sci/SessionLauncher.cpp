@@ -1,6 +1,7 @@
 #include "SessionLauncher.h"
 
 #include "RandomToken.h"
+#include "SessionKey.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -147,14 +148,8 @@ bool SessionLauncher::startSession(SessionRecord& session, QString* error, QStri
     };
     if (!writePrivateFile(dir + QStringLiteral("/password"), session.password.toUtf8(), error))
         return fail(*error);
-    QProcess openssl;
-    openssl.setProcessChannelMode(QProcess::MergedChannels);
-    openssl.start(QStringLiteral("openssl"),
-                  { QStringLiteral("genrsa"), QStringLiteral("-out"), dir + QStringLiteral("/key.pem"),
-                    QStringLiteral("2048") });
-    if (!openssl.waitForFinished(StartTimeoutMs) || openssl.exitCode() != 0)
-        return fail(QStringLiteral("Could not create the session key: %1")
-                        .arg(QString::fromLocal8Bit(openssl.readAll()).trimmed()));
+    if (!writeSessionKey(dir + QStringLiteral("/key.pem"), error))
+        return fail(QStringLiteral("Could not create the session key: %1").arg(*error));
 
     const quint16 port = freeLoopbackPort();
     if (port == 0)

@@ -1,5 +1,7 @@
 #include "SessionFixture.h"
 
+#include "SessionKey.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -48,14 +50,8 @@ bool SessionFixture::start(const QString& command, const QString& geometry, QStr
         return false;
     }
     password.close();
-    QProcess openssl;
-    openssl.start(QStringLiteral("openssl"), { QStringLiteral("genrsa"), QStringLiteral("-out"),
-                                               m_dir.filePath(QStringLiteral("key.pem")),
-                                               QStringLiteral("2048") });
-    if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0) {
-        *error = QStringLiteral("openssl genrsa failed");
+    if (!writeSessionKey(m_dir.filePath(QStringLiteral("key.pem")), error))
         return false;
-    }
     m_port = freePort();
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::ForwardedChannels);

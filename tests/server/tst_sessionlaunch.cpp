@@ -3,6 +3,7 @@
 
 #include "RdpProbe.h"
 #include "SessionFixture.h"
+#include "SessionKey.h"
 #include "SshServer.h"
 
 #include <QDir>
@@ -164,6 +165,9 @@ void TestSessionLaunch::startConnectDisconnectTerminate()
     QVERIFY(SessionFixture::processRunning(supervisor));
     const QList<qint64> processes = SessionFixture::descendantsOf(supervisor) << supervisor;
     QVERIFY(processes.size() >= 4);
+    // The key's private exponent is as long as its modulus.
+    QString keyError;
+    QVERIFY2(sessionKeyUsable(dir + QStringLiteral("/key.pem"), &keyError), qPrintable(keyError));
 
     options.password = password + QStringLiteral("0");
     {
