@@ -4,7 +4,8 @@
 // to the display server (disconnect all clients).
 //
 // Files in the session directory: "session.log" (all output), "display"
-// (":N"), "ready" (written once the RDP port accepts connections and the
+// (":N"), "Xauthority" (the display's cookie: only clients that can read it
+// get in), "ready" (written once the RDP port accepts connections and the
 // command has shown a window or survived a grace time), and
 // "supervisor.pid" (removed on exit).
 
@@ -88,6 +89,38 @@ bool portAccepts(int port)
     return ok;
 }
 
+// A fresh MIT-MAGIC-COOKIE-1 in a file that only the session's user can read.
+// The X server loads it at start and then admits only clients that present
+// it. A FamilyWild entry (no address, no display number) matches the display
+// whatever number the X server picks.
+bool writeAuthority(const std::string& path)
+{
+    char cookie[16];
+    const int random = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    const bool filled = random >= 0 && read(random, cookie, sizeof(cookie)) == ssize_t(sizeof(cookie));
+    if (random >= 0)
+        close(random);
+    if (!filled)
+        return false;
+    std::string entry;
+    auto field = [&entry](const std::string& bytes) {
+        entry += char(bytes.size() >> 8);
+        entry += char(bytes.size() & 0xff);
+        entry += bytes;
+    };
+    entry += "\xff\xff"; // FamilyWild
+    field("");
+    field("");
+    field("MIT-MAGIC-COOKIE-1");
+    field(std::string(cookie, sizeof(cookie)));
+    unlink(path.c_str());
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const bool written = write(fd, entry.data(), entry.size()) == ssize_t(entry.size());
+    return close(fd) == 0 && written;
+}
+
 bool alive(pid_t pid)
 {
     return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0;
@@ -148,13 +181,22 @@ int main(int argc, char** argv)
     sigaddset(&watched, SIGCHLD);
     sigprocmask(SIG_BLOCK, &watched, nullptr);
 
+    // The display server, the command and this process's own watch on the
+    // display all present the session's cookie.
+    const std::string authority = o.dir + "/Xauthority";
+    if (!writeAuthority(authority)) {
+        logLine("cannot write " + authority);
+        return 2;
+    }
+    setenv("XAUTHORITY", authority.c_str(), 1);
+
     // Xvnc picks a free display number and reports it on the pipe.
     int displayPipe[2];
     if (pipe(displayPipe) != 0)
         return 2;
     const pid_t xvnc = spawn({ "Xvnc", "-displayfd", std::to_string(displayPipe[1]), "-geometry",
                                o.geometry, "-depth", "24", "-rfbport", "-1", "-SecurityTypes",
-                               "None", "-nolisten", "tcp", "-auth", "/dev/null" },
+                               "None", "-nolisten", "tcp", "-auth", authority },
                              {}, displayPipe[1]);
     close(displayPipe[1]);
     std::string number;
@@ -270,6 +312,7 @@ int main(int argc, char** argv)
     // The log stays for reading; the secrets of the ended session do not.
     unlink((o.dir + "/password").c_str());
     unlink((o.dir + "/key.pem").c_str());
+    unlink(authority.c_str());
     unlink((o.dir + "/ready").c_str());
     unlink((o.dir + "/supervisor.pid").c_str());
     return status;

@@ -11,6 +11,8 @@
 #include <QTest>
 
 #include <csignal>
+#include <pwd.h>
+#include <grp.h>
 #include <unistd.h>
 
 namespace {
@@ -93,6 +95,36 @@ void SessionFixture::disconnectClients()
 QString SessionFixture::display() const
 {
     return readText(m_dir.filePath(QStringLiteral("display")));
+}
+
+QProcessEnvironment SessionFixture::environment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), display());
+    environment.insert(QStringLiteral("XAUTHORITY"), authority());
+    return environment;
+}
+
+bool SessionFixture::displayOpens(const QString& display, const QString& authority, bool asOtherUser)
+{
+    QStringList command { QStringLiteral("xdpyinfo"), QStringLiteral("-display"), display };
+    if (asOtherUser) {
+        // A throwaway identity: an id that neither an account nor a group uses.
+        uint id = 54321;
+        while (getpwuid(id) || getgrgid(id))
+            ++id;
+        command = QStringList { QStringLiteral("setpriv"), QStringLiteral("--reuid=%1").arg(id),
+                                QStringLiteral("--regid=%1").arg(id), QStringLiteral("--clear-groups") }
+            + command;
+    }
+    QProcess client;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XAUTHORITY"), authority);
+    environment.insert(QStringLiteral("HOME"), QStringLiteral("/"));
+    client.setProcessEnvironment(environment);
+    client.start(command.takeFirst(), command);
+    return client.waitForFinished(20000) && client.exitStatus() == QProcess::NormalExit
+        && client.exitCode() == 0;
 }
 
 qint64 SessionFixture::supervisorPid() const

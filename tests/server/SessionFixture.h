@@ -24,6 +24,10 @@ public:
 
     QString directory() const { return m_dir.path(); }
     QString display() const;
+    // The display's cookie, for X clients of the test.
+    QString authority() const { return m_dir.filePath(QStringLiteral("Xauthority")); }
+    // The system environment with DISPLAY and XAUTHORITY of the session.
+    QProcessEnvironment environment() const;
     quint16 port() const { return m_port; }
     QString password() const { return m_password; }
     qint64 supervisorPid() const;
@@ -35,6 +39,10 @@ public:
     static QList<qint64> descendantsOf(qint64 pid);
     // True while the process exists and is not a zombie.
     static bool processRunning(qint64 pid);
+    // Whether an X client (xdpyinfo) opens the display with the given
+    // authority file, as this process's user or as a user id that no
+    // account holds (unprivileged, no groups).
+    static bool displayOpens(const QString& display, const QString& authority, bool asOtherUser);
 
 private:
     QTemporaryDir m_dir;
