@@ -5,17 +5,14 @@
 //
 // Files in the session directory: "session.log" (all output), "display"
 // (":N"), "Xauthority" (the display's cookie: only clients that can read it
-// get in), "ready" (written once the RDP port accepts connections and the
-// command has shown a window or survived a grace time), and
-// "supervisor.pid" (removed on exit).
+// get in), "port" (written by the display server once it listens there),
+// "ready" (written once the display server listens and the command has shown
+// a window or survived a grace time), and "supervisor.pid" (removed on exit).
 
 #include <X11/Xlib.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,7 +30,8 @@ namespace {
 
 struct Options
 {
-    std::string dir, geometry = "1024x768", command, port, displayServer;
+    // port: a fixed one for the display server; by default it picks a free one.
+    std::string dir, geometry = "1024x768", command, port = "0", displayServer;
 };
 
 void logLine(const std::string& text)
@@ -77,16 +75,17 @@ bool writeFile(const std::string& path, const std::string& contents)
     return std::fclose(f) == 0 && std::rename(tmp.c_str(), path.c_str()) == 0;
 }
 
-bool portAccepts(int port)
+// The port the display server reported; 0 until it has.
+int reportedPort(const std::string& path)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr {};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(uint16_t(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-    close(fd);
-    return ok;
+    FILE* f = std::fopen(path.c_str(), "r");
+    if (!f)
+        return 0;
+    int port = 0;
+    if (std::fscanf(f, "%d", &port) != 1 || port < 1 || port > 65535)
+        port = 0;
+    std::fclose(f);
+    return port;
 }
 
 // A fresh MIT-MAGIC-COOKIE-1 in a file that only the session's user can read.
@@ -157,9 +156,9 @@ int main(int argc, char** argv)
         else if (key == "--port") o.port = value;
         else if (key == "--display-server") o.displayServer = value;
     }
-    if (o.dir.empty() || o.command.empty() || o.port.empty() || o.displayServer.empty()) {
-        std::fprintf(stderr, "usage: zentu2_session --dir D --port P --display-server PATH "
-                             "--command CMD [--geometry WxH]\n");
+    if (o.dir.empty() || o.command.empty() || o.displayServer.empty()) {
+        std::fprintf(stderr, "usage: zentu2_session --dir D --display-server PATH "
+                             "--command CMD [--geometry WxH] [--port P]\n");
         return 2;
     }
     setsid();
@@ -212,15 +211,19 @@ int main(int argc, char** argv)
         const std::string display = ":" + number;
         writeFile(o.dir + "/display", display + "\n");
         logLine("display " + display);
-        server = spawn({ o.displayServer, "--display", display, "--port", o.port, "--password-file",
-                         o.dir + "/password", "--key", o.dir + "/key.pem", "--state-file",
-                         o.dir + "/clients" },
+        // The display server binds the port itself and names it in the port
+        // file once it listens: nothing else can pass for it in between.
+        const std::string portFile = o.dir + "/port";
+        unlink(portFile.c_str());
+        server = spawn({ o.displayServer, "--display", display, "--port", o.port, "--port-file",
+                         portFile, "--password-file", o.dir + "/password", "--key",
+                         o.dir + "/key.pem", "--state-file", o.dir + "/clients" },
                        {});
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (alive(server) && !portAccepts(std::atoi(o.port.c_str()))
+        while (alive(server) && reportedPort(portFile) == 0
                && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (!alive(server) || !portAccepts(std::atoi(o.port.c_str()))) {
+        if (!alive(server) || reportedPort(portFile) == 0) {
             logLine("the RDP display server did not start");
         } else {
             const char* shell = std::getenv("SHELL");
@@ -313,6 +316,7 @@ int main(int argc, char** argv)
     unlink((o.dir + "/password").c_str());
     unlink((o.dir + "/key.pem").c_str());
     unlink(authority.c_str());
+    unlink((o.dir + "/port").c_str());
     unlink((o.dir + "/ready").c_str());
     unlink((o.dir + "/supervisor.pid").c_str());
     return status;

@@ -43,7 +43,7 @@ quint16 SessionFixture::freePort()
     return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
-bool SessionFixture::start(const QString& command, const QString& geometry, QString* error)
+bool SessionFixture::start(const QString& command, const QString& geometry, QString* error, quint16 port)
 {
     m_password = QStringLiteral("pw-%1").arg(qint64(getpid()) * 7919 + freePort());
     QFile password(m_dir.filePath(QStringLiteral("password")));
@@ -54,14 +54,14 @@ bool SessionFixture::start(const QString& command, const QString& geometry, QStr
     password.close();
     if (!writeSessionKey(m_dir.filePath(QStringLiteral("key.pem")), error))
         return false;
-    m_port = freePort();
+    QStringList arguments { QStringLiteral("--dir"), m_dir.path(), QStringLiteral("--display-server"),
+                            binary("zentu2_display"), QStringLiteral("--geometry"), geometry,
+                            QStringLiteral("--command"), command };
+    if (port != 0)
+        arguments << QStringLiteral("--port") << QString::number(port);
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::ForwardedChannels);
-    m_process->start(binary("zentu2_session"),
-                     { QStringLiteral("--dir"), m_dir.path(), QStringLiteral("--port"),
-                       QString::number(m_port), QStringLiteral("--display-server"),
-                       binary("zentu2_display"), QStringLiteral("--geometry"), geometry,
-                       QStringLiteral("--command"), command });
+    m_process->start(binary("zentu2_session"), arguments);
     QElapsedTimer timer;
     timer.start();
     while (!QFile::exists(m_dir.filePath(QStringLiteral("ready")))) {
@@ -71,6 +71,7 @@ bool SessionFixture::start(const QString& command, const QString& geometry, QStr
         }
         m_process->waitForFinished(20);
     }
+    m_port = quint16(readText(m_dir.filePath(QStringLiteral("port"))).toUInt());
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -124,6 +125,7 @@ private slots:
     void xfreerdpEndsQuietlyOnDisconnectAndTerminate();
     void framesWaitForAcknowledgements();
     void clipboardTextTravelsBothWays();
+    void takenPortDoesNotPassForTheSession();
 };
 
 void TestDisplayServer::connectShowsTheSessionDisplay()
@@ -423,6 +425,19 @@ void TestDisplayServer::clipboardTextTravelsBothWays()
         process->kill();
         process->waitForFinished(5000);
     }
+}
+
+void TestDisplayServer::takenPortDoesNotPassForTheSession()
+{
+    // Another process holds the port the display server is told to use: the
+    // session must not count it as its own.
+    QTcpServer other;
+    QVERIFY(other.listen(QHostAddress::LocalHost, 0));
+    SessionFixture session;
+    QString error;
+    QVERIFY2(!session.start(QStringLiteral("xterm"), QStringLiteral("640x480"), &error, other.serverPort()),
+             qPrintable(session.log()));
+    QVERIFY2(error.contains(QLatin1String("display server did not start")), qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(TestDisplayServer)
