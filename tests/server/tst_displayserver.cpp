@@ -15,6 +15,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QtEndian>
 
 #include <freerdp/input.h>
 
@@ -126,6 +127,8 @@ private slots:
     void framesWaitForAcknowledgements();
     void clipboardTextTravelsBothWays();
     void takenPortDoesNotPassForTheSession();
+    void clipboardDataLengthIsChecked_data();
+    void clipboardDataLengthIsChecked();
 };
 
 void TestDisplayServer::connectShowsTheSessionDisplay()
@@ -438,6 +441,45 @@ void TestDisplayServer::takenPortDoesNotPassForTheSession()
     QVERIFY2(!session.start(QStringLiteral("xterm"), QStringLiteral("640x480"), &error, other.serverPort()),
              qPrintable(session.log()));
     QVERIFY2(error.contains(QLatin1String("display server did not start")), qPrintable(error));
+}
+
+void TestDisplayServer::clipboardDataLengthIsChecked_data()
+{
+    QTest::addColumn<quint32>("format");
+    QTest::newRow("unicode") << quint32(13);
+    QTest::newRow("text") << quint32(1);
+}
+
+void TestDisplayServer::clipboardDataLengthIsChecked()
+{
+    QFETCH(quint32, format);
+    SessionFixture session;
+    QString error;
+    QVERIFY2(session.start(QStringLiteral("xterm"), QStringLiteral("640x480"), &error), qPrintable(error));
+    RdpProbe probe;
+    RdpProbe::Options options = optionsFor(session);
+    options.rawClipboard = true;
+    QVERIFY2(probe.connect(options, &error), qPrintable(error));
+    auto received = [&](quint16 type) {
+        const QList<ChannelMessage>& list = probe.messages(QStringLiteral("cliprdr"));
+        return std::any_of(list.begin(), list.end(), [&](const ChannelMessage& m) { return m.type == type; });
+    };
+    // "Monitor ready" (1) opens the exchange; the server asks (4) for the
+    // text the client offers in a format list (2) of one unnamed format.
+    QVERIFY(probe.waitFor([&] { return received(1); }, 10000));
+    QByteArray offer(6, '\0');
+    qToLittleEndian<quint32>(format, offer.data());
+    QVERIFY(probe.send(QStringLiteral("cliprdr"), 2, offer));
+    QVERIFY(probe.waitFor([&] { return received(4); }, 10000));
+
+    // A data response (5, flag "ok") with four bytes and a length field just
+    // below 4 GiB: the channel adds the 8 header bytes in 32 bits and hands
+    // it over as complete.
+    const QByteArray response = QByteArray::fromHex("05000100fcffffff") + QByteArray("abcd");
+    QVERIFY(probe.sendRaw(QStringLiteral("cliprdr"), response));
+    framesDuring(probe, 1500);
+    QVERIFY2(probe.connected(), qPrintable(session.log()));
+    QCOMPARE(clipboardOf(session.environment()), QString());
 }
 
 QTEST_GUILESS_MAIN(TestDisplayServer)
