@@ -15,9 +15,12 @@
 #include <winpr/synch.h>
 #include <winpr/wtsapi.h>
 
+#include <arpa/inet.h>
 #include <csignal>
 #include <chrono>
+#include <netinet/in.h>
 #include <sys/signalfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcDisplay, "zentu.server.display")
@@ -100,9 +103,39 @@ bool DisplayServer::start(QString* error)
         *error = QStringLiteral("cannot listen on 127.0.0.1:%1").arg(m_config.port);
         return false;
     }
+    const quint16 port = listeningPort();
+    if (port == 0) {
+        *error = QStringLiteral("cannot tell the port listened on");
+        return false;
+    }
     writeState();
-    qCInfo(lcDisplay) << "serving" << m_config.display << "on port" << m_config.port;
+    // Written last: whoever waits for this file may connect at once, and the
+    // port is the one this process holds, not one picked and released earlier.
+    if (!m_config.portFile.isEmpty()) {
+        QSaveFile file(m_config.portFile);
+        if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray::number(port) + '\n') < 0
+            || !file.commit()) {
+            *error = QStringLiteral("cannot write %1").arg(m_config.portFile);
+            return false;
+        }
+    }
+    qCInfo(lcDisplay) << "serving" << m_config.display << "on port" << port;
     return true;
+}
+
+quint16 DisplayServer::listeningPort() const
+{
+    void* sockets[16] = {};
+    int count = 0;
+    if (!m_listener->GetFileDescriptor(m_listener, sockets, &count) || count < 1)
+        return 0;
+    sockaddr_in address {};
+    socklen_t length = sizeof(address);
+    const int fd = int(reinterpret_cast<intptr_t>(sockets[0]));
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0
+        || address.sin_family != AF_INET)
+        return 0;
+    return ntohs(address.sin_port);
 }
 
 BOOL DisplayServer::peerAccepted(freerdp_listener* listener, freerdp_peer* peer)

@@ -22,6 +22,7 @@ struct DisplayConfig
     QByteArray password;
     QString keyFile;
     QString stateFile; // receives the number of connected clients
+    QString portFile;  // receives the port listened on, once the listener is up
 };
 
 // The RDP server of one session display: accepts clients on loopback and
@@ -54,6 +55,7 @@ public:
 private:
     static BOOL peerAccepted(freerdp_listener* listener, freerdp_peer* peer);
     void acceptPeer(freerdp_peer* peer);
+    quint16 listeningPort() const;
     void disconnectAll(uint32_t errorInfo);
     void processX();
     void sendFrames();

@@ -131,6 +131,11 @@ UINT clipboardDataResponse(CliprdrServerContext* context,
 
 constexpr uint32_t FormatText = 1;
 constexpr uint32_t FormatUnicodeText = 13;
+// Clipboard data taken from a client: twice the 4 MB the X side fetches, room
+// for the same text in UTF-16. The channel layer adds the header size to the
+// announced length in 32 bits, so a length near 4 GiB arrives with only a few
+// bytes behind it; a length above this bound is never trusted.
+constexpr UINT32 MaxClipboardBytes = 8u << 20;
 // Channel messages and pointers that arrive before the client has finished
 // connecting are lost; its first acknowledgement or input shows it has, else
 // this delay is assumed.
@@ -863,12 +868,18 @@ UINT PeerConnection::onClipboardDataResponse(const CLIPRDR_FORMAT_DATA_RESPONSE*
 {
     if (!(response->msgFlags & CB_RESPONSE_OK) || !response->requestedFormatData)
         return CHANNEL_RC_OK;
+    if (response->dataLen > MaxClipboardBytes) {
+        qCWarning(lcDisplay) << "client" << m_id << "clipboard data of" << response->dataLen
+                             << "bytes refused";
+        return CHANNEL_RC_OK;
+    }
     const auto* data = reinterpret_cast<const char*>(response->requestedFormatData);
+    const int length = int(response->dataLen);
     QString text;
     if (m_requestedFormat == FormatUnicodeText)
-        text = QString::fromUtf16(reinterpret_cast<const char16_t*>(data), int(response->dataLen / 2));
+        text = QString::fromUtf16(reinterpret_cast<const char16_t*>(data), length / 2);
     else if (m_requestedFormat == FormatText)
-        text = QString::fromLatin1(data, int(qstrnlen(data, response->dataLen)));
+        text = QString::fromLatin1(data, int(qstrnlen(data, size_t(length))));
     else
         return CHANNEL_RC_OK;
     while (text.endsWith(QChar(0)))

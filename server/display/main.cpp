@@ -15,7 +15,11 @@ int main(int argc, char** argv)
     parser.setApplicationDescription(QStringLiteral("RDP server of one session display"));
     parser.addHelpOption();
     const QCommandLineOption display(QStringLiteral("display"), QStringLiteral("X display"), QStringLiteral("name"));
-    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("loopback port"), QStringLiteral("port"));
+    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("loopback port, 0 for any free one"),
+                                  QStringLiteral("port"), QStringLiteral("0"));
+    const QCommandLineOption portFile(QStringLiteral("port-file"),
+                                      QStringLiteral("file that receives the port once listening"),
+                                      QStringLiteral("file"));
     const QCommandLineOption passwordFile(QStringLiteral("password-file"),
                                           QStringLiteral("file holding the session password"),
                                           QStringLiteral("file"));
@@ -23,7 +27,7 @@ int main(int argc, char** argv)
     const QCommandLineOption state(QStringLiteral("state-file"),
                                    QStringLiteral("file that receives the client count"),
                                    QStringLiteral("file"));
-    parser.addOptions({ display, port, passwordFile, key, state });
+    parser.addOptions({ display, port, portFile, passwordFile, key, state });
     parser.process(app);
 
     DisplayConfig config;
@@ -32,15 +36,16 @@ int main(int argc, char** argv)
     config.port = parser.value(port).toInt(&portOk);
     config.keyFile = parser.value(key);
     config.stateFile = parser.value(state);
+    config.portFile = parser.value(portFile);
     QFile password(parser.value(passwordFile));
     if (!password.open(QIODevice::ReadOnly)) {
         std::fprintf(stderr, "zentu2_display: cannot read the password file\n");
         return 2;
     }
     config.password = password.readAll().trimmed();
-    if (config.display.isEmpty() || !portOk || config.port <= 0 || config.port > 65535
+    if (config.display.isEmpty() || !portOk || config.port < 0 || config.port > 65535
         || config.keyFile.isEmpty() || config.password.isEmpty()) {
-        std::fprintf(stderr, "zentu2_display: --display, --port, --password-file and --key are required\n");
+        std::fprintf(stderr, "zentu2_display: --display, --password-file and --key are required\n");
         return 2;
     }
     // The keyboard mapping reads the layout of the display named here.

@@ -4,17 +4,15 @@
 // to the display server (disconnect all clients).
 //
 // Files in the session directory: "session.log" (all output), "display"
-// (":N"), "ready" (written once the RDP port accepts connections and the
-// command has shown a window or survived a grace time), and
-// "supervisor.pid" (removed on exit).
+// (":N"), "Xauthority" (the display's cookie: only clients that can read it
+// get in), "port" (written by the display server once it listens there),
+// "ready" (written once the display server listens and the command has shown
+// a window or survived a grace time), and "supervisor.pid" (removed on exit).
 
 #include <X11/Xlib.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,7 +30,8 @@ namespace {
 
 struct Options
 {
-    std::string dir, geometry = "1024x768", command, port, displayServer;
+    // port: a fixed one for the display server; by default it picks a free one.
+    std::string dir, geometry = "1024x768", command, port = "0", displayServer;
 };
 
 void logLine(const std::string& text)
@@ -76,16 +75,49 @@ bool writeFile(const std::string& path, const std::string& contents)
     return std::fclose(f) == 0 && std::rename(tmp.c_str(), path.c_str()) == 0;
 }
 
-bool portAccepts(int port)
+// The port the display server reported; 0 until it has.
+int reportedPort(const std::string& path)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr {};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(uint16_t(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-    close(fd);
-    return ok;
+    FILE* f = std::fopen(path.c_str(), "r");
+    if (!f)
+        return 0;
+    int port = 0;
+    if (std::fscanf(f, "%d", &port) != 1 || port < 1 || port > 65535)
+        port = 0;
+    std::fclose(f);
+    return port;
+}
+
+// A fresh MIT-MAGIC-COOKIE-1 in a file that only the session's user can read.
+// The X server loads it at start and then admits only clients that present
+// it. A FamilyWild entry (no address, no display number) matches the display
+// whatever number the X server picks.
+bool writeAuthority(const std::string& path)
+{
+    char cookie[16];
+    const int random = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    const bool filled = random >= 0 && read(random, cookie, sizeof(cookie)) == ssize_t(sizeof(cookie));
+    if (random >= 0)
+        close(random);
+    if (!filled)
+        return false;
+    std::string entry;
+    auto field = [&entry](const std::string& bytes) {
+        entry += char(bytes.size() >> 8);
+        entry += char(bytes.size() & 0xff);
+        entry += bytes;
+    };
+    entry += "\xff\xff"; // FamilyWild
+    field("");
+    field("");
+    field("MIT-MAGIC-COOKIE-1");
+    field(std::string(cookie, sizeof(cookie)));
+    unlink(path.c_str());
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const bool written = write(fd, entry.data(), entry.size()) == ssize_t(entry.size());
+    return close(fd) == 0 && written;
 }
 
 bool alive(pid_t pid)
@@ -124,9 +156,9 @@ int main(int argc, char** argv)
         else if (key == "--port") o.port = value;
         else if (key == "--display-server") o.displayServer = value;
     }
-    if (o.dir.empty() || o.command.empty() || o.port.empty() || o.displayServer.empty()) {
-        std::fprintf(stderr, "usage: zentu2_session --dir D --port P --display-server PATH "
-                             "--command CMD [--geometry WxH]\n");
+    if (o.dir.empty() || o.command.empty() || o.displayServer.empty()) {
+        std::fprintf(stderr, "usage: zentu2_session --dir D --display-server PATH "
+                             "--command CMD [--geometry WxH] [--port P]\n");
         return 2;
     }
     setsid();
@@ -148,13 +180,22 @@ int main(int argc, char** argv)
     sigaddset(&watched, SIGCHLD);
     sigprocmask(SIG_BLOCK, &watched, nullptr);
 
+    // The display server, the command and this process's own watch on the
+    // display all present the session's cookie.
+    const std::string authority = o.dir + "/Xauthority";
+    if (!writeAuthority(authority)) {
+        logLine("cannot write " + authority);
+        return 2;
+    }
+    setenv("XAUTHORITY", authority.c_str(), 1);
+
     // Xvnc picks a free display number and reports it on the pipe.
     int displayPipe[2];
     if (pipe(displayPipe) != 0)
         return 2;
     const pid_t xvnc = spawn({ "Xvnc", "-displayfd", std::to_string(displayPipe[1]), "-geometry",
                                o.geometry, "-depth", "24", "-rfbport", "-1", "-SecurityTypes",
-                               "None", "-nolisten", "tcp", "-auth", "/dev/null" },
+                               "None", "-nolisten", "tcp", "-auth", authority },
                              {}, displayPipe[1]);
     close(displayPipe[1]);
     std::string number;
@@ -170,15 +211,19 @@ int main(int argc, char** argv)
         const std::string display = ":" + number;
         writeFile(o.dir + "/display", display + "\n");
         logLine("display " + display);
-        server = spawn({ o.displayServer, "--display", display, "--port", o.port, "--password-file",
-                         o.dir + "/password", "--key", o.dir + "/key.pem", "--state-file",
-                         o.dir + "/clients" },
+        // The display server binds the port itself and names it in the port
+        // file once it listens: nothing else can pass for it in between.
+        const std::string portFile = o.dir + "/port";
+        unlink(portFile.c_str());
+        server = spawn({ o.displayServer, "--display", display, "--port", o.port, "--port-file",
+                         portFile, "--password-file", o.dir + "/password", "--key",
+                         o.dir + "/key.pem", "--state-file", o.dir + "/clients" },
                        {});
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (alive(server) && !portAccepts(std::atoi(o.port.c_str()))
+        while (alive(server) && reportedPort(portFile) == 0
                && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (!alive(server) || !portAccepts(std::atoi(o.port.c_str()))) {
+        if (!alive(server) || reportedPort(portFile) == 0) {
             logLine("the RDP display server did not start");
         } else {
             const char* shell = std::getenv("SHELL");
@@ -270,6 +315,8 @@ int main(int argc, char** argv)
     // The log stays for reading; the secrets of the ended session do not.
     unlink((o.dir + "/password").c_str());
     unlink((o.dir + "/key.pem").c_str());
+    unlink(authority.c_str());
+    unlink((o.dir + "/port").c_str());
     unlink((o.dir + "/ready").c_str());
     unlink((o.dir + "/supervisor.pid").c_str());
     return status;

@@ -1,6 +1,7 @@
 #include "SessionLauncher.h"
 
 #include "RandomToken.h"
+#include "SessionKey.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,10 +14,7 @@
 #include <QStringList>
 #include <QThread>
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -44,23 +42,6 @@ QString readText(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
-quint16 freeLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return 0;
-    sockaddr_in addr {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(addr);
-    quint16 port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0
-        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
-        port = ntohs(addr.sin_port);
-    ::close(fd);
-    return port;
 }
 
 QString helperProgram(const QString& name)
@@ -147,23 +128,14 @@ bool SessionLauncher::startSession(SessionRecord& session, QString* error, QStri
     };
     if (!writePrivateFile(dir + QStringLiteral("/password"), session.password.toUtf8(), error))
         return fail(*error);
-    QProcess openssl;
-    openssl.setProcessChannelMode(QProcess::MergedChannels);
-    openssl.start(QStringLiteral("openssl"),
-                  { QStringLiteral("genrsa"), QStringLiteral("-out"), dir + QStringLiteral("/key.pem"),
-                    QStringLiteral("2048") });
-    if (!openssl.waitForFinished(StartTimeoutMs) || openssl.exitCode() != 0)
-        return fail(QStringLiteral("Could not create the session key: %1")
-                        .arg(QString::fromLocal8Bit(openssl.readAll()).trimmed()));
+    if (!writeSessionKey(dir + QStringLiteral("/key.pem"), error))
+        return fail(QStringLiteral("Could not create the session key: %1").arg(*error));
 
-    const quint16 port = freeLoopbackPort();
-    if (port == 0)
-        return fail(QStringLiteral("No free port for the session display."));
+    // The display server picks its port and names it in the folder.
     const QString geometry = screenGeometry(session.geometry);
     qint64 pid = 0;
     if (!QProcess::startDetached(supervisor,
-                                 { QStringLiteral("--dir"), dir, QStringLiteral("--port"),
-                                   QString::number(port), QStringLiteral("--display-server"),
+                                 { QStringLiteral("--dir"), dir, QStringLiteral("--display-server"),
                                    displayServer, QStringLiteral("--geometry"), geometry,
                                    QStringLiteral("--command"), session.command },
                                  QDir::homePath(), &pid))
@@ -181,7 +153,13 @@ bool SessionLauncher::startSession(SessionRecord& session, QString* error, QStri
         }
         QThread::msleep(20);
     }
-    session.port = port;
+    bool portOk = false;
+    const uint port = readText(dir + QStringLiteral("/port")).trimmed().toUInt(&portOk);
+    if (!portOk || port == 0 || port > 65535) {
+        ::kill(pid_t(pid), SIGTERM);
+        return fail(QStringLiteral("The session display reported no port."));
+    }
+    session.port = quint16(port);
     session.windowMode = session.geometry == QLatin1String("rootless") ? session.geometry
                                                                          : QStringLiteral("desktop");
     session.runtime = QJsonObject { { QStringLiteral("pid"), double(pid) },

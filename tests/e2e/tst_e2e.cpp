@@ -53,9 +53,10 @@ QMessageBox* failureBox(const QString& summary)
 // The desktop widget shows what the session display holds. RemoteFX is
 // lossy, so 8x8 blocks are compared by their mean colour; a few blocks may
 // differ for a blinking text cursor.
-bool showsSessionDisplay(RdpDesktopWidget* desktop, const QString& display, QString* why)
+bool showsSessionDisplay(RdpDesktopWidget* desktop, const QString& display, const QString& authority,
+                         QString* why)
 {
-    const QImage remote = captureDisplay(display);
+    const QImage remote = captureDisplay(display, authority);
     const QImage shown = desktop->grab().toImage().convertToFormat(QImage::Format_RGB32);
     if (remote.isNull()) {
         *why = QStringLiteral("cannot capture %1").arg(display);
@@ -120,7 +121,10 @@ QString processName(qint64 pid)
 class SessionClipboardReader
 {
 public:
-    explicit SessionClipboardReader(const QString& display) : m_display(display) {}
+    SessionClipboardReader(const QString& display, const QString& authority)
+        : m_display(display), m_authority(authority)
+    {
+    }
     ~SessionClipboardReader()
     {
         if (m_process && m_process->state() != QProcess::NotRunning) {
@@ -137,6 +141,9 @@ public:
         if (m_process && m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == 0)
             m_last = QString::fromUtf8(m_process->readAllStandardOutput());
         m_process = std::make_unique<QProcess>();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XAUTHORITY"), m_authority);
+        m_process->setProcessEnvironment(environment);
         m_process->start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"),
                                                    QStringLiteral("clipboard"), QStringLiteral("-display"),
                                                    m_display});
@@ -144,7 +151,7 @@ public:
     }
 
 private:
-    QString m_display;
+    QString m_display, m_authority;
     std::unique_ptr<QProcess> m_process;
     QString m_last;
 };
@@ -177,6 +184,11 @@ private:
     RdpMainWidget* waitForNewDisplay(const QList<RdpMainWidget*>& before);
     bool disconnectFromToolbar(RdpMainWidget* display);
     QJsonObject runtimeOf(const QString& sessionId) const { return m_login->runtimeOf(sessionId); }
+    // The cookie file of the session's display.
+    QString authorityOf(const QString& sessionId) const
+    {
+        return runtimeOf(sessionId).value(QStringLiteral("dir")).toString() + QStringLiteral("/Xauthority");
+    }
     qint64 sessionProcess(const QString& sessionId, const QString& name) const;
     void track(const QString& sessionId);
 
@@ -400,9 +412,10 @@ void EndToEndTest::startedSessionShowsAndRunsTypedCommand()
     QCOMPARE(desktop->size(), QSize(1024, 768));
     const QString x = runtimeOf(m_sessionId).value(QStringLiteral("display")).toString();
     QVERIFY(x.startsWith(QLatin1Char(':')));
-    QTRY_VERIFY_WITH_TIMEOUT(brightPixels(captureDisplay(x)) > 10000, Timeout);
+    const QString authority = authorityOf(m_sessionId);
+    QTRY_VERIFY_WITH_TIMEOUT(brightPixels(captureDisplay(x, authority)) > 10000, Timeout);
     QString mismatch;
-    QTRY_VERIFY2_WITH_TIMEOUT(showsSessionDisplay(desktop, x, &mismatch), qPrintable(mismatch), Timeout);
+    QTRY_VERIFY2_WITH_TIMEOUT(showsSessionDisplay(desktop, x, authority, &mismatch), qPrintable(mismatch), Timeout);
 
     // The user points into the xterm (the session's X focus follows the
     // pointer) and types; the keys go out as this X server's keycodes.
@@ -424,7 +437,7 @@ void EndToEndTest::startedSessionShowsAndRunsTypedCommand()
              qPrintable(error));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(typed), Timeout);
     // What the shell echoed is on the screen as well.
-    QTRY_VERIFY2_WITH_TIMEOUT(showsSessionDisplay(desktop, x, &mismatch), qPrintable(mismatch), Timeout);
+    QTRY_VERIFY2_WITH_TIMEOUT(showsSessionDisplay(desktop, x, authority, &mismatch), qPrintable(mismatch), Timeout);
     QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
 }
 
@@ -440,12 +453,15 @@ void EndToEndTest::clipboardTravelsBothWays()
     // Copied here, pasted in the session.
     const QString toSession = QStringLiteral("copied on the client \u00e4\u20ac %1").arg(m_sessionId.left(8));
     QGuiApplication::clipboard()->setText(toSession);
-    SessionClipboardReader reader(x);
+    SessionClipboardReader reader(x, authorityOf(m_sessionId));
     QTRY_COMPARE_WITH_TIMEOUT(reader.latest(), toSession, Timeout);
 
     // Copied in the session, pasted here.
     const QString fromSession = QStringLiteral("copied in the session %1").arg(m_sessionId.right(8));
     QProcess owner;
+    QProcessEnvironment ownerEnvironment = QProcessEnvironment::systemEnvironment();
+    ownerEnvironment.insert(QStringLiteral("XAUTHORITY"), authorityOf(m_sessionId));
+    owner.setProcessEnvironment(ownerEnvironment);
     owner.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-i"), QStringLiteral("-selection"),
                                           QStringLiteral("clipboard"), QStringLiteral("-display"), x});
     QVERIFY(owner.waitForStarted(Timeout));
@@ -602,7 +618,7 @@ void EndToEndTest::lostLoginEndsItsDisplay()
     QString mismatch;
     QTRY_VERIFY2_WITH_TIMEOUT(showsSessionDisplay(display->desktopWidget(),
                                                   runtimeOf(m_sessionId).value(QStringLiteral("display")).toString(),
-                                                  &mismatch),
+                                                  authorityOf(m_sessionId), &mismatch),
                               qPrintable(mismatch), Timeout);
 }
 

@@ -1,5 +1,6 @@
 #include "RdpTestServers.h"
 
+#include "SessionKey.h"
 #include "SshServer.h"
 
 #include <QDir>
@@ -102,15 +103,12 @@ bool RdpDisplayServer::start(QString* error)
     const QString key = m_dir.filePath(QStringLiteral("key.pem"));
     const QString passwordFile = m_dir.filePath(QStringLiteral("password"));
     QFile file(passwordFile);
-    QByteArray output;
     if (!m_dir.isValid() || !file.open(QIODevice::WriteOnly) || file.write(password().toUtf8()) < 0) {
         *error = QStringLiteral("cannot write the password file");
         return false;
     }
     file.close();
-    return runTool(QStringLiteral("openssl"), {QStringLiteral("genrsa"), QStringLiteral("-out"), key,
-                                               QStringLiteral("2048")},
-                   &output, error)
+    return writeSessionKey(key, error)
         && startXvfb(error)
         && startServer(QDir(SshServer::binDir()).filePath(QStringLiteral("zentu2_display")),
                        {QStringLiteral("--display"), display(), QStringLiteral("--port"), QStringLiteral("%port"),

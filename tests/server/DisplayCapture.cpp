@@ -3,9 +3,17 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
-QImage captureDisplay(const QString& display)
+QImage captureDisplay(const QString& display, const QString& authority)
 {
+    // Xlib reads the authority file named in the environment at each open.
+    const QByteArray saved = qgetenv("XAUTHORITY");
+    if (!authority.isEmpty())
+        qputenv("XAUTHORITY", authority.toLocal8Bit());
     Display* dpy = XOpenDisplay(display.toLocal8Bit().constData());
+    if (!authority.isEmpty() && saved.isNull())
+        qunsetenv("XAUTHORITY");
+    else if (!authority.isEmpty())
+        qputenv("XAUTHORITY", saved);
     if (!dpy)
         return QImage();
     const Window root = DefaultRootWindow(dpy);

@@ -108,6 +108,7 @@ BOOL VCAPITYPE qzdeskEntry(PCHANNEL_ENTRY_POINTS_EX ep, PVOID init) { return cha
 BOOL VCAPITYPE qzcfgEntry(PCHANNEL_ENTRY_POINTS_EX ep, PVOID init) { return channelEntry("qzcfg", ep, init); }
 BOOL VCAPITYPE qzshareEntry(PCHANNEL_ENTRY_POINTS_EX ep, PVOID init) { return channelEntry("qzshare", ep, init); }
 BOOL VCAPITYPE railEntry(PCHANNEL_ENTRY_POINTS_EX ep, PVOID init) { return channelEntry("rail", ep, init); }
+BOOL VCAPITYPE cliprdrEntry(PCHANNEL_ENTRY_POINTS_EX ep, PVOID init) { return channelEntry("cliprdr", ep, init); }
 
 BOOL beginPaint(rdpContext*) { return TRUE; }
 BOOL endPaint(rdpContext*) { return TRUE; }
@@ -146,7 +147,9 @@ BOOL preConnect(freerdp* instance)
     return freerdp_channels_client_load_ex(channels, settings, qzdeskEntry, nullptr) == 0
         && freerdp_channels_client_load_ex(channels, settings, qzcfgEntry, nullptr) == 0
         && freerdp_channels_client_load_ex(channels, settings, qzshareEntry, nullptr) == 0
-        && freerdp_channels_client_load_ex(channels, settings, railEntry, nullptr) == 0;
+        && freerdp_channels_client_load_ex(channels, settings, railEntry, nullptr) == 0
+        && (!probeOf(instance->context)->joinsClipboard()
+            || freerdp_channels_client_load_ex(channels, settings, cliprdrEntry, nullptr) == 0);
 }
 
 BOOL postConnect(freerdp* instance)
@@ -191,6 +194,7 @@ bool RdpProbe::connect(const Options& options, QString* error)
 {
     primitives_set_hints(PRIMITIVES_ONLY_CPU);
     m_withholdAcknowledgements = options.withholdAcknowledgements;
+    m_rawClipboard = options.rawClipboard;
     m_instance = freerdp_new();
     m_instance->ContextSize = sizeof(ProbeContext);
     m_instance->PreConnect = preConnect;
@@ -294,10 +298,14 @@ void RdpProbe::channelData(const QString& channel, const QByteArray& message)
 
 bool RdpProbe::send(const QString& channel, quint16 type, const QByteArray& payload)
 {
+    return sendRaw(channel, encodeChannelMessage(type, payload));
+}
+
+bool RdpProbe::sendRaw(const QString& channel, const QByteArray& data)
+{
     ProbeChannel* open = openChannels().value(channel);
     if (!open)
         return false;
-    const QByteArray data = encodeChannelMessage(type, payload);
     void* buffer = malloc(size_t(data.size()));
     std::memcpy(buffer, data.constData(), size_t(data.size()));
     if (open->entryPoints.pVirtualChannelWriteEx(open->initHandle, open->openHandle, buffer,

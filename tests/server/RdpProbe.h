@@ -15,7 +15,9 @@ struct rdp_freerdp;
 // A minimal RDP client on the FreeRDP client library for tests: connects with
 // RDP security, keeps the frame buffer, counts frames and speaks the custom
 // channels "qzdesk" and "qzcfg"; it also joins "qzshare" and "rail" to write
-// on them. Single-threaded: the test drives it with pump().
+// on them, and on request "cliprdr", whose messages share the custom channels'
+// header layout (type, flags, length). Single-threaded: the test drives it
+// with pump().
 class RdpProbe
 {
 public:
@@ -30,6 +32,8 @@ public:
         int width = 1024, height = 768;
         // Announce frame acknowledgements but never send one.
         bool withholdAcknowledgements = false;
+        // Join the clipboard channel as a raw channel: the test writes its messages.
+        bool rawClipboard = false;
     };
 
     RdpProbe();
@@ -51,6 +55,8 @@ public:
 
     const QList<ChannelMessage>& messages(const QString& channel) const;
     bool send(const QString& channel, quint16 type, const QByteArray& payload);
+    // Writes the bytes as they are, header included.
+    bool sendRaw(const QString& channel, const QByteArray& data);
 
     void sendKey(quint16 scancode, bool down, bool extended = false);
     void sendMouse(quint16 flags, int x, int y);
@@ -61,6 +67,7 @@ public:
     void channelData(const QString& channel, const QByteArray& message);
     void frameEnded() { ++m_frames; }
     bool acknowledges() const { return !m_withholdAcknowledgements; }
+    bool joinsClipboard() const { return m_rawClipboard; }
     void pointerChanged() { ++m_pointers; }
     void setConnected(bool connected) { m_connected = connected; }
 
@@ -70,5 +77,6 @@ private:
     int m_frames = 0;
     int m_pointers = 0;
     bool m_withholdAcknowledgements = false;
+    bool m_rawClipboard = false;
     QMap<QString, QList<ChannelMessage>> m_messages;
 };

@@ -1,5 +1,7 @@
 #include "SessionFixture.h"
 
+#include "SessionKey.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -9,6 +11,8 @@
 #include <QTest>
 
 #include <csignal>
+#include <pwd.h>
+#include <grp.h>
 #include <unistd.h>
 
 namespace {
@@ -39,7 +43,7 @@ quint16 SessionFixture::freePort()
     return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
-bool SessionFixture::start(const QString& command, const QString& geometry, QString* error)
+bool SessionFixture::start(const QString& command, const QString& geometry, QString* error, quint16 port)
 {
     m_password = QStringLiteral("pw-%1").arg(qint64(getpid()) * 7919 + freePort());
     QFile password(m_dir.filePath(QStringLiteral("password")));
@@ -48,22 +52,16 @@ bool SessionFixture::start(const QString& command, const QString& geometry, QStr
         return false;
     }
     password.close();
-    QProcess openssl;
-    openssl.start(QStringLiteral("openssl"), { QStringLiteral("genrsa"), QStringLiteral("-out"),
-                                               m_dir.filePath(QStringLiteral("key.pem")),
-                                               QStringLiteral("2048") });
-    if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0) {
-        *error = QStringLiteral("openssl genrsa failed");
+    if (!writeSessionKey(m_dir.filePath(QStringLiteral("key.pem")), error))
         return false;
-    }
-    m_port = freePort();
+    QStringList arguments { QStringLiteral("--dir"), m_dir.path(), QStringLiteral("--display-server"),
+                            binary("zentu2_display"), QStringLiteral("--geometry"), geometry,
+                            QStringLiteral("--command"), command };
+    if (port != 0)
+        arguments << QStringLiteral("--port") << QString::number(port);
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::ForwardedChannels);
-    m_process->start(binary("zentu2_session"),
-                     { QStringLiteral("--dir"), m_dir.path(), QStringLiteral("--port"),
-                       QString::number(m_port), QStringLiteral("--display-server"),
-                       binary("zentu2_display"), QStringLiteral("--geometry"), geometry,
-                       QStringLiteral("--command"), command });
+    m_process->start(binary("zentu2_session"), arguments);
     QElapsedTimer timer;
     timer.start();
     while (!QFile::exists(m_dir.filePath(QStringLiteral("ready")))) {
@@ -73,6 +71,7 @@ bool SessionFixture::start(const QString& command, const QString& geometry, QStr
         }
         m_process->waitForFinished(20);
     }
+    m_port = quint16(readText(m_dir.filePath(QStringLiteral("port"))).toUInt());
     return true;
 }
 
@@ -97,6 +96,36 @@ void SessionFixture::disconnectClients()
 QString SessionFixture::display() const
 {
     return readText(m_dir.filePath(QStringLiteral("display")));
+}
+
+QProcessEnvironment SessionFixture::environment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), display());
+    environment.insert(QStringLiteral("XAUTHORITY"), authority());
+    return environment;
+}
+
+bool SessionFixture::displayOpens(const QString& display, const QString& authority, bool asOtherUser)
+{
+    QStringList command { QStringLiteral("xdpyinfo"), QStringLiteral("-display"), display };
+    if (asOtherUser) {
+        // A throwaway identity: an id that neither an account nor a group uses.
+        uint id = 54321;
+        while (getpwuid(id) || getgrgid(id))
+            ++id;
+        command = QStringList { QStringLiteral("setpriv"), QStringLiteral("--reuid=%1").arg(id),
+                                QStringLiteral("--regid=%1").arg(id), QStringLiteral("--clear-groups") }
+            + command;
+    }
+    QProcess client;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XAUTHORITY"), authority);
+    environment.insert(QStringLiteral("HOME"), QStringLiteral("/"));
+    client.setProcessEnvironment(environment);
+    client.start(command.takeFirst(), command);
+    return client.waitForFinished(20000) && client.exitStatus() == QProcess::NormalExit
+        && client.exitCode() == 0;
 }
 
 qint64 SessionFixture::supervisorPid() const

@@ -17,13 +17,18 @@ public:
     SessionFixture(const SessionFixture&) = delete;
     SessionFixture& operator=(const SessionFixture&) = delete;
 
-    bool start(const QString& command, const QString& geometry, QString* error);
+    // port: one the display server must listen on; 0 lets it pick.
+    bool start(const QString& command, const QString& geometry, QString* error, quint16 port = 0);
     // SIGTERM to the supervisor; waits until it has ended.
     bool stop(int timeoutMs = 15000);
     void disconnectClients();
 
     QString directory() const { return m_dir.path(); }
     QString display() const;
+    // The display's cookie, for X clients of the test.
+    QString authority() const { return m_dir.filePath(QStringLiteral("Xauthority")); }
+    // The system environment with DISPLAY and XAUTHORITY of the session.
+    QProcessEnvironment environment() const;
     quint16 port() const { return m_port; }
     QString password() const { return m_password; }
     qint64 supervisorPid() const;
@@ -35,6 +40,10 @@ public:
     static QList<qint64> descendantsOf(qint64 pid);
     // True while the process exists and is not a zombie.
     static bool processRunning(qint64 pid);
+    // Whether an X client (xdpyinfo) opens the display with the given
+    // authority file, as this process's user or as a user id that no
+    // account holds (unprivileged, no groups).
+    static bool displayOpens(const QString& display, const QString& authority, bool asOtherUser);
 
 private:
     QTemporaryDir m_dir;

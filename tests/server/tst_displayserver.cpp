@@ -12,8 +12,10 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QtEndian>
 
 #include <freerdp/input.h>
 
@@ -65,6 +67,23 @@ int framesDuring(RdpProbe& probe, int ms)
     return probe.framesReceived() - before;
 }
 
+// The session's screen, read with its cookie.
+QImage screenOf(const SessionFixture& session)
+{
+    return captureDisplay(session.display(), session.authority());
+}
+
+// The CLIPBOARD text of the display that the environment names.
+QString clipboardOf(const QProcessEnvironment& display)
+{
+    QProcess reader;
+    reader.setProcessEnvironment(display);
+    reader.start(QStringLiteral("xclip"),
+                 { QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard") });
+    reader.waitForFinished(10000);
+    return QString::fromUtf8(reader.readAllStandardOutput());
+}
+
 // FreeRDP's own client, waited for until its first frame (from its debug
 // log): the server counts a client once logged on, before it is fully up.
 bool startXfreerdp(QProcess& viewer, const SessionFixture& session)
@@ -107,6 +126,9 @@ private slots:
     void xfreerdpEndsQuietlyOnDisconnectAndTerminate();
     void framesWaitForAcknowledgements();
     void clipboardTextTravelsBothWays();
+    void takenPortDoesNotPassForTheSession();
+    void clipboardDataLengthIsChecked_data();
+    void clipboardDataLengthIsChecked();
 };
 
 void TestDisplayServer::connectShowsTheSessionDisplay()
@@ -125,10 +147,10 @@ void TestDisplayServer::connectShowsTheSessionDisplay()
     // Counted by the time connect returns: a list asked for now must show it.
     QCOMPARE(session.clients(), 1);
     QVERIFY(raw.waitFor([&] { return raw.frame().size() == QSize(800, 600); }, 10000));
-    QVERIFY2(raw.waitFor([&] { return meanDifference(raw.frame(), captureDisplay(session.display())) == 0.0; },
+    QVERIFY2(raw.waitFor([&] { return meanDifference(raw.frame(), screenOf(session)) == 0.0; },
                          15000),
              qPrintable(QStringLiteral("difference %1")
-                            .arg(meanDifference(raw.frame(), captureDisplay(session.display())))));
+                            .arg(meanDifference(raw.frame(), screenOf(session)))));
     QVERIFY(raw.waitFor([&] { return raw.pointerUpdates() > 0; }, 10000));
 
     // RemoteFX is lossy but close; a second client of the same session.
@@ -136,18 +158,18 @@ void TestDisplayServer::connectShowsTheSessionDisplay()
     QVERIFY2(rfx.connect(optionsFor(session), &error), qPrintable(error));
     QTRY_COMPARE_WITH_TIMEOUT(session.clients(), 2, 10000);
     QVERIFY(rfx.waitFor([&] {
-        const double d = meanDifference(rfx.frame(), captureDisplay(session.display()));
+        const double d = meanDifference(rfx.frame(), screenOf(session));
         return d >= 0 && d < 3.0;
     }, 15000));
     QVERIFY(rfx.framesReceived() > 0);
 
     // A coarser compression level repaints the picture visibly less exact.
-    const double fine = meanDifference(rfx.frame(), captureDisplay(session.display()));
+    const double fine = meanDifference(rfx.frame(), screenOf(session));
     QVERIFY(rfx.send(QStringLiteral("qzcfg"), 2,
                      R"({"BandwidthThrottleAdjust":false,"Compression":3,"FPSLimit":30,"FrameAcknowledgeWindow":0})"));
     double coarse = 0;
     QVERIFY2(rfx.waitFor([&] {
-        coarse = meanDifference(rfx.frame(), captureDisplay(session.display()));
+        coarse = meanDifference(rfx.frame(), screenOf(session));
         return coarse > 2 * fine + 0.1;
     }, 10000), qPrintable(QStringLiteral("%1 vs %2").arg(coarse).arg(fine)));
     qInfo("RemoteFX mean difference: %.3f at compression 0, %.3f at 3", fine, coarse);
@@ -250,10 +272,10 @@ void TestDisplayServer::desktopSizeRequestResizesScreenAndClient()
         }
         return false;
     }, 10000));
-    QCOMPARE(captureDisplay(session.display()).size(), QSize(1111, 666));
+    QCOMPARE(screenOf(session).size(), QSize(1111, 666));
     QVERIFY(probe.waitFor([&] { return probe.frame().size() == QSize(1111, 666); }, 10000));
     QVERIFY(probe.waitFor([&] {
-        const double d = meanDifference(probe.frame(), captureDisplay(session.display()));
+        const double d = meanDifference(probe.frame(), screenOf(session));
         return d >= 0 && d < 3.0;
     }, 10000));
 
@@ -381,20 +403,10 @@ void TestDisplayServer::clipboardTextTravelsBothWays()
     QVERIFY(startXfreerdp(viewer, session));
     QCOMPARE(session.clients(), 1);
 
-    auto clipboardOf = [](const QString& display) {
-        QProcess reader;
-        QStringList arguments { QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard") };
-        if (!display.isEmpty())
-            arguments << QStringLiteral("-display") << display;
-        reader.start(QStringLiteral("xclip"), arguments);
-        reader.waitForFinished(10000);
-        return QString::fromUtf8(reader.readAllStandardOutput());
-    };
-    auto own = [](QProcess& owner, const QString& display, const QString& text) {
-        QStringList arguments { QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard") };
-        if (!display.isEmpty())
-            arguments << QStringLiteral("-display") << display;
-        owner.start(QStringLiteral("xclip"), arguments);
+    auto own = [](QProcess& owner, const QProcessEnvironment& display, const QString& text) {
+        owner.setProcessEnvironment(display);
+        owner.start(QStringLiteral("xclip"),
+                    { QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard") });
         owner.waitForStarted(10000);
         owner.write(text.toUtf8());
         owner.closeWriteChannel();
@@ -403,19 +415,71 @@ void TestDisplayServer::clipboardTextTravelsBothWays()
     // Local copy reaches the session display, as UTF-16 through the channel.
     const QString fromClient = QStringLiteral("copied on the client \u00fc\u20ac");
     QProcess clientOwner;
-    own(clientOwner, QString(), fromClient);
-    QTRY_COMPARE_WITH_TIMEOUT(clipboardOf(session.display()), fromClient, 15000);
+    own(clientOwner, QProcessEnvironment::systemEnvironment(), fromClient);
+    QTRY_COMPARE_WITH_TIMEOUT(clipboardOf(session.environment()), fromClient, 15000);
 
     // Text copied in the session is offered to the client and fetched on paste.
     const QString fromSession = QStringLiteral("copied in the session \u00df");
     QProcess sessionOwner;
-    own(sessionOwner, session.display(), fromSession);
-    QTRY_COMPARE_WITH_TIMEOUT(clipboardOf(QString()), fromSession, 15000);
+    own(sessionOwner, session.environment(), fromSession);
+    QTRY_COMPARE_WITH_TIMEOUT(clipboardOf(QProcessEnvironment::systemEnvironment()), fromSession, 15000);
 
     for (QProcess* process : { &clientOwner, &sessionOwner, &viewer }) {
         process->kill();
         process->waitForFinished(5000);
     }
+}
+
+void TestDisplayServer::takenPortDoesNotPassForTheSession()
+{
+    // Another process holds the port the display server is told to use: the
+    // session must not count it as its own.
+    QTcpServer other;
+    QVERIFY(other.listen(QHostAddress::LocalHost, 0));
+    SessionFixture session;
+    QString error;
+    QVERIFY2(!session.start(QStringLiteral("xterm"), QStringLiteral("640x480"), &error, other.serverPort()),
+             qPrintable(session.log()));
+    QVERIFY2(error.contains(QLatin1String("display server did not start")), qPrintable(error));
+}
+
+void TestDisplayServer::clipboardDataLengthIsChecked_data()
+{
+    QTest::addColumn<quint32>("format");
+    QTest::newRow("unicode") << quint32(13);
+    QTest::newRow("text") << quint32(1);
+}
+
+void TestDisplayServer::clipboardDataLengthIsChecked()
+{
+    QFETCH(quint32, format);
+    SessionFixture session;
+    QString error;
+    QVERIFY2(session.start(QStringLiteral("xterm"), QStringLiteral("640x480"), &error), qPrintable(error));
+    RdpProbe probe;
+    RdpProbe::Options options = optionsFor(session);
+    options.rawClipboard = true;
+    QVERIFY2(probe.connect(options, &error), qPrintable(error));
+    auto received = [&](quint16 type) {
+        const QList<ChannelMessage>& list = probe.messages(QStringLiteral("cliprdr"));
+        return std::any_of(list.begin(), list.end(), [&](const ChannelMessage& m) { return m.type == type; });
+    };
+    // "Monitor ready" (1) opens the exchange; the server asks (4) for the
+    // text the client offers in a format list (2) of one unnamed format.
+    QVERIFY(probe.waitFor([&] { return received(1); }, 10000));
+    QByteArray offer(6, '\0');
+    qToLittleEndian<quint32>(format, offer.data());
+    QVERIFY(probe.send(QStringLiteral("cliprdr"), 2, offer));
+    QVERIFY(probe.waitFor([&] { return received(4); }, 10000));
+
+    // A data response (5, flag "ok") with four bytes and a length field just
+    // below 4 GiB: the channel adds the 8 header bytes in 32 bits and hands
+    // it over as complete.
+    const QByteArray response = QByteArray::fromHex("05000100fcffffff") + QByteArray("abcd");
+    QVERIFY(probe.sendRaw(QStringLiteral("cliprdr"), response));
+    framesDuring(probe, 1500);
+    QVERIFY2(probe.connected(), qPrintable(session.log()));
+    QCOMPARE(clipboardOf(session.environment()), QString());
 }
 
 QTEST_GUILESS_MAIN(TestDisplayServer)

@@ -3,6 +3,7 @@
 
 #include "RdpProbe.h"
 #include "SessionFixture.h"
+#include "SessionKey.h"
 #include "SshServer.h"
 
 #include <QDir>
@@ -164,6 +165,20 @@ void TestSessionLaunch::startConnectDisconnectTerminate()
     QVERIFY(SessionFixture::processRunning(supervisor));
     const QList<qint64> processes = SessionFixture::descendantsOf(supervisor) << supervisor;
     QVERIFY(processes.size() >= 4);
+
+    // Only X clients holding the session's cookie get onto its display.
+    QFile displayFile(dir + QStringLiteral("/display"));
+    QVERIFY(displayFile.open(QIODevice::ReadOnly));
+    const QString display = QString::fromLatin1(displayFile.readAll().trimmed());
+    const QString authority = dir + QStringLiteral("/Xauthority");
+    QCOMPARE(QFile::permissions(authority), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                | QFileDevice::ReadUser | QFileDevice::WriteUser);
+    QVERIFY(SessionFixture::displayOpens(display, authority, false));
+    QVERIFY(!SessionFixture::displayOpens(display, QString(), false));
+    QVERIFY(!SessionFixture::displayOpens(display, authority, true));
+    // The key's private exponent is as long as its modulus.
+    QString keyError;
+    QVERIFY2(sessionKeyUsable(dir + QStringLiteral("/key.pem"), &keyError), qPrintable(keyError));
 
     options.password = password + QStringLiteral("0");
     {
