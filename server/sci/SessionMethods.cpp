@@ -8,12 +8,11 @@
 #include <QJsonArray>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
 namespace {
-
-const int HistoryLimit = 100;
 
 bool isSessionId(const QString& text)
 {
@@ -51,6 +50,14 @@ bool optionalString(const QJsonObject& params, const QString& key, QString* valu
     return true;
 }
 
+bool withinLimit(const QString& what, const QString& text, int limit, QString* error)
+{
+    if (text.size() <= limit)
+        return true;
+    *error = QStringLiteral("The %1 is longer than %2 characters.").arg(what).arg(limit);
+    return false;
+}
+
 bool requiredString(const QJsonObject& params, const QString& key, QString* value, QString* error)
 {
     bool present = false;
@@ -68,7 +75,7 @@ bool requiredSessionId(const QJsonObject& params, QString* id, QString* error)
     if (!requiredString(params, QStringLiteral("id"), id, error))
         return false;
     if (!isSessionId(*id)) {
-        *error = QStringLiteral("\"%1\" is not a session id.").arg(*id);
+        *error = QStringLiteral("%1 is not a session id.").arg(quotedInput(*id));
         return false;
     }
     return true;
@@ -95,6 +102,12 @@ int findEntry(const QList<BookmarkEntry>& entries, const QString& id)
 QString unknownSession(const QString& id)
 {
     return QStringLiteral("There is no session \"%1\".").arg(id);
+}
+
+QString tooManySessions()
+{
+    return QStringLiteral("You have %1 sessions already. Terminate one to start another.")
+        .arg(StoreLimits::Sessions);
 }
 
 const QList<BookmarkEntry>& suggestions()
@@ -171,6 +184,7 @@ private:
     void editBookmark(const QJsonObject& params, const SciServer::Reply& reply);
     void deleteBookmark(const QJsonObject& params, const SciServer::Reply& reply);
     void replyLists(const SciServer::Reply& reply);
+    int liveSessions(const QList<SessionRecord>& sessions) const;
 
     SessionStore m_store;
     SessionLauncher m_launcher;
@@ -234,7 +248,8 @@ void SessionService::params(const QJsonObject& params, const SciServer::Reply& r
     QString id;
     QString name;
     if (!requiredSessionId(params, &id, &error)
-        || !requiredString(params, QStringLiteral("name"), &name, &error)) {
+        || !requiredString(params, QStringLiteral("name"), &name, &error)
+        || !withinLimit(QStringLiteral("name"), name.trimmed(), StoreLimits::Name, &error)) {
         reply.error(SciServer::InvalidParams, error);
         return;
     }
@@ -273,11 +288,16 @@ void SessionService::start(const QJsonObject& params, const SciServer::Reply& re
         reply.error(SciServer::InvalidParams, QStringLiteral("The command is empty."));
         return;
     }
+    if (!withinLimit(QStringLiteral("command"), session.command, StoreLimits::Command, &error)
+        || !withinLimit(QStringLiteral("name"), session.name, StoreLimits::Name, &error)) {
+        reply.error(SciServer::InvalidParams, error);
+        return;
+    }
     if (geometry.isEmpty())
         geometry = QStringLiteral("1024x768");
     if (!isGeometry(geometry)) {
         reply.error(SciServer::InvalidParams,
-                    QStringLiteral("\"%1\" is not a window size.").arg(geometry));
+                    QStringLiteral("%1 is not a window size.").arg(quotedInput(geometry)));
         return;
     }
     session.geometry = geometry;
@@ -289,6 +309,10 @@ void SessionService::start(const QJsonObject& params, const SciServer::Reply& re
     if (findSession(state.sessions, session.id) >= 0) {
         reply.error(SciServer::InvalidParams,
                     QStringLiteral("The session \"%1\" exists already.").arg(session.id));
+        return;
+    }
+    if (liveSessions(state.sessions) >= StoreLimits::Sessions) {
+        reply.error(SciServer::ServerError, tooManySessions());
         return;
     }
 
@@ -317,6 +341,11 @@ void SessionService::start(const QJsonObject& params, const SciServer::Reply& re
                     QStringLiteral("The session \"%1\" exists already.").arg(session.id);
                 return false;
             }
+            // Another login may have started sessions meanwhile.
+            if (liveSessions(current.sessions) >= StoreLimits::Sessions) {
+                *changeError = tooManySessions();
+                return false;
+            }
             current.sessions.append(session);
             if (historyId.isEmpty())
                 return true;
@@ -328,7 +357,7 @@ void SessionService::start(const QJsonObject& params, const SciServer::Reply& re
                     current.history.removeAt(i);
             }
             current.history.append({historyId, session.name, session.command, session.geometry});
-            while (current.history.size() > HistoryLimit)
+            while (current.history.size() > StoreLimits::History)
                 current.history.removeFirst();
             return true;
         },
@@ -424,6 +453,12 @@ void SessionService::log(const QJsonObject& params, const SciServer::Reply& repl
     reply.result(QJsonObject{{QStringLiteral("contents"), contents}});
 }
 
+int SessionService::liveSessions(const QList<SessionRecord>& sessions) const
+{
+    return int(std::count_if(sessions.cbegin(), sessions.cend(),
+                             [this](const SessionRecord& session) { return m_launcher.isAlive(session); }));
+}
+
 void SessionService::replyLists(const SciServer::Reply& reply)
 {
     QString error;
@@ -449,7 +484,7 @@ void SessionService::bookmark(const QJsonObject& params, const SciServer::Reply&
     else if (op == QLatin1String("delete"))
         deleteBookmark(params, reply);
     else
-        reply.error(SciServer::InvalidParams, QStringLiteral("Unknown operation \"%1\".").arg(op));
+        reply.error(SciServer::InvalidParams, QStringLiteral("Unknown operation %1.").arg(quotedInput(op)));
 }
 
 void SessionService::editBookmark(const QJsonObject& params, const SciServer::Reply& reply)
@@ -473,9 +508,14 @@ void SessionService::editBookmark(const QJsonObject& params, const SciServer::Re
         reply.error(SciServer::InvalidParams, QStringLiteral("The command is empty."));
         return;
     }
+    if (!withinLimit(QStringLiteral("command"), edit.command, StoreLimits::Command, &error)
+        || !withinLimit(QStringLiteral("name"), edit.name, StoreLimits::Name, &error)) {
+        reply.error(SciServer::InvalidParams, error);
+        return;
+    }
     if (hasGeometry && !edit.geometry.isEmpty() && !isGeometry(edit.geometry)) {
         reply.error(SciServer::InvalidParams,
-                    QStringLiteral("\"%1\" is not a window size.").arg(edit.geometry));
+                    QStringLiteral("%1 is not a window size.").arg(quotedInput(edit.geometry)));
         return;
     }
     if (!hasId) {
@@ -492,13 +532,19 @@ void SessionService::editBookmark(const QJsonObject& params, const SciServer::Re
     const bool done = m_store.update(
         [&](StoreState& state, QString* changeError) {
             if (!hasId) {
+                if (state.bookmarks.size() >= StoreLimits::Bookmarks) {
+                    *changeError =
+                        QStringLiteral("You have %1 bookmarks already. Delete one to add another.")
+                            .arg(StoreLimits::Bookmarks);
+                    return false;
+                }
                 state.bookmarks.append(edit);
             } else {
                 const int row = findEntry(state.bookmarks, edit.id);
                 if (row < 0) {
                     *changeError = findEntry(suggestions(), edit.id) >= 0
                         ? QStringLiteral("Suggestions cannot be changed.")
-                        : QStringLiteral("There is no bookmark \"%1\".").arg(edit.id);
+                        : QStringLiteral("There is no bookmark %1.").arg(quotedInput(edit.id));
                     return false;
                 }
                 BookmarkEntry& entry = state.bookmarks[row];
@@ -538,7 +584,7 @@ void SessionService::deleteBookmark(const QJsonObject& params, const SciServer::
             } else {
                 *changeError = findEntry(suggestions(), id) >= 0
                     ? QStringLiteral("Suggestions cannot be deleted.")
-                    : QStringLiteral("There is no bookmark or history entry \"%1\".").arg(id);
+                    : QStringLiteral("There is no bookmark or history entry %1.").arg(quotedInput(id));
                 return false;
             }
             result = state;
