@@ -5,14 +5,21 @@
 #include "SessionLauncher.h"
 #include "SessionStore.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <algorithm>
 #include <functional>
 #include <memory>
 
 namespace {
+
+// Clients get two seconds to hang up after a disconnect; the reply waits a
+// little longer for the display server to count them out.
+constexpr int DisconnectWaitMs = 5000;
+constexpr int ClientPollMs = 50;
 
 bool isSessionId(const QString& text)
 {
@@ -212,10 +219,16 @@ void SessionService::list(const QJsonObject&, const SciServer::Reply& reply)
                             QJsonObject{{QStringLiteral("name"), session.name}}},
                            {QStringLiteral("command"), session.command},
                            {QStringLiteral("clients"), m_launcher.clientCount(session)}};
+        // The later of a disconnect asked for here and the last client
+        // leaving by itself.
+        QDateTime lastDisconnect = m_launcher.lastClientLeft(session);
+        if (!lastDisconnect.isValid()
+            || (session.lastDisconnect.isValid() && session.lastDisconnect > lastDisconnect))
+            lastDisconnect = session.lastDisconnect;
         const std::pair<QString, QDateTime> times[] = {
             {QStringLiteral("started"), session.started},
             {QStringLiteral("lastConnect"), session.lastConnect},
-            {QStringLiteral("lastDisconnect"), session.lastDisconnect}};
+            {QStringLiteral("lastDisconnect"), lastDisconnect}};
         for (const auto& time : times) {
             if (time.second.isValid())
                 object.insert(time.first, SessionStore::formatTime(time.second));
@@ -413,14 +426,23 @@ void SessionService::connectSession(const QJsonObject& params, const SciServer::
 
 void SessionService::disconnectSession(const QJsonObject& params, const SciServer::Reply& reply)
 {
+    SessionRecord session;
     const bool done = changeSession(params, reply, [&](StoreState& state, int row, QString* error) {
         if (!m_launcher.disconnectClients(state.sessions.at(row), error))
             return false;
         state.sessions[row].lastDisconnect = now();
+        session = state.sessions.at(row);
         return true;
     });
-    if (done)
-        reply.result(QJsonObject());
+    if (!done)
+        return;
+    // A list asked for after the reply must no longer count the clients. The
+    // wait is short and bounded, like the one for a session to end.
+    QElapsedTimer timer;
+    timer.start();
+    while (m_launcher.clientCount(session) > 0 && timer.elapsed() < DisconnectWaitMs)
+        QThread::msleep(ClientPollMs);
+    reply.result(QJsonObject());
 }
 
 void SessionService::terminate(const QJsonObject& params, const SciServer::Reply& reply)
