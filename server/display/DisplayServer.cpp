@@ -1,3 +1,4 @@
+#include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -176,9 +177,16 @@ void DisplayServer::writeState()
         count += peer->authenticated() ? 1 : 0;
     if (count == m_lastStateCount || m_config.stateFile.isEmpty())
         return;
+    // However the last client went (a disconnect, a closed window, a lost
+    // link), the session list shows when.
+    if (count == 0 && m_lastStateCount > 0)
+        m_lastLeftAt = QDateTime::currentSecsSinceEpoch();
+    QByteArray contents = QByteArray::number(count) + '\n';
+    if (m_lastLeftAt > 0)
+        contents += QByteArray::number(m_lastLeftAt) + '\n';
     QSaveFile file(m_config.stateFile);
     if (file.open(QIODevice::WriteOnly)) {
-        file.write(QByteArray::number(count) + '\n');
+        file.write(contents);
         if (file.commit())
             m_lastStateCount = count;
     }

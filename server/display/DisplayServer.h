@@ -21,7 +21,7 @@ struct DisplayConfig
     int port = 0;
     QByteArray password;
     QString keyFile;
-    QString stateFile; // receives the number of connected clients
+    QString stateFile; // receives the number of connected clients and when the last one left
     QString portFile;  // receives the port listened on, once the listener is up
 };
 
@@ -77,6 +77,7 @@ private:
     std::vector<std::unique_ptr<PeerConnection>> m_peers;
     int m_nextPeerId = 1;
     int m_lastStateCount = -1;
+    qint64 m_lastLeftAt = 0; // seconds since the epoch
     bool m_cursorPending = true;
     quint64 m_lastFrameAt = 0;
     int m_knownWidth = 0, m_knownHeight = 0;

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -16,6 +17,11 @@ namespace {
 
 const char kGreeting[] = "Welcome to the Zentu test server\n";
 const char kMarker[] = "---- BEGIN Zentu NetString ----\n";
+// Request ids are echoed in replies; the client's ids have 32 characters.
+constexpr int MaxRequestIdLength = 64;
+// Bytes of an oversized frame looked at for its request id.
+constexpr int OversizedHeadBytes = 256;
+constexpr int QuotedInputLength = 48;
 
 bool writeAll(int fd, const char* data, size_t size)
 {
@@ -114,6 +120,9 @@ void SciServer::on_Input_activated()
             return;
         }
         if (count == 0) {
+            QByteArray payload;
+            if (m_buffer.takeFrame(&payload) == NetStringBuffer::LengthTooBig)
+                refuseOversized();
             stop(0);
             return;
         }
@@ -123,6 +132,13 @@ void SciServer::on_Input_activated()
             const NetStringBuffer::Outcome outcome = m_buffer.takeFrame(&payload);
             if (outcome == NetStringBuffer::NeedMore)
                 break;
+            if (outcome == NetStringBuffer::LengthTooBig) {
+                // Wait for the start of the payload, where the request id stands.
+                if (m_buffer.size() < OversizedHeadBytes)
+                    break;
+                refuseOversized();
+                return;
+            }
             if (outcome != NetStringBuffer::Payload) {
                 std::fprintf(stderr, "zentu2_sci: %s\n", NetStringBuffer::errorText(outcome));
                 stop(1);
@@ -147,6 +163,12 @@ void SciServer::handlePayload(const QByteArray& payload)
     const QJsonValue id = request.value(QStringLiteral("id"));
     const QJsonValue method = request.value(QStringLiteral("method"));
     const QJsonValue params = request.value(QStringLiteral("params"));
+    const bool idFits = id.isUndefined() || id.isNull() || id.isDouble()
+        || (id.isString() && id.toString().size() <= MaxRequestIdLength);
+    if (!idFits) {
+        Reply(this, QJsonValue::Null).error(InvalidRequest, QStringLiteral("Invalid request id"));
+        return;
+    }
     if (request.value(QStringLiteral("jsonrpc")).toString() != QLatin1String("2.0") || !method.isString()
         || !(params.isObject() || params.isUndefined())) {
         Reply(this, id.isUndefined() ? QJsonValue(QJsonValue::Null) : id)
@@ -159,17 +181,46 @@ void SciServer::handlePayload(const QByteArray& payload)
         reply.m_state->answered = true;
     const auto handler = m_methods.constFind(method.toString());
     if (handler == m_methods.constEnd()) {
-        reply.error(MethodNotFound, QStringLiteral("Unknown method \"%1\"").arg(method.toString()));
+        reply.error(MethodNotFound, QStringLiteral("Unknown method %1").arg(quotedInput(method.toString())));
         return;
     }
     handler.value()(params.toObject(), reply);
+}
+
+void SciServer::refuseOversized()
+{
+    // The client writes the id first, so the start of the frame usually names
+    // the refused call and the client can show why its channel ends.
+    static const QRegularExpression head(
+        QStringLiteral("^\\s*\\+?\\d+:\\s*\\{\\s*\"id\"\\s*:\\s*\"([^\"\\\\]{1,%1})\"").arg(MaxRequestIdLength));
+    const QRegularExpressionMatch match =
+        head.match(QString::fromUtf8(m_buffer.buffer().left(OversizedHeadBytes)));
+    std::fprintf(stderr, "zentu2_sci: %s\n", NetStringBuffer::errorText(NetStringBuffer::LengthTooBig));
+    Reply(this, match.hasMatch() ? QJsonValue(match.captured(1)) : QJsonValue(QJsonValue::Null))
+        .error(InvalidRequest,
+               QStringLiteral("The request is larger than %1 bytes.").arg(NetStringBuffer::MaxPayload));
+    stop(0);
 }
 
 void SciServer::send(const QJsonObject& message)
 {
     if (m_stopped)
         return;
-    const QByteArray frame = encodeNetString(QJsonDocument(message).toJson(QJsonDocument::Compact));
+    QByteArray payload = QJsonDocument(message).toJson(QJsonDocument::Compact);
+    if (payload.size() > NetStringBuffer::MaxPayload) {
+        // The client must refuse such a frame and would lose its channel; the
+        // stored data is bounded, so only unforeseen text (a huge data folder
+        // path in a message) ends up here.
+        std::fprintf(stderr, "zentu2_sci: a reply of %d bytes was replaced by an error\n",
+                     int(payload.size()));
+        const QJsonObject error{{QStringLiteral("code"), ServerError},
+                                {QStringLiteral("message"), QStringLiteral("The reply is too large.")}};
+        payload = QJsonDocument(QJsonObject{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
+                                            {QStringLiteral("id"), message.value(QStringLiteral("id"))},
+                                            {QStringLiteral("error"), error}})
+                      .toJson(QJsonDocument::Compact);
+    }
+    const QByteArray frame = encodeNetString(payload);
     if (!writeAll(m_outputFd, frame.constData(), size_t(frame.size()))) {
         std::fprintf(stderr, "zentu2_sci: writing a reply failed: %s\n", std::strerror(errno));
         stop(1);
@@ -184,6 +235,13 @@ void SciServer::stop(int exitCode)
     if (m_notifier)
         m_notifier->setEnabled(false);
     emit finished(exitCode);
+}
+
+QString quotedInput(const QString& text)
+{
+    if (text.size() <= QuotedInputLength)
+        return QStringLiteral("\"%1\"").arg(text);
+    return QStringLiteral("\"%1...\"").arg(text.left(QuotedInputLength));
 }
 
 void registerCoreMethods(SciServer& server)

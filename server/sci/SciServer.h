@@ -57,8 +57,9 @@ public:
     void start();
 
 signals:
-    // Input ended (exitCode 0) or a frame was malformed (exitCode 1, reason
-    // already written to standard error).
+    // Input ended or a request over the frame limit was refused (exitCode 0),
+    // or a frame was malformed (exitCode 1, reason already written to
+    // standard error).
     void finished(int exitCode);
 
 private slots:
@@ -66,6 +67,7 @@ private slots:
 
 private:
     void handlePayload(const QByteArray& payload);
+    void refuseOversized();
     void send(const QJsonObject& message);
     void stop(int exitCode);
 
@@ -76,6 +78,10 @@ private:
     QHash<QString, Handler> m_methods;
     bool m_stopped = false;
 };
+
+// Client text quoted in an error message, cut to a few dozen characters so
+// that no reply grows with the size of a request.
+QString quotedInput(const QString& text);
 
 // Version the stand-in reports for "Zentu.version".
 extern const char* const kSciVersion;

@@ -68,6 +68,15 @@ QString sessionDirectory(const SessionRecord& session)
     return session.runtime.value(QStringLiteral("dir")).toString();
 }
 
+// The display server's "clients" file: the number of clients connected now
+// and, once one has left, the time in seconds since the epoch when the last
+// one left. Two short lines; more is never read.
+QList<QByteArray> clientsFile(const SessionRecord& session)
+{
+    QFile file(sessionDirectory(session) + QStringLiteral("/clients"));
+    return file.open(QIODevice::ReadOnly) ? file.read(64).split('\n') : QList<QByteArray>();
+}
+
 // The pid file guards against a recycled pid: only a running supervisor keeps it.
 bool supervisorRunning(const SessionRecord& session)
 {
@@ -178,7 +187,14 @@ int SessionLauncher::clientCount(const SessionRecord& session) const
 {
     if (!supervisorRunning(session))
         return 0;
-    return readText(sessionDirectory(session) + QStringLiteral("/clients")).trimmed().toInt();
+    return clientsFile(session).value(0).trimmed().toInt();
+}
+
+QDateTime SessionLauncher::lastClientLeft(const SessionRecord& session) const
+{
+    bool ok = false;
+    const qint64 seconds = clientsFile(session).value(1).trimmed().toLongLong(&ok);
+    return ok && seconds > 0 ? QDateTime::fromSecsSinceEpoch(seconds) : QDateTime();
 }
 
 bool SessionLauncher::disconnectClients(const SessionRecord& session, QString* error)

@@ -28,6 +28,9 @@ public:
     bool isAlive(const SessionRecord& session) const;
     // RDP clients connected now.
     int clientCount(const SessionRecord& session) const;
+    // When the last client left, as the display server recorded it; null
+    // while no client has left.
+    QDateTime lastClientLeft(const SessionRecord& session) const;
     bool disconnectClients(const SessionRecord& session, QString* error);
     bool terminateSession(const SessionRecord& session, QString* error);
 

@@ -5,15 +5,21 @@
 #include "SessionLauncher.h"
 #include "SessionStore.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QRegularExpression>
+#include <QThread>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
 namespace {
 
-const int HistoryLimit = 100;
+// Clients get two seconds to hang up after a disconnect; the reply waits a
+// little longer for the display server to count them out.
+constexpr int DisconnectWaitMs = 5000;
+constexpr int ClientPollMs = 50;
 
 bool isSessionId(const QString& text)
 {
@@ -51,6 +57,14 @@ bool optionalString(const QJsonObject& params, const QString& key, QString* valu
     return true;
 }
 
+bool withinLimit(const QString& what, const QString& text, int limit, QString* error)
+{
+    if (text.size() <= limit)
+        return true;
+    *error = QStringLiteral("The %1 is longer than %2 characters.").arg(what).arg(limit);
+    return false;
+}
+
 bool requiredString(const QJsonObject& params, const QString& key, QString* value, QString* error)
 {
     bool present = false;
@@ -68,7 +82,7 @@ bool requiredSessionId(const QJsonObject& params, QString* id, QString* error)
     if (!requiredString(params, QStringLiteral("id"), id, error))
         return false;
     if (!isSessionId(*id)) {
-        *error = QStringLiteral("\"%1\" is not a session id.").arg(*id);
+        *error = QStringLiteral("%1 is not a session id.").arg(quotedInput(*id));
         return false;
     }
     return true;
@@ -95,6 +109,12 @@ int findEntry(const QList<BookmarkEntry>& entries, const QString& id)
 QString unknownSession(const QString& id)
 {
     return QStringLiteral("There is no session \"%1\".").arg(id);
+}
+
+QString tooManySessions()
+{
+    return QStringLiteral("You have %1 sessions already. Terminate one to start another.")
+        .arg(StoreLimits::Sessions);
 }
 
 const QList<BookmarkEntry>& suggestions()
@@ -171,6 +191,7 @@ private:
     void editBookmark(const QJsonObject& params, const SciServer::Reply& reply);
     void deleteBookmark(const QJsonObject& params, const SciServer::Reply& reply);
     void replyLists(const SciServer::Reply& reply);
+    int liveSessions(const QList<SessionRecord>& sessions) const;
 
     SessionStore m_store;
     SessionLauncher m_launcher;
@@ -198,10 +219,16 @@ void SessionService::list(const QJsonObject&, const SciServer::Reply& reply)
                             QJsonObject{{QStringLiteral("name"), session.name}}},
                            {QStringLiteral("command"), session.command},
                            {QStringLiteral("clients"), m_launcher.clientCount(session)}};
+        // The later of a disconnect asked for here and the last client
+        // leaving by itself.
+        QDateTime lastDisconnect = m_launcher.lastClientLeft(session);
+        if (!lastDisconnect.isValid()
+            || (session.lastDisconnect.isValid() && session.lastDisconnect > lastDisconnect))
+            lastDisconnect = session.lastDisconnect;
         const std::pair<QString, QDateTime> times[] = {
             {QStringLiteral("started"), session.started},
             {QStringLiteral("lastConnect"), session.lastConnect},
-            {QStringLiteral("lastDisconnect"), session.lastDisconnect}};
+            {QStringLiteral("lastDisconnect"), lastDisconnect}};
         for (const auto& time : times) {
             if (time.second.isValid())
                 object.insert(time.first, SessionStore::formatTime(time.second));
@@ -234,7 +261,8 @@ void SessionService::params(const QJsonObject& params, const SciServer::Reply& r
     QString id;
     QString name;
     if (!requiredSessionId(params, &id, &error)
-        || !requiredString(params, QStringLiteral("name"), &name, &error)) {
+        || !requiredString(params, QStringLiteral("name"), &name, &error)
+        || !withinLimit(QStringLiteral("name"), name.trimmed(), StoreLimits::Name, &error)) {
         reply.error(SciServer::InvalidParams, error);
         return;
     }
@@ -273,11 +301,16 @@ void SessionService::start(const QJsonObject& params, const SciServer::Reply& re
         reply.error(SciServer::InvalidParams, QStringLiteral("The command is empty."));
         return;
     }
+    if (!withinLimit(QStringLiteral("command"), session.command, StoreLimits::Command, &error)
+        || !withinLimit(QStringLiteral("name"), session.name, StoreLimits::Name, &error)) {
+        reply.error(SciServer::InvalidParams, error);
+        return;
+    }
     if (geometry.isEmpty())
         geometry = QStringLiteral("1024x768");
     if (!isGeometry(geometry)) {
         reply.error(SciServer::InvalidParams,
-                    QStringLiteral("\"%1\" is not a window size.").arg(geometry));
+                    QStringLiteral("%1 is not a window size.").arg(quotedInput(geometry)));
         return;
     }
     session.geometry = geometry;
@@ -289,6 +322,10 @@ void SessionService::start(const QJsonObject& params, const SciServer::Reply& re
     if (findSession(state.sessions, session.id) >= 0) {
         reply.error(SciServer::InvalidParams,
                     QStringLiteral("The session \"%1\" exists already.").arg(session.id));
+        return;
+    }
+    if (liveSessions(state.sessions) >= StoreLimits::Sessions) {
+        reply.error(SciServer::ServerError, tooManySessions());
         return;
     }
 
@@ -317,6 +354,11 @@ void SessionService::start(const QJsonObject& params, const SciServer::Reply& re
                     QStringLiteral("The session \"%1\" exists already.").arg(session.id);
                 return false;
             }
+            // Another login may have started sessions meanwhile.
+            if (liveSessions(current.sessions) >= StoreLimits::Sessions) {
+                *changeError = tooManySessions();
+                return false;
+            }
             current.sessions.append(session);
             if (historyId.isEmpty())
                 return true;
@@ -328,7 +370,7 @@ void SessionService::start(const QJsonObject& params, const SciServer::Reply& re
                     current.history.removeAt(i);
             }
             current.history.append({historyId, session.name, session.command, session.geometry});
-            while (current.history.size() > HistoryLimit)
+            while (current.history.size() > StoreLimits::History)
                 current.history.removeFirst();
             return true;
         },
@@ -384,14 +426,23 @@ void SessionService::connectSession(const QJsonObject& params, const SciServer::
 
 void SessionService::disconnectSession(const QJsonObject& params, const SciServer::Reply& reply)
 {
+    SessionRecord session;
     const bool done = changeSession(params, reply, [&](StoreState& state, int row, QString* error) {
         if (!m_launcher.disconnectClients(state.sessions.at(row), error))
             return false;
         state.sessions[row].lastDisconnect = now();
+        session = state.sessions.at(row);
         return true;
     });
-    if (done)
-        reply.result(QJsonObject());
+    if (!done)
+        return;
+    // A list asked for after the reply must no longer count the clients. The
+    // wait is short and bounded, like the one for a session to end.
+    QElapsedTimer timer;
+    timer.start();
+    while (m_launcher.clientCount(session) > 0 && timer.elapsed() < DisconnectWaitMs)
+        QThread::msleep(ClientPollMs);
+    reply.result(QJsonObject());
 }
 
 void SessionService::terminate(const QJsonObject& params, const SciServer::Reply& reply)
@@ -424,6 +475,12 @@ void SessionService::log(const QJsonObject& params, const SciServer::Reply& repl
     reply.result(QJsonObject{{QStringLiteral("contents"), contents}});
 }
 
+int SessionService::liveSessions(const QList<SessionRecord>& sessions) const
+{
+    return int(std::count_if(sessions.cbegin(), sessions.cend(),
+                             [this](const SessionRecord& session) { return m_launcher.isAlive(session); }));
+}
+
 void SessionService::replyLists(const SciServer::Reply& reply)
 {
     QString error;
@@ -449,7 +506,7 @@ void SessionService::bookmark(const QJsonObject& params, const SciServer::Reply&
     else if (op == QLatin1String("delete"))
         deleteBookmark(params, reply);
     else
-        reply.error(SciServer::InvalidParams, QStringLiteral("Unknown operation \"%1\".").arg(op));
+        reply.error(SciServer::InvalidParams, QStringLiteral("Unknown operation %1.").arg(quotedInput(op)));
 }
 
 void SessionService::editBookmark(const QJsonObject& params, const SciServer::Reply& reply)
@@ -473,9 +530,14 @@ void SessionService::editBookmark(const QJsonObject& params, const SciServer::Re
         reply.error(SciServer::InvalidParams, QStringLiteral("The command is empty."));
         return;
     }
+    if (!withinLimit(QStringLiteral("command"), edit.command, StoreLimits::Command, &error)
+        || !withinLimit(QStringLiteral("name"), edit.name, StoreLimits::Name, &error)) {
+        reply.error(SciServer::InvalidParams, error);
+        return;
+    }
     if (hasGeometry && !edit.geometry.isEmpty() && !isGeometry(edit.geometry)) {
         reply.error(SciServer::InvalidParams,
-                    QStringLiteral("\"%1\" is not a window size.").arg(edit.geometry));
+                    QStringLiteral("%1 is not a window size.").arg(quotedInput(edit.geometry)));
         return;
     }
     if (!hasId) {
@@ -492,13 +554,19 @@ void SessionService::editBookmark(const QJsonObject& params, const SciServer::Re
     const bool done = m_store.update(
         [&](StoreState& state, QString* changeError) {
             if (!hasId) {
+                if (state.bookmarks.size() >= StoreLimits::Bookmarks) {
+                    *changeError =
+                        QStringLiteral("You have %1 bookmarks already. Delete one to add another.")
+                            .arg(StoreLimits::Bookmarks);
+                    return false;
+                }
                 state.bookmarks.append(edit);
             } else {
                 const int row = findEntry(state.bookmarks, edit.id);
                 if (row < 0) {
                     *changeError = findEntry(suggestions(), edit.id) >= 0
                         ? QStringLiteral("Suggestions cannot be changed.")
-                        : QStringLiteral("There is no bookmark \"%1\".").arg(edit.id);
+                        : QStringLiteral("There is no bookmark %1.").arg(quotedInput(edit.id));
                     return false;
                 }
                 BookmarkEntry& entry = state.bookmarks[row];
@@ -538,7 +606,7 @@ void SessionService::deleteBookmark(const QJsonObject& params, const SciServer::
             } else {
                 *changeError = findEntry(suggestions(), id) >= 0
                     ? QStringLiteral("Suggestions cannot be deleted.")
-                    : QStringLiteral("There is no bookmark or history entry \"%1\".").arg(id);
+                    : QStringLiteral("There is no bookmark or history entry %1.").arg(quotedInput(id));
                 return false;
             }
             result = state;

@@ -17,6 +17,26 @@ const QString StateFile = QStringLiteral("state.json");
 const QString LockFile = QStringLiteral("state.lock");
 const int LockTimeoutMs = 20000;
 
+bool isToken(const QString& text)
+{
+    static const QRegularExpression token(QStringLiteral("^[0-9a-f]{32}$"));
+    return token.match(text).hasMatch();
+}
+
+QString clipped(const QJsonObject& object, const QString& key, int length)
+{
+    return object.value(key).toString().left(length);
+}
+
+// Ids, geometries, window modes and passwords are plain words that this
+// program writes; anything else comes from an edited file and is dropped.
+QString plainWord(const QJsonObject& object, const QString& key, int length)
+{
+    static const QRegularExpression word(QStringLiteral("^[0-9A-Za-z_.-]*$"));
+    const QString text = object.value(key).toString();
+    return text.size() <= length && word.match(text).hasMatch() ? text : QString();
+}
+
 QJsonObject entryToJson(const BookmarkEntry& entry)
 {
     return QJsonObject{{QStringLiteral("id"), entry.id},
@@ -28,10 +48,10 @@ QJsonObject entryToJson(const BookmarkEntry& entry)
 BookmarkEntry entryFromJson(const QJsonObject& object)
 {
     BookmarkEntry entry;
-    entry.id = object.value(QStringLiteral("id")).toString();
-    entry.name = object.value(QStringLiteral("name")).toString();
-    entry.command = object.value(QStringLiteral("command")).toString();
-    entry.geometry = object.value(QStringLiteral("geometry")).toString();
+    entry.id = plainWord(object, QStringLiteral("id"), StoreLimits::Id);
+    entry.name = clipped(object, QStringLiteral("name"), StoreLimits::Name);
+    entry.command = clipped(object, QStringLiteral("command"), StoreLimits::Command);
+    entry.geometry = plainWord(object, QStringLiteral("geometry"), StoreLimits::Short);
     return entry;
 }
 
@@ -54,11 +74,14 @@ QJsonObject sessionToJson(const SessionRecord& session)
 SessionRecord sessionFromJson(const QJsonObject& object)
 {
     SessionRecord session;
+    // Session ids are always tokens; anything else comes from an edited file.
     session.id = object.value(QStringLiteral("id")).toString();
-    session.name = object.value(QStringLiteral("name")).toString();
-    session.command = object.value(QStringLiteral("command")).toString();
-    session.geometry = object.value(QStringLiteral("geometry")).toString();
-    session.windowMode = object.value(QStringLiteral("windowMode")).toString();
+    if (!isToken(session.id))
+        session.id.clear();
+    session.name = clipped(object, QStringLiteral("name"), StoreLimits::Name);
+    session.command = clipped(object, QStringLiteral("command"), StoreLimits::Command);
+    session.geometry = plainWord(object, QStringLiteral("geometry"), StoreLimits::Short);
+    session.windowMode = plainWord(object, QStringLiteral("windowMode"), StoreLimits::Short);
     session.started = SessionStore::parseTime(object.value(QStringLiteral("started")).toString());
     session.lastConnect =
         SessionStore::parseTime(object.value(QStringLiteral("lastConnect")).toString());
@@ -66,7 +89,7 @@ SessionRecord sessionFromJson(const QJsonObject& object)
         SessionStore::parseTime(object.value(QStringLiteral("lastDisconnect")).toString());
     const int port = object.value(QStringLiteral("port")).toInt();
     session.port = port > 0 && port <= 65535 ? quint16(port) : 0;
-    session.password = object.value(QStringLiteral("password")).toString();
+    session.password = plainWord(object, QStringLiteral("password"), StoreLimits::Password);
     session.runtime = object.value(QStringLiteral("runtime")).toObject();
     return session;
 }
@@ -88,12 +111,6 @@ QList<BookmarkEntry> entriesFromJson(const QJsonValue& value)
             entries.append(entry);
     }
     return entries;
-}
-
-bool isToken(const QString& text)
-{
-    static const QRegularExpression token(QStringLiteral("^[0-9a-f]{32}$"));
-    return token.match(text).hasMatch();
 }
 
 } // namespace
@@ -167,6 +184,14 @@ bool SessionStore::load(StoreState* state, QString* error) const
     }
     state->bookmarks = entriesFromJson(root.value(QStringLiteral("bookmarks")));
     state->history = entriesFromJson(root.value(QStringLiteral("history")));
+    // Too much from an older version or an edited file: keep the newest
+    // sessions and history entries and the first bookmarks.
+    while (state->sessions.size() > StoreLimits::Sessions)
+        state->sessions.removeFirst();
+    while (state->history.size() > StoreLimits::History)
+        state->history.removeFirst();
+    while (state->bookmarks.size() > StoreLimits::Bookmarks)
+        state->bookmarks.removeLast();
     return true;
 }
 
@@ -234,7 +259,8 @@ bool SessionStore::writeLog(const QString& id, const QString& token, const QStri
         *error = QStringLiteral("Cannot write \"%1\": %2").arg(file.fileName(), file.errorString());
         return false;
     }
-    file.write(contents.toUtf8());
+    // The end of a start's output says why it failed.
+    file.write(contents.right(StoreLimits::Log).toUtf8());
     if (!file.commit()) {
         *error = QStringLiteral("Cannot write \"%1\": %2").arg(file.fileName(), file.errorString());
         return false;
@@ -255,6 +281,11 @@ bool SessionStore::readLog(const QString& id, const QString& token, QString* con
         *error = QStringLiteral("No log is kept for the session \"%1\".").arg(id);
         return false;
     }
-    *contents = QString::fromUtf8(file.readAll());
+    // At most three bytes of UTF-8 per character: the tail read holds the
+    // last Log characters, whatever the file's size.
+    const qint64 tail = qint64(StoreLimits::Log) * 3;
+    if (file.size() > tail)
+        file.seek(file.size() - tail);
+    *contents = QString::fromUtf8(file.read(tail)).right(StoreLimits::Log);
     return true;
 }

@@ -135,7 +135,8 @@ qint64 SessionFixture::supervisorPid() const
 
 int SessionFixture::clients() const
 {
-    return readText(m_dir.filePath(QStringLiteral("clients"))).toInt();
+    // The first line; a second one tells when the last client left.
+    return readText(m_dir.filePath(QStringLiteral("clients"))).section(QLatin1Char('\n'), 0, 0).toInt();
 }
 
 QString SessionFixture::log() const
