@@ -481,6 +481,18 @@ void TestConnectionList::editorRefusesBadInput()
     QCOMPARE(editor.connection().uid(), connection.uid());
     QVERIFY(editor.connection().fips());
     QVERIFY(!editor.saveAsGlobal());
+
+    // The port is read the way its field accepted it: with the group
+    // separator of a German locale, "2.222" is port 2222.
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    ConnectionEditor german(connection);
+    QLocale::setDefault(previous);
+    german.findChild<QLineEdit*>(QStringLiteral("PortLineEdit"))->setText(QStringLiteral("2.222"));
+    QVERIFY(dialogButton(&german, QDialogButtonBox::Save)->isEnabled());
+    german.accept();
+    QCOMPARE(german.result(), int(QDialog::Accepted));
+    QCOMPARE(german.connection().port(), quint16(2222));
 }
 
 int main(int argc, char* argv[])
