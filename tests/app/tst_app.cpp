@@ -2,6 +2,7 @@
 // the main window hand-over and the informational dialogs.
 #include "AboutDialog.h"
 #include "CloseHelper.h"
+#include "GlIntegrationSwitch.h"
 #include "Installation.h"
 #include "LogDialog.h"
 #include "MainWindowHelper.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QProcess>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QtTest>
@@ -56,6 +58,7 @@ private slots:
     void applicationCloseDeletesTrackedObjects();
 
     void helperRaisesHiddenAndMinimisedWindow();
+    void glIntegrationStaysOffAndOutOfChildren();
 
     void logDialogAppendsAtEnd();
     void aboutDialogLinksLicencesBesideProgram();
@@ -196,6 +199,23 @@ void TestApp::helperRaisesHiddenAndMinimisedWindow()
     late.activate();
 }
 
+void TestApp::glIntegrationStaysOffAndOutOfChildren()
+{
+    // The application was made as the program makes it (see main below).
+    QWidget window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    QVERIFY(!maps.readAll().contains("xcbglintegrations"));
+
+    QProcess child;
+    child.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"),
+                                            QStringLiteral("printf %s \"${QT_XCB_GL_INTEGRATION-unset}\"")});
+    QVERIFY(child.waitForFinished(10000));
+    QCOMPARE(child.readAllStandardOutput(), QByteArray("unset"));
+}
+
 void TestApp::logDialogAppendsAtEnd()
 {
     LogDialog dialog;
@@ -240,7 +260,10 @@ int main(int argc, char* argv[])
 {
     QTemporaryDir home;
     qputenv("HOME", home.path().toLocal8Bit());
+    qunsetenv("QT_XCB_GL_INTEGRATION");
+    GlIntegrationSwitch glIntegration;
     QApplication app(argc, argv);
+    glIntegration.release();
     QCoreApplication::setApplicationName(QStringLiteral("Zentu"));
     QCoreApplication::setApplicationVersion(QStringLiteral("2.0.23"));
     CloseHelper::instance();

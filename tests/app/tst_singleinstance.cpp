@@ -225,6 +225,11 @@ void TestSingleInstance::secondStartRaisesFirstDespiteStrayPeers()
     Program first(m_environment);
     first.start();
     QTRY_VERIFY_WITH_TIMEOUT(first.count("main window activated") == 1, 30000);
+    // Qt's GL integration stays unloaded, although children no longer get
+    // the variable that turns it off.
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(first.process().processId()));
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    QVERIFY(!maps.readAll().contains("xcbglintegrations"));
 
     const QString name = QDir(m_home->filePath(QStringLiteral("run")))
                              .filePath(QStringLiteral("Zentu_2-%1.socket").arg(getuid()));
