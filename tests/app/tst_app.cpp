@@ -11,7 +11,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QtTest>
@@ -40,6 +42,17 @@ bool quitsOnCheck()
 bool quitsOnDestroy(QObject* object)
 {
     return quits([object]() { delete object; });
+}
+
+// Counts the helper's note of each activation while it is installed.
+int Activations = 0;
+QtMessageHandler PreviousHandler = nullptr;
+
+void countActivations(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (message == QLatin1String("main window activated"))
+        ++Activations;
+    PreviousHandler(type, context, message);
 }
 
 } // namespace
@@ -181,22 +194,33 @@ void TestApp::applicationCloseDeletesTrackedObjects()
 
 void TestApp::helperRaisesHiddenAndMinimisedWindow()
 {
+    QLoggingCategory::setFilterRules(QStringLiteral("zentu.app.debug=true"));
+    Activations = 0;
+    PreviousHandler = qInstallMessageHandler(countActivations);
+    const auto restore = qScopeGuard([]() {
+        qInstallMessageHandler(PreviousHandler);
+        QLoggingCategory::setFilterRules(QString());
+    });
+
     QWidget window;
     MainWindowHelper helper(&window);
     helper.activate();
     QVERIFY(window.isVisible());
+    QCOMPARE(Activations, 1);
 
     window.showMinimized();
     QTRY_VERIFY(window.windowState() & Qt::WindowMinimized);
     helper.activate();
     QTRY_VERIFY(!(window.windowState() & Qt::WindowMinimized));
     QVERIFY(window.isVisible());
+    QCOMPARE(Activations, 2);
 
     // A window gone before the message arrives is not touched.
     auto* gone = new QWidget;
     MainWindowHelper late(gone);
     delete gone;
     late.activate();
+    QCOMPARE(Activations, 2);
 }
 
 void TestApp::glIntegrationStaysOffAndOutOfChildren()
