@@ -1,5 +1,6 @@
 #include "CloseHelper.h"
 #include "ConnectionListWidget.h"
+#include "GlIntegrationSwitch.h"
 #include "Installation.h"
 #include "MainWindowHelper.h"
 #include "SingleApplication.h"
@@ -10,12 +11,9 @@
 
 int main(int argc, char* argv[])
 {
-    // Everything is painted with QPainter; without this Qt loads the GL stack,
-    // tens of megabytes the program never uses.
-    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
-        qputenv("QT_XCB_GL_INTEGRATION", "none");
-
+    GlIntegrationSwitch glIntegration;
     SingleApplication app(QStringLiteral("%1 %2").arg(QStringLiteral("Zentu")).arg(2), argc, argv);
+    glIntegration.release();
     QCoreApplication::setApplicationName(QStringLiteral("Zentu"));
     QCoreApplication::setApplicationVersion(QStringLiteral("2.0.23"));
     QCoreApplication::setOrganizationName(QStringLiteral("Talvene"));

@@ -35,12 +35,12 @@
 <context>
     <name>BookmarkDialog</name>
     <message>
-        <location filename="../src/sessions/BookmarkDialog.cpp" line="+77"/>
+        <location filename="../src/sessions/BookmarkDialog.cpp" line="+69"/>
         <source>Bookmarks</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+2"/>
+        <location line="+3"/>
         <source>History</source>
         <translation type="unfinished"></translation>
     </message>
@@ -48,9 +48,9 @@
 <context>
     <name>BookmarkModel</name>
     <message>
-        <location filename="../src/sessions/BookmarkModel.cpp" line="+67"/>
+        <location filename="../src/sessions/BookmarkModel.cpp" line="+54"/>
         <source>Name</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished">Name</translation>
     </message>
     <message>
         <location line="+2"/>
@@ -66,7 +66,7 @@
 <context>
     <name>Connection</name>
     <message>
-        <location filename="../src/connections/Connection.cpp" line="+126"/>
+        <location filename="../src/connections/Connection.cpp" line="+164"/>
         <source>No file name given.</source>
         <translation>Kein Dateiname angegeben.</translation>
     </message>
@@ -152,7 +152,7 @@
         <translation>Die Verbindung entfernen.</translation>
     </message>
     <message>
-        <location line="+35"/>
+        <location line="+38"/>
         <source>Failed to add the connection.</source>
         <translation>Die Verbindung konnte nicht hinzugefügt werden.</translation>
     </message>
@@ -172,7 +172,7 @@
         <translation>Neue Verbindung</translation>
     </message>
     <message>
-        <location line="+122"/>
+        <location line="+116"/>
         <source>Remove connection &quot;%1&quot;?</source>
         <translation>Verbindung „%1“ entfernen?</translation>
     </message>
@@ -191,11 +191,46 @@
         <source>%1 (%2)</source>
         <translation>%1 (%2)</translation>
     </message>
+    <message>
+        <location filename="../src/ssh/ConnectionFailure.cpp" line="+69"/>
+        <source>Unable to contact the server. Check that the server is properly installed and that the SCI is accessible to the user &quot;%1&quot;.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>Unable to authenticate the user &quot;%1&quot;.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+3"/>
+        <source>The host &quot;%1&quot; was not recognized. Make sure the hostname is correct.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>Unable to connect to the host &quot;%1&quot;. The host may be down.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>The program &quot;%1&quot; failed to start. The %2 install may be corrupt.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>The program &quot;%1&quot; failed to start. Make sure a version of %2 is installed.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+14"/>
+        <source>There was a problem with the connection.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>ConnectionModel</name>
     <message>
-        <location filename="../src/connections/ConnectionModel.cpp" line="+47"/>
+        <location filename="../src/connections/ConnectionModel.cpp" line="+48"/>
         <source>Uid: %1</source>
         <translation>Uid: %1</translation>
     </message>
@@ -241,8 +276,26 @@
 <context>
     <name>JsonRpcHandler</name>
     <message>
-        <location filename="../src/ssh/JsonRpcHandler.cpp" line="+128"/>
+        <location filename="../src/ssh/JsonRpcHandler.cpp" line="+130"/>
         <source>Got invalid JSON</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>NetStringBuffer</name>
+    <message>
+        <location filename="../src/ssh/NetString.cpp" line="+125"/>
+        <source>Got an invalid NetString</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Got an invalid NetString length</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Got a NetString length that is too big</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -254,7 +307,7 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+25"/>
+        <location line="+26"/>
         <source>This host is not recognized by the system. Are you sure you want to continue?</source>
         <translation type="unfinished"></translation>
     </message>
@@ -309,7 +362,7 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+6"/>
+        <location line="+7"/>
         <source>Toggle fullscreen mode.</source>
         <translation type="unfinished"></translation>
     </message>
@@ -347,22 +400,22 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location filename="../src/sessions/SessionListWidget.cpp" line="+60"/>
+        <location filename="../src/sessions/SessionListWidget.cpp" line="+43"/>
         <source>Manage bookmarks and history.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+2"/>
+        <location line="+3"/>
         <source>Show the SSH log.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+2"/>
+        <location line="+3"/>
         <source>Start a new session.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+301"/>
+        <location line="+258"/>
         <source>Terminate &quot;%1&quot;?</source>
         <translation type="unfinished"></translation>
     </message>
@@ -374,20 +427,20 @@
     <message>
         <location line="+1"/>
         <source>Keep</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished">Behalten</translation>
     </message>
     <message>
-        <location line="+21"/>
+        <location line="+17"/>
         <source>Failed to disconnect the session.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+12"/>
+        <location line="+6"/>
         <source>Failed to terminate the session.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+50"/>
+        <location line="+63"/>
         <source>Failed to connect to the session.</source>
         <translation type="unfinished"></translation>
     </message>
@@ -397,7 +450,7 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+34"/>
+        <location line="+33"/>
         <source>Connection Log</source>
         <translation type="unfinished"></translation>
     </message>
@@ -405,9 +458,9 @@
 <context>
     <name>SessionModel</name>
     <message>
-        <location filename="../src/sessions/SessionModel.cpp" line="+40"/>
+        <location filename="../src/sessions/SessionModel.cpp" line="+27"/>
         <source>Name</source>
-        <translation type="unfinished"></translation>
+        <translation type="unfinished">Name</translation>
     </message>
     <message>
         <location line="+2"/>
@@ -428,28 +481,29 @@
 <context>
     <name>SshDevice</name>
     <message>
-        <location filename="../src/ssh/SshDevice.cpp" line="+114"/>
+        <location filename="../src/ssh/SshDevice.cpp" line="+138"/>
         <source>The user for &quot;%1&quot;: </source>
         <translation type="unfinished"></translation>
     </message>
     <message>
         <location line="+12"/>
-        <location line="+133"/>
+        <location line="+162"/>
         <source>%1 crashed</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="-102"/>
+        <location line="-118"/>
         <source>Failed to find an open port for tunneling</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+88"/>
+        <location line="-25"/>
+        <location line="+121"/>
         <source>%1 failed to start</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+19"/>
+        <location line="+27"/>
         <source>%2 quit with error code %1</source>
         <translation type="unfinished"></translation>
     </message>
@@ -457,12 +511,12 @@
 <context>
     <name>StartSessionDialog</name>
     <message>
-        <location filename="../src/sessions/StartSessionDialog.cpp" line="+35"/>
+        <location filename="../src/sessions/StartSessionDialog.cpp" line="+34"/>
         <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;Command&lt;span style=&quot; color:#aa0000;&quot;&gt;*&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+51"/>
+        <location line="+39"/>
         <location line="+26"/>
         <source>Suggestions</source>
         <translation type="unfinished"></translation>
@@ -504,7 +558,7 @@
 <context>
     <name>main</name>
     <message>
-        <location filename="../src/main.cpp" line="+33"/>
+        <location filename="../src/main.cpp" line="+38"/>
         <source>Connections</source>
         <translation>Verbindungen</translation>
     </message>

@@ -4,12 +4,16 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -21,10 +25,34 @@ const int PeerTimeout = 10000;
 // Pause between attempts to reach an instance that is not listening yet.
 const unsigned long RetryInterval = 50;
 
-QString runtimeDirectory()
+// The directory of the lock file and the socket: the session's runtime
+// directory, or else one of this user's own in the temporary directory. In a
+// directory that others can write, another user could take the lock or the
+// socket name first and keep the program from starting, so the directory must
+// belong to this user and be closed to everyone else.
+bool privateDirectory(QString* path, QString* error)
 {
-    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    return runtime.isEmpty() ? QDir::tempPath() : runtime;
+    QString directory = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const bool fallback = directory.isEmpty();
+    if (fallback)
+        directory = QDir::temp().filePath(QStringLiteral("zentu-%1").arg(geteuid()));
+    const QByteArray name = QFile::encodeName(directory);
+    if (fallback && ::mkdir(name.constData(), 0700) != 0 && errno != EEXIST) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    // The fallback is taken as it is, never through a link someone put there.
+    struct stat status;
+    if ((fallback ? ::lstat(name.constData(), &status) : ::stat(name.constData(), &status)) != 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (!S_ISDIR(status.st_mode) || status.st_uid != geteuid() || (status.st_mode & (S_IRWXG | S_IRWXO))) {
+        *error = QStringLiteral("not a directory of this user closed to others");
+        return false;
+    }
+    *path = directory;
+    return true;
 }
 
 } // namespace
@@ -32,11 +60,17 @@ QString runtimeDirectory()
 SingleApplication::SingleApplication(const QString& id, int& argc, char** argv)
     : QApplication(argc, argv)
 {
-    // The uid in the name keeps users apart even where the runtime
-    // directory is shared (the fallback to the temporary directory).
     QString base = QStringLiteral("%1-%2").arg(id).arg(getuid());
     base.replace(QLatin1Char(' '), QLatin1Char('_'));
-    const QDir directory(runtimeDirectory());
+    QString path;
+    QString error;
+    // Without such a directory nothing found there can be trusted to be this
+    // user's instance; the program then runs without the hand-over.
+    if (!privateDirectory(&path, &error)) {
+        qCWarning(lcApp) << "no private directory for the single-instance lock:" << error;
+        return;
+    }
+    const QDir directory(path);
     m_socketName = directory.filePath(base + QStringLiteral(".socket"));
     m_lock = std::make_unique<QLockFile>(directory.filePath(base + QStringLiteral(".lock")));
 

@@ -7,10 +7,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
 #include <QSaveFile>
 #include <QUrl>
 #include <QXmlSchema>
 #include <QXmlSchemaValidator>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 const Connection Connection::null;
 
@@ -48,6 +54,45 @@ protected:
         qCDebug(lcConnections) << "schema message" << type << identifier.toString() << description;
     }
 };
+
+// The schema is compiled in. A file can still name schemas of its own
+// (xsi:schemaLocation and friends), which the validator would fetch over the
+// network or from any local path, a FIFO included. Every request is turned
+// into one for a scheme Qt does not know: nothing is fetched, and a file that
+// names a schema of its own fails validation.
+class NoAccessManager : public QNetworkAccessManager
+{
+protected:
+    QNetworkReply* createRequest(Operation operation, const QNetworkRequest& request,
+                                 QIODevice* data) override
+    {
+        qCDebug(lcConnections) << "refusing to load" << request.url().toString();
+        return QNetworkAccessManager::createRequest(
+            operation, QNetworkRequest(QUrl(QStringLiteral("refused:"))), data);
+    }
+};
+
+// Reads at most limit + 1 bytes of a regular file. The file is opened
+// non-blocking, so a FIFO swapped in after the listing cannot stall the scan.
+bool readRegularFile(const QString& path, qint64 limit, QByteArray* data)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat status;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    *data = file.read(limit + 1);
+    return true;
+}
 
 } // namespace
 
@@ -159,8 +204,12 @@ ConnectionScan scanConnectionFiles(const QStringList& directories)
         const QDir dir(directory);
         const QFileInfoList entries = dir.entryInfoList({QStringLiteral("*.rv32")},
                                                         QDir::Files, QDir::Unsorted);
-        for (const QFileInfo& entry : entries)
-            candidates.append(QDir::cleanPath(entry.filePath()));
+        // The listing also yields symbolic links to FIFOs, devices and
+        // sockets; only regular files are connection files.
+        for (const QFileInfo& entry : entries) {
+            if (entry.isFile())
+                candidates.append(QDir::cleanPath(entry.filePath()));
+        }
     }
 
     ConnectionScan scan;
@@ -168,23 +217,27 @@ ConnectionScan scanConnectionFiles(const QStringList& directories)
         return scan;
 
     SchemaMessageHandler messages;
+    NoAccessManager noAccess;
     QXmlSchema schema;
     schema.setMessageHandler(&messages);
-    if (!schema.load(QUrl(QStringLiteral("qrc:/schemas/resources/Connection.schema")))
+    schema.setNetworkAccessManager(&noAccess);
+    QFile schemaFile(QStringLiteral(":/schemas/resources/Connection.schema"));
+    if (!schemaFile.open(QIODevice::ReadOnly)
+        || !schema.load(&schemaFile, QUrl(QStringLiteral("qrc:/schemas/resources/Connection.schema")))
         || !schema.isValid()) {
         qCWarning(lcConnections) << "the connection schema could not be loaded";
         return scan;
     }
     QXmlSchemaValidator validator(schema);
     validator.setMessageHandler(&messages);
+    validator.setNetworkAccessManager(&noAccess);
 
     for (const QString& path : qAsConst(candidates)) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            qCDebug(lcConnections) << "cannot read" << path << file.errorString();
+        QByteArray data;
+        if (!readRegularFile(path, MaxConnectionFileSize, &data)) {
+            qCDebug(lcConnections) << "cannot read" << path << "as a regular file";
             continue;
         }
-        const QByteArray data = file.read(MaxConnectionFileSize + 1);
         if (data.size() > MaxConnectionFileSize) {
             qCDebug(lcConnections) << "skipping oversized connection file" << path;
             continue;

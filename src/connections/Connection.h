@@ -67,5 +67,6 @@ struct ConnectionScan
 
 // Reads every "*.rv32" file of the given directories (empty paths are
 // skipped), in order, keeping the valid files and, for a uid seen twice, only
-// the first. Invalid files are skipped silently.
+// the first. Invalid files are skipped silently, and so is anything that is
+// not a regular file; nothing outside the files is ever loaded.
 ConnectionScan scanConnectionFiles(const QStringList& directories);

@@ -114,7 +114,9 @@ void ConnectionEditor::done(int result)
         return;
     m_connection.setName(m_name->text());
     m_connection.setHost(m_host->text());
-    m_connection.setPort(m_port->text().toUShort());
+    // The validator accepted the text in its locale, group separators
+    // included ("2.222" in German); read it the same way.
+    m_connection.setPort(m_port->validator()->locale().toUShort(m_port->text()));
     m_connection.setUser(m_user->text());
     m_connection.setSci(m_sci->text());
     m_connection.setFips(m_fips->isChecked());

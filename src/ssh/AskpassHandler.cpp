@@ -49,7 +49,7 @@ void AskpassHandler::on_Device_readyRead()
         }
         if (outcome != NetStringBuffer::NeedMore) {
             m_state = Failed;
-            m_errorString = QCoreApplication::translate("AskpassHandler", NetStringBuffer::errorText(outcome));
+            m_errorString = NetStringBuffer::errorString(outcome);
             qCWarning(lcSsh) << "Askpass question refused:" << m_errorString;
             m_device->close();
             return;

@@ -10,7 +10,9 @@
 
 namespace {
 
-QString translate(const char* text)
+// The texts belong to the main window's catalogue context. lupdate cannot
+// see through this wrapper, so each text is marked in that context.
+QString failureText(const char* text)
 {
     return QCoreApplication::translate("ConnectionListWidget", text);
 }
@@ -64,20 +66,30 @@ QString connectionFailureDetail(const QStringList& log, const QString& host, con
             continue;
         switch (phrase.detail) {
         case Sci:
-            return translate("Unable to contact the server. Check that the server is properly installed and that "
-                             "the SCI is accessible to the user \"%1\".")
+            return failureText(QT_TRANSLATE_NOOP("ConnectionListWidget",
+                                                 "Unable to contact the server. Check that the server is properly "
+                                                 "installed and that the SCI is accessible to the user \"%1\"."))
                 .arg(user);
         case Authentication:
-            return translate("Unable to authenticate the user \"%1\".").arg(user);
+            return failureText(QT_TRANSLATE_NOOP("ConnectionListWidget", "Unable to authenticate the user \"%1\"."))
+                .arg(user);
         case UnknownHost:
-            return translate("The host \"%1\" was not recognized. Make sure the hostname is correct.").arg(host);
+            return failureText(QT_TRANSLATE_NOOP("ConnectionListWidget",
+                                                 "The host \"%1\" was not recognized. "
+                                                 "Make sure the hostname is correct."))
+                .arg(host);
         case Unreachable:
-            return translate("Unable to connect to the host \"%1\". The host may be down.").arg(host);
+            return failureText(QT_TRANSLATE_NOOP("ConnectionListWidget",
+                                                 "Unable to connect to the host \"%1\". The host may be down."))
+                .arg(host);
         case Plink:
-            return translate("The program \"%1\" failed to start. The %2 install may be corrupt.")
+            return failureText(QT_TRANSLATE_NOOP("ConnectionListWidget",
+                                                 "The program \"%1\" failed to start. The %2 install may be corrupt."))
                 .arg(QStringLiteral("plink"), QCoreApplication::applicationName());
         case IllegalOption:
-            return translate("The program \"%1\" failed to start. Make sure a version of %2 is installed.")
+            return failureText(QT_TRANSLATE_NOOP("ConnectionListWidget",
+                                                 "The program \"%1\" failed to start. "
+                                                 "Make sure a version of %2 is installed."))
                 .arg(QStringLiteral("ssh"), QStringLiteral("OpenSSH"));
         }
     }
@@ -88,7 +100,8 @@ void reportConnectionFailure(SshDevice* device, JsonRpcHandler* handler)
 {
     if (!device)
         return;
-    const QString summary = translate("There was a problem with the connection.");
+    const QString summary =
+        failureText(QT_TRANSLATE_NOOP("ConnectionListWidget", "There was a problem with the connection."));
     if (device->status()) {
         if (!handler || handler->isValid())
             return;

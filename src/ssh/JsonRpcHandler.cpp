@@ -115,7 +115,7 @@ bool JsonRpcHandler::takeFrames()
         if (outcome == NetStringBuffer::NeedMore)
             return true;
         if (outcome != NetStringBuffer::Payload) {
-            fail(QCoreApplication::translate("JsonRpcHandler", NetStringBuffer::errorText(outcome)));
+            fail(NetStringBuffer::errorString(outcome));
             return false;
         }
         if (!handleReply(payload) || !self || m_state == Failed)

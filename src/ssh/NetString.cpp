@@ -1,5 +1,7 @@
 #include "NetString.h"
 
+#include <QCoreApplication>
+
 #include <cstring>
 
 namespace {
@@ -120,16 +122,21 @@ const char* NetStringBuffer::errorText(Outcome outcome)
 {
     switch (outcome) {
     case InvalidNetString:
-        return "Got an invalid NetString";
+        return QT_TRANSLATE_NOOP("NetStringBuffer", "Got an invalid NetString");
     case InvalidLength:
-        return "Got an invalid NetString length";
+        return QT_TRANSLATE_NOOP("NetStringBuffer", "Got an invalid NetString length");
     case LengthTooBig:
-        return "Got a NetString length that is too big";
+        return QT_TRANSLATE_NOOP("NetStringBuffer", "Got a NetString length that is too big");
     case Payload:
     case NeedMore:
         break;
     }
     return "";
+}
+
+QString NetStringBuffer::errorString(Outcome outcome)
+{
+    return QCoreApplication::translate("NetStringBuffer", errorText(outcome));
 }
 
 void NetStringBuffer::compact()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 // Netstring framing of the command channel and the askpass socket:
 // "<decimal byte count>:<payload>,".
@@ -44,8 +45,10 @@ public:
     // Keeps only the last count unconsumed bytes.
     void keepLast(int count);
 
-    // Untranslated message for an error outcome, empty for the others.
+    // Message for an error outcome, empty for the others: untranslated for
+    // the programs without a catalogue, translated for the client's readers.
     static const char* errorText(Outcome outcome);
+    static QString errorString(Outcome outcome);
 
 private:
     void compact();

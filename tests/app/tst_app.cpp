@@ -2,6 +2,7 @@
 // the main window hand-over and the informational dialogs.
 #include "AboutDialog.h"
 #include "CloseHelper.h"
+#include "GlIntegrationSwitch.h"
 #include "Installation.h"
 #include "LogDialog.h"
 #include "MainWindowHelper.h"
@@ -10,6 +11,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QtTest>
@@ -40,6 +44,17 @@ bool quitsOnDestroy(QObject* object)
     return quits([object]() { delete object; });
 }
 
+// Counts the helper's note of each activation while it is installed.
+int Activations = 0;
+QtMessageHandler PreviousHandler = nullptr;
+
+void countActivations(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (message == QLatin1String("main window activated"))
+        ++Activations;
+    PreviousHandler(type, context, message);
+}
+
 } // namespace
 
 class TestApp : public QObject
@@ -56,6 +71,7 @@ private slots:
     void applicationCloseDeletesTrackedObjects();
 
     void helperRaisesHiddenAndMinimisedWindow();
+    void glIntegrationStaysOffAndOutOfChildren();
 
     void logDialogAppendsAtEnd();
     void aboutDialogLinksLicencesBesideProgram();
@@ -178,22 +194,50 @@ void TestApp::applicationCloseDeletesTrackedObjects()
 
 void TestApp::helperRaisesHiddenAndMinimisedWindow()
 {
+    QLoggingCategory::setFilterRules(QStringLiteral("zentu.app.debug=true"));
+    Activations = 0;
+    PreviousHandler = qInstallMessageHandler(countActivations);
+    const auto restore = qScopeGuard([]() {
+        qInstallMessageHandler(PreviousHandler);
+        QLoggingCategory::setFilterRules(QString());
+    });
+
     QWidget window;
     MainWindowHelper helper(&window);
     helper.activate();
     QVERIFY(window.isVisible());
+    QCOMPARE(Activations, 1);
 
     window.showMinimized();
     QTRY_VERIFY(window.windowState() & Qt::WindowMinimized);
     helper.activate();
     QTRY_VERIFY(!(window.windowState() & Qt::WindowMinimized));
     QVERIFY(window.isVisible());
+    QCOMPARE(Activations, 2);
 
     // A window gone before the message arrives is not touched.
     auto* gone = new QWidget;
     MainWindowHelper late(gone);
     delete gone;
     late.activate();
+    QCOMPARE(Activations, 2);
+}
+
+void TestApp::glIntegrationStaysOffAndOutOfChildren()
+{
+    // The application was made as the program makes it (see main below).
+    QWidget window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    QVERIFY(!maps.readAll().contains("xcbglintegrations"));
+
+    QProcess child;
+    child.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"),
+                                            QStringLiteral("printf %s \"${QT_XCB_GL_INTEGRATION-unset}\"")});
+    QVERIFY(child.waitForFinished(10000));
+    QCOMPARE(child.readAllStandardOutput(), QByteArray("unset"));
 }
 
 void TestApp::logDialogAppendsAtEnd()
@@ -240,7 +284,10 @@ int main(int argc, char* argv[])
 {
     QTemporaryDir home;
     qputenv("HOME", home.path().toLocal8Bit());
+    qunsetenv("QT_XCB_GL_INTEGRATION");
+    GlIntegrationSwitch glIntegration;
     QApplication app(argc, argv);
+    glIntegration.release();
     QCoreApplication::setApplicationName(QStringLiteral("Zentu"));
     QCoreApplication::setApplicationVersion(QStringLiteral("2.0.23"));
     CloseHelper::instance();

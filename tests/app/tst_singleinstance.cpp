@@ -10,6 +10,8 @@
 
 #include <memory>
 
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -61,6 +63,7 @@ private slots:
     void crashedInstanceIsReplaced();
     void handOverWaitsForListeningInstance();
     void unwritableRuntimeDirectoryStillStarts();
+    void otherUsersFilesDoNotStopStart();
 
 private:
     std::unique_ptr<QTemporaryDir> m_home;
@@ -153,11 +156,80 @@ void TestSingleInstance::unwritableRuntimeDirectoryStillStarts()
     QCOMPARE(first.process().state(), QProcess::Running);
 }
 
+void TestSingleInstance::otherUsersFilesDoNotStopStart()
+{
+    // Without a runtime directory the program has to make do with the
+    // temporary directory, which every user can write.
+    const QDir tmp(m_home->filePath(QStringLiteral("tmp")));
+    QVERIFY(tmp.mkpath(QStringLiteral(".")));
+    QCOMPARE(::chmod(QFile::encodeName(tmp.path()).constData(), 01777), 0);
+    m_environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    m_environment.insert(QStringLiteral("TMPDIR"), tmp.path());
+    const uid_t other = 65534; // nobody
+    const auto giveAway = [other](const QString& path) {
+        return ::lchown(QFile::encodeName(path).constData(), other, other) == 0;
+    };
+
+    // Another user took the names first: Qt's runtime directory for this
+    // user and the lock file, held by a live process.
+    const QString base = QStringLiteral("Zentu_2-%1").arg(getuid());
+    const QString runtime = tmp.filePath(QStringLiteral("runtime-%1").arg(QString::fromLocal8Bit(getpwuid(getuid())->pw_name)));
+    QVERIFY(tmp.mkdir(runtime));
+    QVERIFY(giveAway(runtime));
+    QLockFile held(tmp.filePath(base + QStringLiteral(".lock")));
+    QVERIFY(held.tryLock(0));
+    QVERIFY(giveAway(tmp.filePath(base + QStringLiteral(".lock"))));
+    const QStringList taken = tmp.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+
+    QString own;
+    {
+        Program first(m_environment);
+        first.start();
+        QTRY_VERIFY2_WITH_TIMEOUT(first.count("main window activated") == 1, first.log().constData(), 30000);
+        // The program keeps its lock in a directory of its own, closed to others.
+        const QStringList made = tmp.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+        QCOMPARE(made.size(), taken.size() + 1);
+        for (const QString& name : made) {
+            if (!taken.contains(name))
+                own = tmp.filePath(name);
+        }
+        struct stat status;
+        QCOMPARE(::lstat(QFile::encodeName(own).constData(), &status), 0);
+        QVERIFY(S_ISDIR(status.st_mode));
+        QCOMPARE(status.st_uid, getuid());
+        QCOMPARE(status.st_mode & 0777, mode_t(0700));
+
+        Program second(m_environment);
+        second.start();
+        QVERIFY(second.process().waitForFinished(30000));
+        QCOMPARE(second.process().exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(first.count("RAISE received") == 1, 30000);
+    }
+
+    // That directory, made by another user before the program could, is not
+    // trusted: the program runs on its own instead of handing over.
+    QVERIFY(QDir(own).removeRecursively());
+    QVERIFY(tmp.mkdir(own));
+    QLockFile heldInside(QDir(own).filePath(base + QStringLiteral(".lock")));
+    QVERIFY(heldInside.tryLock(0));
+    QVERIFY(giveAway(own));
+    Program third(m_environment);
+    third.start();
+    QTRY_VERIFY2_WITH_TIMEOUT(third.count("main window activated") == 1, third.log().constData(), 30000);
+    QCOMPARE(third.count("no private directory for the single-instance lock"), 1);
+    QCOMPARE(third.process().state(), QProcess::Running);
+}
+
 void TestSingleInstance::secondStartRaisesFirstDespiteStrayPeers()
 {
     Program first(m_environment);
     first.start();
     QTRY_VERIFY_WITH_TIMEOUT(first.count("main window activated") == 1, 30000);
+    // Qt's GL integration stays unloaded, although children no longer get
+    // the variable that turns it off.
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(first.process().processId()));
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    QVERIFY(!maps.readAll().contains("xcbglintegrations"));
 
     const QString name = QDir(m_home->filePath(QStringLiteral("run")))
                              .filePath(QStringLiteral("Zentu_2-%1.socket").arg(getuid()));

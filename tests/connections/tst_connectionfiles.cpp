@@ -6,14 +6,22 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include "ConnectionTestFiles.h"
 
 #include <csignal>
 #include <cstring>
+#include <memory>
+
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -63,6 +71,8 @@ private slots:
     void readsFieldsLeniently();
     void scanSkipsBadFiles_data();
     void scanSkipsBadFiles();
+    void scanFetchesAndBlocksOnNothing_data();
+    void scanFetchesAndBlocksOnNothing();
     void globalFileShadowsUserFile();
     void failedWriteReportsError();
     void cutShortWriteLeavesOldFileIntact();
@@ -179,6 +189,64 @@ void TestConnectionFiles::scanSkipsBadFiles()
     QCOMPARE(scan.connections.size(), 1);
     QCOMPARE(scan.connections.first().name(), QStringLiteral("Good"));
     QCOMPARE(scan.files.size(), 1);
+}
+
+void TestConnectionFiles::scanFetchesAndBlocksOnNothing_data()
+{
+    QTest::addColumn<QString>("schemaLocation");
+    QTest::addColumn<bool>("linkToFifo");
+    QTest::newRow("link to a FIFO") << QString() << true;
+    QTest::newRow("schema over http") << QStringLiteral("http://127.0.0.1:{port}/Connection.xsd") << false;
+    QTest::newRow("schema in a FIFO") << QStringLiteral("file://{fifo}") << false;
+}
+
+void TestConnectionFiles::scanFetchesAndBlocksOnNothing()
+{
+    QFETCH(QString, schemaLocation);
+    QFETCH(bool, linkToFifo);
+    QTemporaryDir dir;
+    // Neither may ever be opened: the server would leave a fetch waiting for
+    // an answer, and opening the FIFO blocks until someone writes to it.
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    const QString fifo = dir.filePath(QStringLiteral("pipe"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    if (linkToFifo)
+        QVERIFY(QFile::link(fifo, dir.filePath(QStringLiteral("pipe.rv32"))));
+    const QString good = QUuid::createUuid().toString();
+    QVERIFY(writeFile(dir.filePath(good + QStringLiteral(".rv32")), minimalFile(good, QStringLiteral("Good"))));
+    // A file naming a schema of its own is not one of ours and is skipped.
+    if (!schemaLocation.isEmpty()) {
+        schemaLocation.replace(QLatin1String("{port}"), QString::number(server.serverPort()));
+        schemaLocation.replace(QLatin1String("{fifo}"), fifo);
+        const QString uid = QUuid::createUuid().toString();
+        QVERIFY(writeFile(dir.filePath(uid + QStringLiteral(".rv32")),
+                          QStringLiteral("<SshConnection xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
+                                         " xsi:noNamespaceSchemaLocation=\"%1\"><Uid>%2</Uid><Name>n</Name>"
+                                         "</SshConnection>")
+                              .arg(schemaLocation, uid)
+                              .toUtf8()));
+    }
+
+    ConnectionScan scan;
+    const QString directory = dir.path();
+    std::unique_ptr<QThread> scanner(QThread::create([&scan, directory]() { scan = scanConnectionFiles({directory}); }));
+    // A scan caught by either is released, so that its thread can end.
+    const auto release = qScopeGuard([&]() {
+        while (!scanner->wait(100)) {
+            const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+            QCoreApplication::processEvents();
+            while (QTcpSocket* peer = server.nextPendingConnection())
+                peer->abort();
+        }
+    });
+    scanner->start();
+    QVERIFY2(QTest::qWaitFor([&scanner]() { return scanner->isFinished(); }, 20000), "the scan hangs");
+    QVERIFY(!server.hasPendingConnections());
+    QCOMPARE(scan.connections.size(), 1);
+    QCOMPARE(scan.connections.first().uid(), QUuid(good));
 }
 
 void TestConnectionFiles::globalFileShadowsUserFile()

@@ -65,6 +65,30 @@ Connection makeConnection(const QString& name, const QString& host)
     return connection;
 }
 
+// A connection to a peer that accepts the SSH connection and never answers:
+// its login, and so its session window, stays open until the peer hangs up.
+QByteArray hangingConnectionFile(const QUuid& uid, quint16 port)
+{
+    return QStringLiteral("<SshConnection>\n <Uid>%1</Uid>\n <Name>Hanging</Name>\n"
+                          " <Host>127.0.0.1</Host>\n <Port>%2</Port>\n <User>joe</User>\n"
+                          "</SshConnection>\n")
+        .arg(uid.toString())
+        .arg(port)
+        .toUtf8();
+}
+
+// The session windows of a connection, by their registry key.
+QList<QWidget*> sessionWindows(const QUuid& uid)
+{
+    const QString key = uid.toString() + QStringLiteral("-SessionListWidget");
+    QList<QWidget*> found;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() == key)
+            found.append(widget);
+    }
+    return found;
+}
+
 QPushButton* buttonWithText(QWidget* dialog, const QString& text)
 {
     const QList<QPushButton*> buttons = dialog->findChildren<QPushButton*>();
@@ -273,34 +297,17 @@ void TestConnectionList::editThroughEditor()
 
 void TestConnectionList::activatingOpenConnectionRaisesItsWindow()
 {
-    // A peer that accepts the SSH connection and never answers keeps the
-    // login, and so its session window, open until the test hangs up.
     QTcpServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost));
     const QUuid uid = QUuid::createUuid();
-    QVERIFY(writeFile(userFile(uid),
-                      QStringLiteral("<SshConnection>\n <Uid>%1</Uid>\n <Name>Hanging</Name>\n"
-                                     " <Host>127.0.0.1</Host>\n <Port>%2</Port>\n <User>joe</User>\n"
-                                     "</SshConnection>\n")
-                          .arg(uid.toString())
-                          .arg(server.serverPort())
-                          .toUtf8()));
+    QVERIFY(writeFile(userFile(uid), hangingConnectionFile(uid, server.serverPort())));
     auto window = makeWindow();
     selectRow(window.get(), 0);
     auto* view = listView(window.get());
-    const QString key = uid.toString() + QStringLiteral("-SessionListWidget");
-    auto sessionWindows = [&key]() {
-        QList<QWidget*> found;
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (widget->objectName() == key)
-                found.append(widget);
-        }
-        return found;
-    };
 
     QTest::keyClick(view, Qt::Key_Return);
-    QTRY_COMPARE(sessionWindows().size(), 1);
-    QPointer<QWidget> sessionWindow = sessionWindows().first();
+    QTRY_COMPARE(sessionWindows(uid).size(), 1);
+    QPointer<QWidget> sessionWindow = sessionWindows(uid).first();
     QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 15000);
     QTcpSocket* peer = server.nextPendingConnection();
 
@@ -308,17 +315,17 @@ void TestConnectionList::activatingOpenConnectionRaisesItsWindow()
     QTRY_VERIFY(sessionWindow->windowState() & Qt::WindowMinimized);
     QTest::keyClick(view, Qt::Key_Return);
     QTRY_VERIFY(!(sessionWindow->windowState() & Qt::WindowMinimized));
-    QCOMPARE(sessionWindows().size(), 1);
+    QCOMPARE(sessionWindows(uid).size(), 1);
     QVERIFY(!server.hasPendingConnections());
 
     // When ssh ends the window goes, and the next activation logs in anew.
     peer->abort();
     QTRY_VERIFY_WITH_TIMEOUT(!sessionWindow, 15000);
     QTest::keyClick(view, Qt::Key_Return);
-    QTRY_COMPARE(sessionWindows().size(), 1);
+    QTRY_COMPARE(sessionWindows(uid).size(), 1);
     QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 15000);
     server.nextPendingConnection()->abort();
-    sessionWindow = sessionWindows().first();
+    sessionWindow = sessionWindows(uid).first();
     QTRY_VERIFY_WITH_TIMEOUT(!sessionWindow, 15000);
 }
 
@@ -394,18 +401,27 @@ void TestConnectionList::protectedGlobalConnection()
 
 void TestConnectionList::closingClosesEditorsAndKeepsGeometry()
 {
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    const QUuid uid = QUuid::createUuid();
+    QVERIFY(writeFile(userFile(uid), hangingConnectionFile(uid, server.serverPort())));
     auto window = makeWindow();
     window->resize(420, 510);
+    selectRow(window.get(), 0);
+    QTest::keyClick(listView(window.get()), Qt::Key_Return);
+    QTRY_COMPARE(sessionWindows(uid).size(), 1);
+    QPointer<QWidget> sessionWindow = sessionWindows(uid).first();
+    QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 15000);
     QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("AddConnectionButton")), Qt::LeftButton);
     QPointer<ConnectionEditor> editor = waitForEditor();
     QVERIFY(editor);
-    QWidget unrelated;
-    unrelated.show();
 
     QVERIFY(window->close());
     QTRY_VERIFY(!editor);
-    QVERIFY(unrelated.isVisible());
+    QVERIFY(sessionWindow && sessionWindow->isVisible());
     QVERIFY(!QSettings().value(QStringLiteral("Geometry")).toByteArray().isEmpty());
+    server.nextPendingConnection()->abort();
+    QTRY_VERIFY_WITH_TIMEOUT(!sessionWindow, 15000);
 
     auto second = std::make_unique<ConnectionListWidget>(m_user, m_global, nullptr, false);
     QCOMPARE(second->size(), QSize(420, 510));
@@ -481,6 +497,18 @@ void TestConnectionList::editorRefusesBadInput()
     QCOMPARE(editor.connection().uid(), connection.uid());
     QVERIFY(editor.connection().fips());
     QVERIFY(!editor.saveAsGlobal());
+
+    // The port is read the way its field accepted it: with the group
+    // separator of a German locale, "2.222" is port 2222.
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    ConnectionEditor german(connection);
+    QLocale::setDefault(previous);
+    german.findChild<QLineEdit*>(QStringLiteral("PortLineEdit"))->setText(QStringLiteral("2.222"));
+    QVERIFY(dialogButton(&german, QDialogButtonBox::Save)->isEnabled());
+    german.accept();
+    QCOMPARE(german.result(), int(QDialog::Accepted));
+    QCOMPARE(german.connection().port(), quint16(2222));
 }
 
 int main(int argc, char* argv[])

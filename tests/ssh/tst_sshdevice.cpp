@@ -12,6 +12,8 @@
 #include <QStackedWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTranslator>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 #include <memory>
@@ -21,12 +23,49 @@
 #include "AskpassHandler.h"
 #include "ConnectionFailure.h"
 #include "JsonRpcHandler.h"
+#include "NetString.h"
 #include "NottyProcess.h"
 #include "OperationStatusDialog.h"
 #include "SshDevice.h"
 #include "SshServer.h"
 
 namespace {
+
+using Message = QPair<QString, QString>;
+
+// Notes every (context, text) looked up while it is installed.
+class RecordingTranslator : public QTranslator
+{
+public:
+    QString translate(const char* context, const char* sourceText, const char*, int) const override
+    {
+        lookups.insert(Message(QString::fromUtf8(context), QString::fromUtf8(sourceText)));
+        return QString();
+    }
+    bool isEmpty() const override { return false; }
+
+    mutable QSet<Message> lookups;
+};
+
+// The (context, source text) pairs of the committed catalogue.
+QSet<Message> catalogueMessages()
+{
+    QFile file(QDir(qEnvironmentVariable("ZENTU_SOURCE_DIR")).filePath(QStringLiteral("translations/zentu_de.ts")));
+    QSet<Message> messages;
+    if (!file.open(QIODevice::ReadOnly))
+        return messages;
+    QXmlStreamReader reader(&file);
+    QString context;
+    while (reader.readNextStartElement() || !reader.atEnd()) {
+        if (!reader.isStartElement())
+            continue;
+        if (reader.name() == QLatin1String("name"))
+            context = reader.readElementText();
+        else if (reader.name() == QLatin1String("source"))
+            messages.insert(Message(context, reader.readElementText()));
+    }
+    return messages;
+}
 
 // The objects of one opened connection, wired the way the main window does.
 struct Connection
@@ -165,6 +204,7 @@ private slots:
     void failureMessages_data();
     void failureMessages();
     void phraseTableSkipsDiagnostics();
+    void failureTextsAreInTheCatalogue();
 };
 
 void TestSshDevice::cleanup()
@@ -594,6 +634,33 @@ void TestSshDevice::phraseTableSkipsDiagnostics()
     QCOMPARE(connectionFailureDetail({QStringLiteral("ssh: connect to host h port 1: Connection timed out")},
                                      QStringLiteral("h"), QStringLiteral("u"), QString()),
              QStringLiteral("Unable to connect to the host \"h\". The host may be down."));
+}
+
+void TestSshDevice::failureTextsAreInTheCatalogue()
+{
+    RecordingTranslator recorder;
+    QCoreApplication::installTranslator(&recorder);
+    const QStringList lines{QStringLiteral("bash: sci: command not found"),
+                            QStringLiteral("Too many authentication failures"),
+                            QStringLiteral("ssh: Could not resolve hostname h"),
+                            QStringLiteral("ssh: connect to host h port 22: Connection timed out"),
+                            QStringLiteral("plink: unknown option \"-x\""),
+                            QStringLiteral("ssh: illegal option -- x")};
+    for (const QString& line : lines)
+        connectionFailureDetail({line}, QStringLiteral("h"), QStringLiteral("u"), QString());
+    SshDevice unused;
+    reportConnectionFailure(&unused, nullptr);
+    for (auto outcome : {NetStringBuffer::InvalidNetString, NetStringBuffer::InvalidLength, NetStringBuffer::LengthTooBig})
+        NetStringBuffer::errorString(outcome);
+    QCoreApplication::removeTranslator(&recorder);
+
+    // Installing a translator makes Qt look up its layout direction.
+    recorder.lookups.remove(Message(QStringLiteral("QGuiApplication"), QStringLiteral("QT_LAYOUT_DIRECTION")));
+    QCOMPARE(recorder.lookups.size(), lines.size() + 1 + 3);
+    const QSet<Message> catalogue = catalogueMessages();
+    QVERIFY(!catalogue.isEmpty());
+    for (const Message& lookup : qAsConst(recorder.lookups))
+        QVERIFY2(catalogue.contains(lookup), qPrintable(lookup.first + QStringLiteral(": ") + lookup.second));
 }
 
 QTEST_MAIN(TestSshDevice)
