@@ -11,6 +11,7 @@
 class QPushButton;
 class QSortFilterProxyModel;
 class QTableView;
+class QTimer;
 class SessionModel;
 
 // The window of one open connection: the user's sessions on that server and
@@ -78,6 +79,10 @@ private:
     Session selectedSession() const;
     void placeButtons();
     void hideButtons();
+    // Row buttons that have just appeared or moved let presses through to the
+    // row until the double-click interval is over.
+    void holdButtonPresses();
+    void releaseButtonPresses();
 
     PendingCalls m_calls;
     SessionModel* m_model;
@@ -90,4 +95,5 @@ private:
     QPushButton* m_disconnectButton;
     QPushButton* m_editButton;
     QPushButton* m_terminateButton;
+    QTimer* m_buttonHold;
 };
