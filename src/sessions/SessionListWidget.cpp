@@ -279,6 +279,21 @@ bool SessionListWidget::eventFilter(QObject* watched, QEvent* event)
 void SessionListWidget::closeEvent(QCloseEvent* event)
 {
     event->accept();
+    // A closed window with running displays stays hidden, its login up for
+    // them; opening the connection again shows it.
+    if (m_displays == 0)
+        closeLogin();
+}
+
+void SessionListWidget::displayDestroyed()
+{
+    --m_displays;
+    if (m_displays == 0 && !isVisible())
+        closeLogin();
+}
+
+void SessionListWidget::closeLogin()
+{
     if (JsonRpcHandler* handler = m_calls.handler()) {
         if (handler->device())
             handler->device()->close();

@@ -71,6 +71,9 @@ private:
     // Runs the session display for a successful start or connect reply.
     void startDisplay(const QJsonObject& result, const QString& sessionId,
                       const QString& displayName);
+    // A display started here is gone: a closed window's login ends with its last one.
+    void displayDestroyed();
+    void closeLogin();
 
     // A disconnect or terminate reply: refreshes the list on success,
     // reports the server's refusal under the given summary.
@@ -85,6 +88,9 @@ private:
     void releaseButtonPresses();
 
     PendingCalls m_calls;
+    // Displays started here that still exist; they reach their sessions
+    // through this login's forward.
+    int m_displays = 0;
     SessionModel* m_model;
     QSortFilterProxyModel* m_proxy;
     QTableView* m_view;
