@@ -439,6 +439,10 @@ void EndToEndTest::startedSessionShowsAndRunsTypedCommand()
     QVERIFY(ssh > 0);
     m_window->close();
     QVERIFY(m_window && !m_window->isVisible());
+    // Opening the connection meanwhile shows the window of that login.
+    QVERIFY(!openConnection(*m_main, 0));
+    QVERIFY(m_window->isVisible());
+    m_window->close();
     QTest::qWait(15000);
     QVERIFY2(display, qPrintable(messageBoxTexts()));
     typeTouch(QStringLiteral("typed-After-Close"));
