@@ -63,6 +63,8 @@ void SessionListWidget::startDisplay(const QJsonObject& result, const QString& s
     connect(instance, &RdpInstance::finished, instance, &QObject::deleteLater);
     connect(instance, &RdpInstance::finished, instance, [instance] { reportDisplayEnd(instance); });
     CloseHelper::instance()->addObject(instance);
+    ++m_displays;
+    connect(instance, &QObject::destroyed, this, &SessionListWidget::displayDestroyed);
     connect(instance, &RdpInstance::connected, m_model, &SessionModel::forceUpdate);
     connect(instance, &RdpInstance::finished, m_model, &SessionModel::forceUpdate);
 

@@ -13,6 +13,7 @@
 #include "SshDevice.h"
 #include "StartSessionDialog.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -22,6 +23,7 @@
 #include <QSortFilterProxyModel>
 #include <QSpacerItem>
 #include <QTableView>
+#include <QTimer>
 
 namespace {
 
@@ -94,6 +96,10 @@ SessionListWidget::SessionListWidget(JsonRpcHandler* handler, QWidget* parent)
     m_terminateButton = createRowButton(m_view, QStringLiteral("TerminateSessionButton"),
                                         QStringLiteral(":/images/resources/close-round-white.svg"),
                                         "myAction");
+
+    m_buttonHold = new QTimer(this);
+    m_buttonHold->setSingleShot(true);
+    connect(m_buttonHold, &QTimer::timeout, this, &SessionListWidget::releaseButtonPresses);
 
     setTabOrder(m_newSessionButton, m_editButton);
     setTabOrder(m_editButton, m_connectButton);
@@ -217,23 +223,43 @@ void SessionListWidget::placeButtons()
     const int cy5 = (r5.top() + r5.bottom()) / 2;
 
     const QRect edit(QPoint(r0.left() + w + 4, cy0 - 10), QPoint(r0.left() + w + 24, cy0 + 10));
-    m_editButton->setGeometry(edit);
-    m_connectButton->setGeometry(
-        QRect(QPoint(r1.left() + 4, cy1 - 10), QPoint(r1.left() + 24, cy1 + 10)));
-    m_disconnectButton->setGeometry(
-        QRect(QPoint(r1.left() + 28, cy1 - 10), QPoint(r1.left() + 48, cy1 + 10)));
-    m_terminateButton->setGeometry(
-        QRect(QPoint(r5.left() + 4, cy5 - 10), QPoint(r5.left() + 24, cy5 + 10)));
-
+    // The buttons come up under the pointer that has just selected the row:
+    // the second click of a double-click on the row must not land on them.
+    bool appeared = false;
+    const auto place = [&appeared](QPushButton* button, const QRect& rect, bool visible) {
+        appeared = appeared || (visible && (button->isHidden() || button->geometry() != rect));
+        button->setGeometry(rect);
+        button->setVisible(visible);
+    };
     m_connectButton->setEnabled(session.clients() == 0);
     m_disconnectButton->setEnabled(session.clients() > 0);
     m_editButton->setEnabled(true);
     m_terminateButton->setEnabled(true);
-    m_connectButton->show();
-    m_disconnectButton->show();
-    m_terminateButton->show();
+    place(m_connectButton,
+          QRect(QPoint(r1.left() + 4, cy1 - 10), QPoint(r1.left() + 24, cy1 + 10)), true);
+    place(m_disconnectButton,
+          QRect(QPoint(r1.left() + 28, cy1 - 10), QPoint(r1.left() + 48, cy1 + 10)), true);
+    place(m_terminateButton,
+          QRect(QPoint(r5.left() + 4, cy5 - 10), QPoint(r5.left() + 24, cy5 + 10)), true);
     // The name cell may be too narrow to hold the button after the text.
-    m_editButton->setVisible(r0.right() - 3 > edit.right());
+    place(m_editButton, edit, r0.right() - 3 > edit.right());
+    if (appeared)
+        holdButtonPresses();
+}
+
+void SessionListWidget::holdButtonPresses()
+{
+    for (QPushButton* button :
+         {m_connectButton, m_disconnectButton, m_editButton, m_terminateButton})
+        button->setAttribute(Qt::WA_TransparentForMouseEvents, true);
+    m_buttonHold->start(QApplication::doubleClickInterval());
+}
+
+void SessionListWidget::releaseButtonPresses()
+{
+    for (QPushButton* button :
+         {m_connectButton, m_disconnectButton, m_editButton, m_terminateButton})
+        button->setAttribute(Qt::WA_TransparentForMouseEvents, false);
 }
 
 bool SessionListWidget::eventFilter(QObject* watched, QEvent* event)
@@ -253,6 +279,21 @@ bool SessionListWidget::eventFilter(QObject* watched, QEvent* event)
 void SessionListWidget::closeEvent(QCloseEvent* event)
 {
     event->accept();
+    // A closed window with running displays stays hidden, its login up for
+    // them; opening the connection again shows it.
+    if (m_displays == 0)
+        closeLogin();
+}
+
+void SessionListWidget::displayDestroyed()
+{
+    --m_displays;
+    if (m_displays == 0 && !isVisible())
+        closeLogin();
+}
+
+void SessionListWidget::closeLogin()
+{
     if (JsonRpcHandler* handler = m_calls.handler()) {
         if (handler->device())
             handler->device()->close();

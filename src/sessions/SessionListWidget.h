@@ -11,6 +11,7 @@
 class QPushButton;
 class QSortFilterProxyModel;
 class QTableView;
+class QTimer;
 class SessionModel;
 
 // The window of one open connection: the user's sessions on that server and
@@ -70,6 +71,9 @@ private:
     // Runs the session display for a successful start or connect reply.
     void startDisplay(const QJsonObject& result, const QString& sessionId,
                       const QString& displayName);
+    // A display started here is gone: a closed window's login ends with its last one.
+    void displayDestroyed();
+    void closeLogin();
 
     // A disconnect or terminate reply: refreshes the list on success,
     // reports the server's refusal under the given summary.
@@ -78,8 +82,15 @@ private:
     Session selectedSession() const;
     void placeButtons();
     void hideButtons();
+    // Row buttons that have just appeared or moved let presses through to the
+    // row until the double-click interval is over.
+    void holdButtonPresses();
+    void releaseButtonPresses();
 
     PendingCalls m_calls;
+    // Displays started here that still exist; they reach their sessions
+    // through this login's forward.
+    int m_displays = 0;
     SessionModel* m_model;
     QSortFilterProxyModel* m_proxy;
     QTableView* m_view;
@@ -90,4 +101,5 @@ private:
     QPushButton* m_disconnectButton;
     QPushButton* m_editButton;
     QPushButton* m_terminateButton;
+    QTimer* m_buttonHold;
 };

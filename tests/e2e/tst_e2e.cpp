@@ -419,25 +419,53 @@ void EndToEndTest::startedSessionShowsAndRunsTypedCommand()
 
     // The user points into the xterm (the session's X focus follows the
     // pointer) and types; the keys go out as this X server's keycodes.
-    display->activateWindow();
-    QTRY_VERIFY_WITH_TIMEOUT(display->isActiveWindow() && desktop->hasFocus(), Timeout);
-    const QPoint inside(60, 60);
-    QCursor::setPos(desktop->mapToGlobal(inside));
-    QTest::mouseClick(desktop, Qt::LeftButton, Qt::NoModifier, inside);
-    const QString typed = m_scratch->filePath(QStringLiteral("typed-Marker"));
-    // Typed through the X server (XTEST), since only real key events carry
-    // the keycode that the display sends on; QTest's synthetic ones have none.
-    QString error;
-    QVERIFY2(runTool(QStringLiteral("xdotool"),
-                     {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"),
-                      QStringLiteral("touch %1").arg(typed)},
-                     nullptr, &error),
-             qPrintable(error));
-    QVERIFY2(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")}, nullptr, &error),
-             qPrintable(error));
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(typed), Timeout);
-    // What the shell echoed is on the screen as well.
-    QTRY_VERIFY2_WITH_TIMEOUT(showsSessionDisplay(desktop, x, authority, &mismatch), qPrintable(mismatch), Timeout);
+    const auto typeTouch = [&](const QString& name) {
+        display->activateWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(display->isActiveWindow() && desktop->hasFocus(), Timeout);
+        const QPoint inside(60, 60);
+        QCursor::setPos(desktop->mapToGlobal(inside));
+        QTest::mouseClick(desktop, Qt::LeftButton, Qt::NoModifier, inside);
+        const QString typed = m_scratch->filePath(name);
+        // Typed through the X server (XTEST), since only real key events carry
+        // the keycode that the display sends on; QTest's synthetic ones have none.
+        QString error;
+        QVERIFY2(runTool(QStringLiteral("xdotool"),
+                         {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"),
+                          QStringLiteral("touch %1").arg(typed)},
+                         nullptr, &error),
+                 qPrintable(error));
+        QVERIFY2(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")}, nullptr,
+                         &error),
+                 qPrintable(error));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(typed), Timeout);
+        // What the shell echoed is on the screen as well.
+        QTRY_VERIFY2_WITH_TIMEOUT(showsSessionDisplay(desktop, x, authority, &mismatch), qPrintable(mismatch), Timeout);
+        QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
+    };
+    typeTouch(QStringLiteral("typed-Marker"));
+    if (QTest::currentTestFailed())
+        return;
+
+    // The session window closes; the display goes on through the login's
+    // forward, well past the grace period a closed login gets.
+    const qint64 ssh = sshProcessId(m_window);
+    QVERIFY(ssh > 0);
+    m_window->close();
+    QVERIFY(m_window && !m_window->isVisible());
+    // Opening the connection meanwhile shows the window of that login.
+    QVERIFY(!openConnection(*m_main, 0));
+    QVERIFY(m_window->isVisible());
+    m_window->close();
+    QTest::qWait(15000);
+    QVERIFY2(display, qPrintable(messageBoxTexts()));
+    typeTouch(QStringLiteral("typed-After-Close"));
+    if (QTest::currentTestFailed())
+        return;
+
+    // The login ends with its last display.
+    QVERIFY(disconnectFromToolbar(display));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(processGone(ssh), Timeout);
     QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
 }
 
@@ -633,7 +661,7 @@ void EndToEndTest::applicationQuitsAfterLastDisplay()
     // The main window and the session window go; the display stays up.
     m_main->close();
     m_window->close();
-    QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
+    QVERIFY(m_window && !m_window->isVisible());
     QVERIFY(display && display->isVisible());
 
     // The event loop of start-up runs; the user closes the last window, the
@@ -649,6 +677,7 @@ void EndToEndTest::applicationQuitsAfterLastDisplay()
     QVERIFY(!display);
     QVERIFY(messageBoxes().isEmpty());
     // ssh held the display's forward open; it ends with it.
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
     QTRY_VERIFY_WITH_TIMEOUT(!SessionFixture::processRunning(ssh), Timeout);
 }
 

@@ -273,6 +273,28 @@ void SessionWindowTest::connectRefusedAndButtonRules()
     window.on_EditSessionButton_clicked();
     QCOMPARE(m_sci->handler()->pendingCount(), pending);
     QVERIFY(!window.findChild<QuestionDialog*>());
+
+    // A double-click where the Edit button comes up after its first click
+    // connects; the button takes clicks once the double-click is over.
+    window.model()->updateSessions({Session(jsonObject(R"({"id": "free", "command": "xterm", "clients": 0})"))});
+    QVERIFY(selectSession(&window, QStringLiteral("xterm")));
+    QPushButton* edit = findButton(&window, "EditSessionButton");
+    QVERIFY(edit->isVisible());
+    const auto editing = [&window]() {
+        const auto* editor = window.view()->viewport()->findChild<QLineEdit*>();
+        return editor && editor->isVisible();
+    };
+    const QPoint onEdit = edit->mapTo(&window, edit->rect().center());
+    window.view()->clearSelection();
+    QVERIFY(!edit->isVisible());
+    QTest::mouseDClick(window.windowHandle(), Qt::LeftButton, Qt::NoModifier, onEdit);
+    QVERIFY(edit->isVisible());
+    QVERIFY(!editing());
+    QTRY_COMPARE_WITH_TIMEOUT(messageBoxes().size(), 1, Timeout);
+    QVERIFY(messageBoxes().first()->text().contains(QStringLiteral("Failed to connect to the session.")));
+    QTest::qWait(2 * QApplication::doubleClickInterval());
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, Qt::NoModifier, onEdit);
+    QVERIFY(editing());
 }
 
 void SessionWindowTest::headerButtonColumnsDoNotSort()
