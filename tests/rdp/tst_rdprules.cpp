@@ -139,6 +139,23 @@ void TestRdpRules::wheelFlags()
                                               {60, 0}, {-119, 0}, {0, 0}};
     for (const auto& c : cases)
         QCOMPARE(RdpInputFlags::wheel(c.first), c.second);
+    QCOMPARE(RdpInputFlags::wheel(120 * 1000), quint16(0x02FF));
+    QCOMPARE(RdpInputFlags::wheel(-120 * 1000), quint16(0x0301));
+
+    // A touchpad's small deltas add up to steps; the rest waits for more.
+    int pending = 0;
+    QCOMPARE(RdpInputFlags::takeWheelSteps(&pending, 50), 0);
+    QCOMPARE(RdpInputFlags::takeWheelSteps(&pending, 50), 0);
+    QCOMPARE(RdpInputFlags::takeWheelSteps(&pending, 50), 120);
+    QCOMPARE(pending, 30);
+    QCOMPARE(RdpInputFlags::takeWheelSteps(&pending, 250), 240);
+    QCOMPARE(pending, 40);
+    // Turning back starts afresh.
+    QCOMPARE(RdpInputFlags::takeWheelSteps(&pending, -100), 0);
+    QCOMPARE(RdpInputFlags::takeWheelSteps(&pending, -30), -120);
+    QCOMPARE(pending, -10);
+    QCOMPARE(RdpInputFlags::takeWheelSteps(&pending, 2000000000), 255 * 120);
+    QCOMPARE(pending, 0);
 }
 
 void TestRdpRules::buttonAndKeyFlags()
