@@ -204,13 +204,17 @@ void TestRdpRules::frameGrouping()
     RdpFrameGrouper frames;
     QRegion repaint;
     // Outside a frame every end-paint shows at once.
-    QCOMPARE(frames.endPaint(QRegion(0, 0, 10, 10)), QRegion(0, 0, 10, 10));
+    frames.paint(QRect(0, 0, 10, 10));
+    QVERIFY(frames.endPaint(&repaint));
+    QCOMPARE(repaint, QRegion(0, 0, 10, 10));
     QVERIFY(!frames.inFrame());
 
     QVERIFY(!frames.frameMarker(RdpFrameGrouper::FrameBegin, &repaint));
     QVERIFY(frames.inFrame());
-    QVERIFY(frames.endPaint(QRegion(0, 0, 10, 10)).isEmpty());
-    QVERIFY(frames.endPaint(QRegion(20, 20, 5, 5)).isEmpty());
+    frames.paint(QRect(0, 0, 10, 10));
+    QVERIFY(!frames.endPaint(&repaint));
+    frames.paint(QRect(20, 20, 5, 5));
+    QVERIFY(!frames.endPaint(&repaint));
     QVERIFY(frames.frameMarker(RdpFrameGrouper::FrameEnd, &repaint));
     QCOMPARE(repaint, QRegion(0, 0, 10, 10).united(QRegion(20, 20, 5, 5)));
     QVERIFY(!frames.inFrame());
@@ -225,6 +229,21 @@ void TestRdpRules::frameGrouping()
     QVERIFY(!frames.frameMarker(7, &repaint));
     QCOMPARE(repaint, QRegion(1, 1, 1, 1));
     QVERIFY(!frames.inFrame());
+
+    // Up to the limit the rectangles stay apart; beyond it their bounding
+    // rectangle is shown, and the next end-paint starts apart again.
+    for (int i = 0; i < RdpFrameGrouper::MaxRects; ++i)
+        frames.paint(QRect(20 * i, 0, 10, 10));
+    QVERIFY(frames.endPaint(&repaint));
+    QCOMPARE(repaint.rectCount(), RdpFrameGrouper::MaxRects);
+    for (int i = 0; i <= RdpFrameGrouper::MaxRects; ++i)
+        frames.paint(QRect(20 * i, 2 * i, 10, 10));
+    QVERIFY(frames.endPaint(&repaint));
+    QCOMPARE(repaint, QRegion(0, 0, 20 * RdpFrameGrouper::MaxRects + 10, 2 * RdpFrameGrouper::MaxRects + 10));
+    frames.paint(QRect(0, 0, 1, 1));
+    frames.paint(QRect(5, 5, 1, 1));
+    QVERIFY(frames.endPaint(&repaint));
+    QCOMPARE(repaint.rectCount(), 2);
 }
 
 void TestRdpRules::clipboardFormats()
