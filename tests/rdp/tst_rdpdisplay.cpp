@@ -8,6 +8,8 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -19,6 +21,9 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
+
+#include <algorithm>
 
 
 namespace {
@@ -217,8 +222,27 @@ void TestRdpDisplay::clickLandsOnRemotePixel()
     QVERIFY(connectDirect(instance, sessionId));
     RdpDesktopWidget* desktop = desktopOf(instance);
     QCOMPARE(desktop->size(), localSize);
+    // The window opens at the desktop's size, as far as the screen allows,
+    // with scroll bars only when it does not fit.
+    QWidget* window = desktop->window();
+    const QSize available = window->screen()->availableGeometry().size();
+    QTRY_COMPARE_WITH_TIMEOUT(window->size(), localSize.boundedTo(available), 5000);
+    auto* scrollArea = window->findChild<QScrollArea*>();
+    QTRY_COMPARE_WITH_TIMEOUT(scrollArea->horizontalScrollBar()->isVisible(), localSize.width() > available.width(),
+                              5000);
+    QTRY_COMPARE_WITH_TIMEOUT(scrollArea->verticalScrollBar()->isVisible(), localSize.height() > available.height(),
+                              5000);
+    // The real pointer too, which the client reports after each click.
+    QCursor::setPos(desktop->mapToGlobal(local));
     QTest::mouseClick(desktop, Qt::LeftButton, Qt::NoModifier, local);
     QVERIFY(waitForProbeLine(QStringLiteral("button 1 %1 %2").arg(remote.x()).arg(remote.y())));
+    // Two half steps of a touchpad make one step up, where the pointer is.
+    for (int i = 0; i < 2; ++i) {
+        QWheelEvent wheel(QPointF(local), QPointF(desktop->mapToGlobal(local)), QPoint(), QPoint(0, 60),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(desktop, &wheel);
+    }
+    QVERIFY(waitForProbeLine(QStringLiteral("button 4 %1 %2").arg(remote.x()).arg(remote.y())));
 }
 
 void TestRdpDisplay::typingReachesRemoteProgram()
@@ -281,6 +305,35 @@ void TestRdpDisplay::toolbarSlidesInOnFirstShowAndOutAfterFiveSeconds()
     QCOMPARE(hidden.bottom(), 2);
     QCOMPARE(shown.left(), (window->width() - 1) / 2 - (toolbar->width() - 1) / 2);
     QTRY_COMPARE_WITH_TIMEOUT(toolbar->geometry(), shown, 5000);
+    // Every enabled button's icon stands out from what lies behind it on the
+    // screen, checked too.
+    auto* fullscreen = toolbar->findChild<QPushButton*>(QStringLiteral("FullscreenButton"));
+    fullscreen->setChecked(true);
+    toolbar->repaint();
+    const QRect onScreen(toolbar->mapToGlobal(QPoint(0, 0)), toolbar->size());
+    const QImage bar = QGuiApplication::primaryScreen()
+                           ->grabWindow(0, onScreen.x(), onScreen.y(), onScreen.width(), onScreen.height())
+                           .toImage();
+    int enabled = 0;
+    for (QPushButton* button : toolbar->findChildren<QPushButton*>()) {
+        if (!button->isEnabled())
+            continue;
+        ++enabled;
+        // The commonest grey in the button is its background.
+        const QRect area(button->mapTo(toolbar, QPoint(0, 0)), button->size());
+        QVector<int> greys(256);
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                ++greys[qGray(bar.pixel(x, y))];
+        const int background = static_cast<int>(std::max_element(greys.begin(), greys.end()) - greys.begin());
+        int contrast = 0;
+        for (int grey = 0; grey < 256; ++grey)
+            if (greys[grey] > 0)
+                contrast = qMax(contrast, qAbs(grey - background));
+        QVERIFY2(contrast >= 100, qPrintable(button->objectName() + QStringLiteral(": ") + QString::number(contrast)));
+    }
+    QCOMPARE(enabled, 2);
+    fullscreen->setChecked(false);
     QTRY_COMPARE_WITH_TIMEOUT(toolbar->geometry(), hidden, 15000);
     // Touching the strip brings it back.
     QEvent enter(QEvent::Enter);
