@@ -87,6 +87,7 @@ private slots:
     void disconnectButtonEndsQuietlyOnce();
     void refusedPortEndsWithConnectFailure();
     void quitWhileConnectingAbortsAtOnce();
+    void quitAtEachStageOfConnectEndsOnce();
     void killedServerEndsWithConnectFailure();
 
 private:
@@ -428,6 +429,29 @@ void TestRdpDisplay::quitWhileConnectingAbortsAtOnce()
     QCOMPARE(finished.count(), 1);
     QCOMPARE(instance.exitCode(), 0);
     QVERIFY(!instance.isRunning());
+}
+
+void TestRdpDisplay::quitAtEachStageOfConnectEndsOnce()
+{
+    // From the TCP connect to the session's activation (about a second),
+    // while the worker opens, replaces and frees the library's sockets.
+    for (int delay = 0; delay <= 1400; delay += 200) {
+        RdpInstance instance;
+        QSignalSpy finished(&instance, &RdpInstance::finished);
+        instance.start(QStringLiteral("127.0.0.1"), m_server.port(), QStringLiteral("tester"), QString(), 0,
+                       QStringLiteral("1024x768"), QStringLiteral("Stages"), false, QVariantMap());
+        QTest::qWait(delay);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        instance.quit();
+        QVERIFY2(elapsed.elapsed() < 10000, qPrintable(QString::number(elapsed.elapsed())));
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(instance.exitCode(), 0);
+        QVERIFY(!instance.isRunning());
+    }
+    // The server took every attempt and still serves.
+    RdpInstance instance;
+    QVERIFY(connectDirect(instance));
 }
 
 void TestRdpDisplay::killedServerEndsWithConnectFailure()
