@@ -89,6 +89,8 @@ private slots:
     void quitWhileConnectingAbortsAtOnce();
     void quitAtEachStageOfConnectEndsOnce();
     void killedServerEndsWithConnectFailure();
+    // Last: the window manager stays out of the cases above.
+    void windowOpensAtDesktopSizeUnderWindowManager();
 
 private:
     bool connectDirect(RdpInstance& instance, const QString& sessionId = QString());
@@ -469,6 +471,31 @@ void TestRdpDisplay::killedServerEndsWithConnectFailure()
     QVERIFY(finished.wait(ConnectTimeout));
     // Not 0: the user must learn that the display did not end by itself.
     QCOMPARE(instance.exitCode(), 131);
+}
+
+void TestRdpDisplay::windowOpensAtDesktopSizeUnderWindowManager()
+{
+    QProcess windowManager;
+    windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    QVERIFY(windowManager.waitForStarted());
+    // Managing once it has announced itself on the root window.
+    QVERIFY(QTest::qWaitFor([] {
+        QProcess xprop;
+        xprop.start(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
+        return xprop.waitForFinished(5000) && xprop.readAllStandardOutput().contains("window id");
+    }, 20000));
+    {
+        RdpInstance instance;
+        QVERIFY(connectDirect(instance));
+        RdpMainWidget* window = instance.context()->mainWidget;
+        QTRY_VERIFY_WITH_TIMEOUT(window->isVisible(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(window->size(), m_server.screenSize(), 5000);
+        auto* scrollArea = window->findChild<QScrollArea*>();
+        QTRY_VERIFY_WITH_TIMEOUT(!scrollArea->horizontalScrollBar()->isVisible(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!scrollArea->verticalScrollBar()->isVisible(), 5000);
+    }
+    windowManager.terminate();
+    QVERIFY(windowManager.waitForFinished(10000));
 }
 
 QTEST_MAIN(TestRdpDisplay)
