@@ -29,6 +29,13 @@ RdpConnectSocket::~RdpConnectSocket()
 bool RdpConnectSocket::connect(freerdp* instance)
 {
     rdpSettings* settings = instance->settings;
+    // With TLS or NLA offered the library falls back to standard RDP
+    // security on a second connection of its own, which cannot be ours:
+    // such an attempt keeps the library's socket, and a cancel reaches it
+    // only where the library checks for one (its TCP connect, not its reads).
+    if (freerdp_settings_get_bool(settings, FreeRDP_TlsSecurity)
+        || freerdp_settings_get_bool(settings, FreeRDP_NlaSecurity))
+        return freerdp_connect(instance);
     const bool proxy = freerdp_settings_get_uint32(settings, FreeRDP_ProxyType) != PROXY_TYPE_NONE;
     const size_t hostKey = proxy ? FreeRDP_ProxyHostname : FreeRDP_ServerHostname;
     const QByteArray host(freerdp_settings_get_string(settings, hostKey));
@@ -43,9 +50,6 @@ bool RdpConnectSocket::connect(freerdp* instance)
     }
     // The library takes a descriptor as "|<fd>" with the descriptor as port.
     const QByteArray external = "|" + QByteArray::number(fd);
-    if (!proxy && freerdp_settings_get_bool(settings, FreeRDP_TlsSecurity)
-        && !freerdp_settings_get_string(settings, FreeRDP_CertificateName))
-        freerdp_settings_set_string(settings, FreeRDP_CertificateName, host.constData());
     freerdp_settings_set_string(settings, hostKey, external.constData());
     if (proxy)
         freerdp_settings_set_uint16(settings, FreeRDP_ProxyPort, static_cast<UINT16>(fd));

@@ -22,7 +22,8 @@ public:
     ~RdpConnectSocket();
 
     // Worker thread: connects to the proxy or the server that the settings
-    // name and runs freerdp_connect over that connection.
+    // name and runs freerdp_connect over that connection (standard RDP
+    // security only; otherwise over the library's own).
     bool connect(rdp_freerdp* instance);
     // Any thread: makes the attempt fail at once, whatever stage it is in.
     void cancel();

@@ -150,13 +150,17 @@ bool TestRdpDisplay::waitForProbeLine(const QString& line)
 void TestRdpDisplay::showsRemoteScreen_data()
 {
     QTest::addColumn<bool>("throughSsh");
-    QTest::newRow("direct") << false;
-    QTest::newRow("ssh forward") << true;
+    QTest::addColumn<bool>("tls");
+    QTest::newRow("direct") << false << false;
+    QTest::newRow("ssh forward") << true << false;
+    // The server refuses TLS: the library falls back on a new connection.
+    QTest::newRow("tls offered") << false << true;
 }
 
 void TestRdpDisplay::showsRemoteScreen()
 {
     QFETCH(bool, throughSsh);
+    QFETCH(bool, tls);
     SshServer ssh;
     QProcess client;
     quint16 forward = 0;
@@ -181,7 +185,7 @@ void TestRdpDisplay::showsRemoteScreen()
         // to 127.0.0.1 on the far side.
         instance.start(throughSsh ? QStringLiteral("server.invalid") : QStringLiteral("127.0.0.1"), m_server.port(),
                        QStringLiteral("tester"), QString(), forward, QStringLiteral("1024x768"),
-                       QStringLiteral("Probe"), false, QVariantMap());
+                       QStringLiteral("Probe"), tls, QVariantMap());
         QVERIFY(connected.wait(ConnectTimeout));
         RdpDesktopWidget* desktop = desktopOf(instance);
         QVERIFY(desktop && desktop->window()->isVisible());
