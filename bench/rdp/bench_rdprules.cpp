@@ -4,6 +4,7 @@
 #include "RdpFrameGrouper.h"
 
 #include <QRegion>
+#include <QVector>
 
 #include <benchmark/benchmark.h>
 
@@ -35,17 +36,61 @@ BENCHMARK(MapRegionToLocal)->Arg(1)->Arg(2)->Arg(4);
 void GroupFrame(benchmark::State& state)
 {
     RdpFrameGrouper frames;
-    const QRegion tile(0, 0, 64, 64);
     QRegion repaint;
     for (auto _ : state) {
         frames.frameMarker(RdpFrameGrouper::FrameBegin, &repaint);
-        for (int i = 0; i < state.range(0); ++i)
-            benchmark::DoNotOptimize(frames.endPaint(tile.translated(64 * (i % 16), 64 * (i / 16))));
+        for (int i = 0; i < state.range(0); ++i) {
+            frames.paint(QRect(64 * (i % 16), 64 * (i / 16), 64, 64));
+            benchmark::DoNotOptimize(frames.endPaint(&repaint));
+        }
         frames.frameMarker(RdpFrameGrouper::FrameEnd, &repaint);
         benchmark::DoNotOptimize(repaint);
     }
 }
 BENCHMARK(GroupFrame)->Arg(1)->Arg(16)->Arg(96);
+
+// Many small drawing orders in one update (glyphs, lines): 8x16 cells
+// scattered over the screen, as the software GDI lists them.
+QVector<QRect> smallRects(int count)
+{
+    QVector<QRect> rects;
+    rects.reserve(count);
+    quint32 seed = 1;
+    for (int i = 0; i < count; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        rects.append(QRect(static_cast<int>((seed >> 8) % 1016), static_cast<int>((seed >> 20) % 752), 8, 16));
+    }
+    return rects;
+}
+
+// What an end-paint costs to collect its rectangles.
+void CollectPainted(benchmark::State& state)
+{
+    const QVector<QRect> rects = smallRects(static_cast<int>(state.range(0)));
+    RdpFrameGrouper frames;
+    QRegion repaint;
+    for (auto _ : state) {
+        for (const QRect& rect : rects)
+            frames.paint(rect);
+        frames.endPaint(&repaint);
+        benchmark::DoNotOptimize(repaint);
+    }
+}
+BENCHMARK(CollectPainted)->Arg(1024)->Arg(65536)->Unit(benchmark::kMillisecond);
+
+// The same rectangles united into a QRegion one by one, for comparison:
+// each union costs as much as the region is large.
+void UniteOneByOne(benchmark::State& state)
+{
+    const QVector<QRect> rects = smallRects(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        QRegion region;
+        for (const QRect& rect : rects)
+            region += rect;
+        benchmark::DoNotOptimize(region);
+    }
+}
+BENCHMARK(UniteOneByOne)->Arg(1024)->Arg(65536)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

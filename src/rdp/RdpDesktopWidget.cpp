@@ -111,8 +111,12 @@ void RdpDesktopWidget::sendMousePosition()
 
 void RdpDesktopWidget::wheelEvent(QWheelEvent* event)
 {
-    freerdp_input_send_mouse_event(m_context->rdp()->input, RdpInputFlags::wheel(event->angleDelta().y()), 0, 0);
     event->accept();
+    const int turn = RdpInputFlags::takeWheelSteps(&m_wheelPending, event->angleDelta().y());
+    if (turn == 0)
+        return;
+    // At the pointer: a server that reads the position must not see a jump.
+    sendMouse(RdpInputFlags::wheel(turn), remotePosition(event->position()));
 }
 
 void RdpDesktopWidget::sendKey(QKeyEvent* event, bool press)

@@ -56,6 +56,8 @@ private:
     QTimer m_mouseTimer;
     int m_lastX = -1;
     int m_lastY = -1;
+    // Wheel delta of less than a step not yet sent.
+    int m_wheelPending = 0;
     // Keys pressed here and not yet released, by X keycode: scan code.
     QMap<quint32, quint32> m_keysDown;
     double m_overlayOpacity = 0.7;

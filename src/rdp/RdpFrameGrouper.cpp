@@ -1,12 +1,26 @@
 #include "RdpFrameGrouper.h"
 
-QRegion RdpFrameGrouper::endPaint(const QRegion& painted)
+void RdpFrameGrouper::paint(const QRect& rect)
 {
-    if (m_inFrame) {
-        m_invalid += painted;
-        return QRegion();
+    if (rect.isEmpty())
+        return;
+    m_bounds |= rect;
+    if (m_overflow)
+        return;
+    if (m_rects.size() < MaxRects) {
+        m_rects.append(rect);
+        return;
     }
-    return painted;
+    m_overflow = true;
+    m_rects.clear();
+}
+
+bool RdpFrameGrouper::endPaint(QRegion* repaint)
+{
+    if (m_inFrame)
+        return false;
+    *repaint = take();
+    return true;
 }
 
 bool RdpFrameGrouper::frameMarker(quint32 action, QRegion* repaint)
@@ -18,7 +32,21 @@ bool RdpFrameGrouper::frameMarker(quint32 action, QRegion* repaint)
     if (action != FrameEnd)
         return false;
     m_inFrame = false;
-    *repaint = m_invalid;
-    m_invalid = QRegion();
+    *repaint = take();
     return true;
+}
+
+QRegion RdpFrameGrouper::take()
+{
+    QRegion region;
+    if (m_overflow) {
+        region = m_bounds;
+    } else {
+        for (const QRect& rect : qAsConst(m_rects))
+            region += rect;
+    }
+    m_rects.clear();
+    m_bounds = QRect();
+    m_overflow = false;
+    return region;
 }

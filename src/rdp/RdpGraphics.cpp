@@ -55,14 +55,13 @@ BOOL RdpInstanceEndPaint(rdpContext* context)
     HGDI_WND hwnd = context->gdi->primary->hdc->hwnd;
     if (hwnd->invalid->null || hwnd->ninvalid <= 0)
         return TRUE;
-    QRegion painted;
+    RdpClientContext* client = clientContext(context);
     for (INT32 i = 0; i < hwnd->ninvalid; ++i) {
         const GDI_RGN& rect = hwnd->cinvalid[i];
-        painted += QRect(rect.x, rect.y, rect.w, rect.h);
+        client->frames->paint(QRect(rect.x, rect.y, rect.w, rect.h));
     }
-    RdpClientContext* client = clientContext(context);
-    const QRegion now = client->frames->endPaint(painted);
-    if (!now.isEmpty())
+    QRegion now;
+    if (client->frames->endPaint(&now) && !now.isEmpty())
         RdpGraphics::repaint(client, now);
     return TRUE;
 }

@@ -18,12 +18,23 @@ quint16 button(Qt::MouseButton button, bool press)
 
 quint16 wheel(int delta)
 {
-    const int steps = delta / 120;
+    const int steps = qBound(-255, delta / 120, 255);
     if (steps < 0)
         return static_cast<quint16>(0x0300 | (steps & 0xFF));
     if (steps > 0)
         return static_cast<quint16>(0x0200 | (steps & 0x1FF));
     return 0;
+}
+
+int takeWheelSteps(int* pending, int delta)
+{
+    if ((*pending > 0 && delta < 0) || (*pending < 0 && delta > 0))
+        *pending = 0;
+    // The rest is below a step, so only the delta needs a bound.
+    *pending += qBound(-255 * 120, delta, 255 * 120);
+    const int whole = *pending / 120 * 120;
+    *pending -= whole;
+    return whole;
 }
 
 quint16 keyFlags(quint32 scanCode, bool press)

@@ -2,6 +2,7 @@
 
 #include "RdpChannels.h"
 #include "RdpClientContext.h"
+#include "RdpConnectSocket.h"
 #include "RdpCoordinates.h"
 #include "RdpDesktopWidget.h"
 #include "RdpExitCode.h"
@@ -19,8 +20,6 @@
 #include <freerdp/locale/keyboard.h>
 #include <freerdp/primitives.h>
 #include <winpr/synch.h>
-
-#include <sys/socket.h>
 
 namespace {
 
@@ -94,22 +93,6 @@ int RdpInstanceClientStart(rdpContext*)
 int RdpInstanceClientStop(rdpContext*)
 {
     return 0;
-}
-
-// Wakes a connect attempt that is blocked reading from a silent peer: the
-// library's cancel only reaches its waits, not a read in the negotiation.
-// Shutting the socket down (without closing it) makes that read fail.
-void shutDownTransport(rdpContext* rdp)
-{
-    HANDLE handles[64];
-    const DWORD count = freerdp_get_event_handles(rdp, handles, 64);
-    for (DWORD i = 0; i < count; ++i) {
-        const int fd = GetEventFileDescriptor(handles[i]);
-        int type = 0;
-        socklen_t length = sizeof(type);
-        if (fd >= 0 && getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) == 0 && type == SOCK_STREAM)
-            shutdown(fd, SHUT_RDWR);
-    }
 }
 
 } // namespace
@@ -204,7 +187,9 @@ bool RdpInstance::start(const QString& host, quint16 port, const QString& user,
     m_worker = new RdpWorkerThread(this);
     connect(m_worker, &RdpWorkerThread::finished, this, &RdpInstance::connectFinished);
     freerdp* instance = rdp->instance;
-    emit m_worker->doWork([instance]() { return QVariant(static_cast<int>(freerdp_connect(instance))); });
+    auto socket = std::make_shared<RdpConnectSocket>();
+    m_connectSocket = socket;
+    emit m_worker->doWork([instance, socket]() { return QVariant(static_cast<int>(socket->connect(instance))); });
     return true;
 }
 
@@ -253,6 +238,7 @@ void RdpInstance::connectFinished(const QVariant& result)
         createDesktopWindow();
 
     m_isConnected = true;
+    m_connectSocket.reset();
     disconnect(m_worker, nullptr, this, nullptr);
     connect(m_worker, &RdpWorkerThread::finished, this, &RdpInstance::waitFinished);
     m_stopEvent = CreateEvent(nullptr, TRUE, FALSE, nullptr);
@@ -325,11 +311,12 @@ void RdpInstance::stop(int reason)
         // Deleting the worker waits for the connect attempt; cancel it first,
         // or a silent tunnel would block the GUI thread for minutes.
         freerdp_abort_connect(instance);
-        shutDownTransport(m_context->rdp());
+        m_connectSocket->cancel();
         disconnect(m_worker, nullptr, this, nullptr);
         delete m_worker;
         m_worker = nullptr;
     }
+    m_connectSocket.reset();
     // Also after a failed or cancelled connect: closes the channels the
     // library already started.
     freerdp_disconnect(instance);

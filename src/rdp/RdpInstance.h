@@ -8,8 +8,11 @@
 
 #include <winpr/wtypes.h>
 
+#include <memory>
+
 #include "RdpClipboardCodec.h"
 
+class RdpConnectSocket;
 struct RdpClientContext;
 class RdpWorkerThread;
 
@@ -70,6 +73,8 @@ private:
     bool m_isConnected = false;
     int m_exitCode = 0;
     RdpWorkerThread* m_worker = nullptr;
+    // The connection being opened on the worker; null once connected.
+    std::shared_ptr<RdpConnectSocket> m_connectSocket;
     HANDLE m_stopEvent = nullptr;
     bool m_clipboardReady = false;
     RdpClipboardRequests m_requests;

@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QGuiApplication>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -40,7 +41,6 @@ RdpMainWidget::RdpMainWidget(RdpClientContext* context, QWidget* parent)
     m_toolbar->installEventFilter(this);
     m_toolbar->setMouseTracking(true);
     m_toolbar->setAutoFillBackground(true);
-    m_toolbar->setAttribute(Qt::WA_OpaquePaintEvent);
     m_toolbar->show();
     m_toolbar->raise();
 
@@ -59,12 +59,11 @@ void RdpMainWidget::setDesktopWidget(RdpDesktopWidget* widget)
         previous->removeEventFilter(this);
     m_scrollArea->setWidget(widget);
     m_desktop = widget;
-    const QSize hint = widget->sizeHint();
-    m_scrollArea->setMinimumSize(hint);
-    m_scrollArea->setMaximumSize(hint);
-    layout()->activate();
-    m_scrollArea->setMinimumSize(0, 0);
-    m_scrollArea->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    // The window takes the size of the remote desktop, as far as the screen
+    // allows. Without a size of its own a window opens at its layout's size
+    // hint, and a scroll area's hint is only a fraction of its contents'.
+    const QSize available = screen()->availableGeometry().size();
+    resize(widget->sizeHint().boundedTo(available));
     widget->installEventFilter(this);
     widget->setFocus(Qt::OtherFocusReason);
     m_toolbar->raise();

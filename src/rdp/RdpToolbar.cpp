@@ -47,7 +47,10 @@ RdpToolbar::RdpToolbar(RdpClientContext* context, QWidget* parent)
     sharing->setEnabled(false);
     row->addWidget(sharing);
 
+    // A light bar of its own, whatever the palette: the icons are black and
+    // the bar lies over the remote screen.
     setStyleSheet(QStringLiteral(
+        "QFrame#frame { background-color: #F0F0F0; border: 1px solid grey; border-top: none; }\n"
         "QPushButton[myFlat=\"true\"] { border: none; padding: 3px; }\n"
         "QPushButton[myFlat=\"true\"]::menu-indicator { image: none; }\n"
         "QPushButton[myFlat=\"true\"]:hover { border: 1px outset grey; border-radius: 3px; }\n"

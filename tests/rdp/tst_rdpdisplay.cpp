@@ -8,6 +8,8 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -19,6 +21,9 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
+
+#include <algorithm>
 
 
 namespace {
@@ -82,7 +87,10 @@ private slots:
     void disconnectButtonEndsQuietlyOnce();
     void refusedPortEndsWithConnectFailure();
     void quitWhileConnectingAbortsAtOnce();
+    void quitAtEachStageOfConnectEndsOnce();
     void killedServerEndsWithConnectFailure();
+    // Last: the window manager stays out of the cases above.
+    void windowOpensAtDesktopSizeUnderWindowManager();
 
 private:
     bool connectDirect(RdpInstance& instance, const QString& sessionId = QString());
@@ -142,13 +150,17 @@ bool TestRdpDisplay::waitForProbeLine(const QString& line)
 void TestRdpDisplay::showsRemoteScreen_data()
 {
     QTest::addColumn<bool>("throughSsh");
-    QTest::newRow("direct") << false;
-    QTest::newRow("ssh forward") << true;
+    QTest::addColumn<bool>("tls");
+    QTest::newRow("direct") << false << false;
+    QTest::newRow("ssh forward") << true << false;
+    // The server refuses TLS: the library falls back on a new connection.
+    QTest::newRow("tls offered") << false << true;
 }
 
 void TestRdpDisplay::showsRemoteScreen()
 {
     QFETCH(bool, throughSsh);
+    QFETCH(bool, tls);
     SshServer ssh;
     QProcess client;
     quint16 forward = 0;
@@ -173,7 +185,7 @@ void TestRdpDisplay::showsRemoteScreen()
         // to 127.0.0.1 on the far side.
         instance.start(throughSsh ? QStringLiteral("server.invalid") : QStringLiteral("127.0.0.1"), m_server.port(),
                        QStringLiteral("tester"), QString(), forward, QStringLiteral("1024x768"),
-                       QStringLiteral("Probe"), false, QVariantMap());
+                       QStringLiteral("Probe"), tls, QVariantMap());
         QVERIFY(connected.wait(ConnectTimeout));
         RdpDesktopWidget* desktop = desktopOf(instance);
         QVERIFY(desktop && desktop->window()->isVisible());
@@ -217,8 +229,27 @@ void TestRdpDisplay::clickLandsOnRemotePixel()
     QVERIFY(connectDirect(instance, sessionId));
     RdpDesktopWidget* desktop = desktopOf(instance);
     QCOMPARE(desktop->size(), localSize);
+    // The window opens at the desktop's size, as far as the screen allows,
+    // with scroll bars only when it does not fit.
+    QWidget* window = desktop->window();
+    const QSize available = window->screen()->availableGeometry().size();
+    QTRY_COMPARE_WITH_TIMEOUT(window->size(), localSize.boundedTo(available), 5000);
+    auto* scrollArea = window->findChild<QScrollArea*>();
+    QTRY_COMPARE_WITH_TIMEOUT(scrollArea->horizontalScrollBar()->isVisible(), localSize.width() > available.width(),
+                              5000);
+    QTRY_COMPARE_WITH_TIMEOUT(scrollArea->verticalScrollBar()->isVisible(), localSize.height() > available.height(),
+                              5000);
+    // The real pointer too, which the client reports after each click.
+    QCursor::setPos(desktop->mapToGlobal(local));
     QTest::mouseClick(desktop, Qt::LeftButton, Qt::NoModifier, local);
     QVERIFY(waitForProbeLine(QStringLiteral("button 1 %1 %2").arg(remote.x()).arg(remote.y())));
+    // Two half steps of a touchpad make one step up, where the pointer is.
+    for (int i = 0; i < 2; ++i) {
+        QWheelEvent wheel(QPointF(local), QPointF(desktop->mapToGlobal(local)), QPoint(), QPoint(0, 60),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(desktop, &wheel);
+    }
+    QVERIFY(waitForProbeLine(QStringLiteral("button 4 %1 %2").arg(remote.x()).arg(remote.y())));
 }
 
 void TestRdpDisplay::typingReachesRemoteProgram()
@@ -281,6 +312,35 @@ void TestRdpDisplay::toolbarSlidesInOnFirstShowAndOutAfterFiveSeconds()
     QCOMPARE(hidden.bottom(), 2);
     QCOMPARE(shown.left(), (window->width() - 1) / 2 - (toolbar->width() - 1) / 2);
     QTRY_COMPARE_WITH_TIMEOUT(toolbar->geometry(), shown, 5000);
+    // Every enabled button's icon stands out from what lies behind it on the
+    // screen, checked too.
+    auto* fullscreen = toolbar->findChild<QPushButton*>(QStringLiteral("FullscreenButton"));
+    fullscreen->setChecked(true);
+    toolbar->repaint();
+    const QRect onScreen(toolbar->mapToGlobal(QPoint(0, 0)), toolbar->size());
+    const QImage bar = QGuiApplication::primaryScreen()
+                           ->grabWindow(0, onScreen.x(), onScreen.y(), onScreen.width(), onScreen.height())
+                           .toImage();
+    int enabled = 0;
+    for (QPushButton* button : toolbar->findChildren<QPushButton*>()) {
+        if (!button->isEnabled())
+            continue;
+        ++enabled;
+        // The commonest grey in the button is its background.
+        const QRect area(button->mapTo(toolbar, QPoint(0, 0)), button->size());
+        QVector<int> greys(256);
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                ++greys[qGray(bar.pixel(x, y))];
+        const int background = static_cast<int>(std::max_element(greys.begin(), greys.end()) - greys.begin());
+        int contrast = 0;
+        for (int grey = 0; grey < 256; ++grey)
+            if (greys[grey] > 0)
+                contrast = qMax(contrast, qAbs(grey - background));
+        QVERIFY2(contrast >= 100, qPrintable(button->objectName() + QStringLiteral(": ") + QString::number(contrast)));
+    }
+    QCOMPARE(enabled, 2);
+    fullscreen->setChecked(false);
     QTRY_COMPARE_WITH_TIMEOUT(toolbar->geometry(), hidden, 15000);
     // Touching the strip brings it back.
     QEvent enter(QEvent::Enter);
@@ -377,6 +437,29 @@ void TestRdpDisplay::quitWhileConnectingAbortsAtOnce()
     QVERIFY(!instance.isRunning());
 }
 
+void TestRdpDisplay::quitAtEachStageOfConnectEndsOnce()
+{
+    // From the TCP connect to the session's activation (about a second),
+    // while the worker opens, replaces and frees the library's sockets.
+    for (int delay = 0; delay <= 1400; delay += 200) {
+        RdpInstance instance;
+        QSignalSpy finished(&instance, &RdpInstance::finished);
+        instance.start(QStringLiteral("127.0.0.1"), m_server.port(), QStringLiteral("tester"), QString(), 0,
+                       QStringLiteral("1024x768"), QStringLiteral("Stages"), false, QVariantMap());
+        QTest::qWait(delay);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        instance.quit();
+        QVERIFY2(elapsed.elapsed() < 10000, qPrintable(QString::number(elapsed.elapsed())));
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(instance.exitCode(), 0);
+        QVERIFY(!instance.isRunning());
+    }
+    // The server took every attempt and still serves.
+    RdpInstance instance;
+    QVERIFY(connectDirect(instance));
+}
+
 void TestRdpDisplay::killedServerEndsWithConnectFailure()
 {
     RdpShadowServer server;
@@ -392,6 +475,31 @@ void TestRdpDisplay::killedServerEndsWithConnectFailure()
     QVERIFY(finished.wait(ConnectTimeout));
     // Not 0: the user must learn that the display did not end by itself.
     QCOMPARE(instance.exitCode(), 131);
+}
+
+void TestRdpDisplay::windowOpensAtDesktopSizeUnderWindowManager()
+{
+    QProcess windowManager;
+    windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    QVERIFY(windowManager.waitForStarted());
+    // Managing once it has announced itself on the root window.
+    QVERIFY(QTest::qWaitFor([] {
+        QProcess xprop;
+        xprop.start(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
+        return xprop.waitForFinished(5000) && xprop.readAllStandardOutput().contains("window id");
+    }, 20000));
+    {
+        RdpInstance instance;
+        QVERIFY(connectDirect(instance));
+        RdpMainWidget* window = instance.context()->mainWidget;
+        QTRY_VERIFY_WITH_TIMEOUT(window->isVisible(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(window->size(), m_server.screenSize(), 5000);
+        auto* scrollArea = window->findChild<QScrollArea*>();
+        QTRY_VERIFY_WITH_TIMEOUT(!scrollArea->horizontalScrollBar()->isVisible(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!scrollArea->verticalScrollBar()->isVisible(), 5000);
+    }
+    windowManager.terminate();
+    QVERIFY(windowManager.waitForFinished(10000));
 }
 
 QTEST_MAIN(TestRdpDisplay)

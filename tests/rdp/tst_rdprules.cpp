@@ -139,6 +139,23 @@ void TestRdpRules::wheelFlags()
                                               {60, 0}, {-119, 0}, {0, 0}};
     for (const auto& c : cases)
         QCOMPARE(RdpInputFlags::wheel(c.first), c.second);
+    QCOMPARE(RdpInputFlags::wheel(120 * 1000), quint16(0x02FF));
+    QCOMPARE(RdpInputFlags::wheel(-120 * 1000), quint16(0x0301));
+
+    // A touchpad's small deltas add up to steps; the rest waits for more.
+    int pending = 0;
+    QCOMPARE(RdpInputFlags::takeWheelSteps(&pending, 50), 0);
+    QCOMPARE(RdpInputFlags::takeWheelSteps(&pending, 50), 0);
+    QCOMPARE(RdpInputFlags::takeWheelSteps(&pending, 50), 120);
+    QCOMPARE(pending, 30);
+    QCOMPARE(RdpInputFlags::takeWheelSteps(&pending, 250), 240);
+    QCOMPARE(pending, 40);
+    // Turning back starts afresh.
+    QCOMPARE(RdpInputFlags::takeWheelSteps(&pending, -100), 0);
+    QCOMPARE(RdpInputFlags::takeWheelSteps(&pending, -30), -120);
+    QCOMPARE(pending, -10);
+    QCOMPARE(RdpInputFlags::takeWheelSteps(&pending, 2000000000), 255 * 120);
+    QCOMPARE(pending, 0);
 }
 
 void TestRdpRules::buttonAndKeyFlags()
@@ -187,13 +204,17 @@ void TestRdpRules::frameGrouping()
     RdpFrameGrouper frames;
     QRegion repaint;
     // Outside a frame every end-paint shows at once.
-    QCOMPARE(frames.endPaint(QRegion(0, 0, 10, 10)), QRegion(0, 0, 10, 10));
+    frames.paint(QRect(0, 0, 10, 10));
+    QVERIFY(frames.endPaint(&repaint));
+    QCOMPARE(repaint, QRegion(0, 0, 10, 10));
     QVERIFY(!frames.inFrame());
 
     QVERIFY(!frames.frameMarker(RdpFrameGrouper::FrameBegin, &repaint));
     QVERIFY(frames.inFrame());
-    QVERIFY(frames.endPaint(QRegion(0, 0, 10, 10)).isEmpty());
-    QVERIFY(frames.endPaint(QRegion(20, 20, 5, 5)).isEmpty());
+    frames.paint(QRect(0, 0, 10, 10));
+    QVERIFY(!frames.endPaint(&repaint));
+    frames.paint(QRect(20, 20, 5, 5));
+    QVERIFY(!frames.endPaint(&repaint));
     QVERIFY(frames.frameMarker(RdpFrameGrouper::FrameEnd, &repaint));
     QCOMPARE(repaint, QRegion(0, 0, 10, 10).united(QRegion(20, 20, 5, 5)));
     QVERIFY(!frames.inFrame());
@@ -208,6 +229,21 @@ void TestRdpRules::frameGrouping()
     QVERIFY(!frames.frameMarker(7, &repaint));
     QCOMPARE(repaint, QRegion(1, 1, 1, 1));
     QVERIFY(!frames.inFrame());
+
+    // Up to the limit the rectangles stay apart; beyond it their bounding
+    // rectangle is shown, and the next end-paint starts apart again.
+    for (int i = 0; i < RdpFrameGrouper::MaxRects; ++i)
+        frames.paint(QRect(20 * i, 0, 10, 10));
+    QVERIFY(frames.endPaint(&repaint));
+    QCOMPARE(repaint.rectCount(), RdpFrameGrouper::MaxRects);
+    for (int i = 0; i <= RdpFrameGrouper::MaxRects; ++i)
+        frames.paint(QRect(20 * i, 2 * i, 10, 10));
+    QVERIFY(frames.endPaint(&repaint));
+    QCOMPARE(repaint, QRegion(0, 0, 20 * RdpFrameGrouper::MaxRects + 10, 2 * RdpFrameGrouper::MaxRects + 10));
+    frames.paint(QRect(0, 0, 1, 1));
+    frames.paint(QRect(5, 5, 1, 1));
+    QVERIFY(frames.endPaint(&repaint));
+    QCOMPARE(repaint.rectCount(), 2);
 }
 
 void TestRdpRules::clipboardFormats()
