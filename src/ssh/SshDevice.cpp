@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include "LoopbackListener.h"
 #include "NottyProcess.h"
 #include "SshLogging.h"
 
@@ -210,8 +211,12 @@ void SshDevice::startSsh()
     QStringList arguments{QStringLiteral("-v")};
     if (m_port != 0)
         arguments << QStringLiteral("-p") << QString::number(m_port);
-    if (m_tunnelPort != 0)
-        arguments << QStringLiteral("-D") << QString::number(m_tunnelPort);
+    if (m_tunnelPort != 0) {
+        // Without its forward the login fails rather than running on: the
+        // forward's port is what the displays trust.
+        arguments << QStringLiteral("-D") << QString::number(m_tunnelPort) << QStringLiteral("-o")
+                  << QStringLiteral("ExitOnForwardFailure=yes");
+    }
     if (m_command.isEmpty())
         arguments << QStringLiteral("-N");
     arguments << QStringLiteral("-l") << m_user;
@@ -280,6 +285,27 @@ void SshDevice::RealHost_lookupFinished(const QHostInfo& info)
         m_realHost = info.hostName();
     m_lookupId = -1;
     on_Proc_readyReadStandardError();
+}
+
+bool SshDevice::checkTunnel(QString* error) const
+{
+    if (m_tunnelPort == 0) {
+        *error = tr("No local port from %1 to %2 was free for the SSH tunnel. Close other connections and log in "
+                    "again.")
+                     .arg(FirstTunnelPort)
+                     .arg(EndTunnelPort - 1);
+        return false;
+    }
+    if (!m_proc || m_proc->state() != QProcess::Running) {
+        *error = tr("The SSH connection has ended.");
+        return false;
+    }
+    QString reason;
+    if (!loopbackListenerOwnedBy(QHostAddress(QHostAddress::LocalHost), m_tunnelPort, m_proc->processId(), &reason)) {
+        *error = tr("The SSH tunnel is not safe to use: %1").arg(reason);
+        return false;
+    }
+    return true;
 }
 
 void SshDevice::on_Proc_error(QProcess::ProcessError error)

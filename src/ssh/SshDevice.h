@@ -46,6 +46,10 @@ public:
     QStringList log() const;
     // The arguments ssh was last started with.
     QStringList sshArguments() const;
+    // Whether a display may use the SOCKS forward now: there is one, and what
+    // listens on its port at 127.0.0.1 is this run's ssh and nothing else.
+    // False with the reason in error otherwise.
+    bool checkTunnel(QString* error) const;
 
     void close() override;
     bool atEnd() const override;

@@ -255,11 +255,14 @@ void TestSshDevice::loginWithKeyAndVersion()
     const int tunnel = connection.device->tunnelPort();
     QVERIFY(tunnel >= SshDevice::FirstTunnelPort && tunnel < SshDevice::EndTunnelPort);
     QCOMPARE(arguments, (QStringList{QStringLiteral("-v"), QStringLiteral("-p"), QString::number(server.port()),
-                                     QStringLiteral("-D"), QString::number(tunnel), QStringLiteral("-l"), server.user(),
+                                     QStringLiteral("-D"), QString::number(tunnel), QStringLiteral("-o"),
+                                     QStringLiteral("ExitOnForwardFailure=yes"), QStringLiteral("-l"), server.user(),
                                      QStringLiteral("--"), server.host(), QStringLiteral("zentu2_sci")}));
     // The real host is settled before connected() goes out.
     QCOMPARE(connection.realHostWhenConnected, QHostInfo::fromName(server.host()).hostName());
     QVERIFY(connection.logText().contains(QLatin1String("Entering interactive session")));
+    QString tunnelError;
+    QVERIFY2(connection.device->checkTunnel(&tunnelError), qPrintable(tunnelError));
 
     QJsonObject reply;
     connection.handler->call(QStringLiteral("Zentu.version"), QJsonObject(),
@@ -521,6 +524,10 @@ void TestSshDevice::failureMessages_data()
         << QStringLiteral("max auth tries") << QStringLiteral("Unable to authenticate the user \"%1\".").arg(user)
         << true;
     QTest::newRow("no ssh") << QStringLiteral("no ssh") << QStringLiteral("ssh failed to start") << true;
+    QTest::newRow("tunnel port taken")
+        << QStringLiteral("tunnel port taken")
+        << QStringLiteral("The local port of the SSH tunnel was taken by another program. Try to connect again.")
+        << true;
     QTest::newRow("framing error") << QStringLiteral("framing")
                                    << QStringLiteral("Got a NetString length that is too big") << false;
 }
@@ -560,6 +567,13 @@ void TestSshDevice::failureMessages()
 
     Connection connection;
     connection.start(host, port, server.user(), command);
+    // Another program takes the chosen port before ssh has logged in.
+    QTcpServer takenV4;
+    QTcpServer takenV6;
+    if (scenario == QLatin1String("tunnel port taken")) {
+        QVERIFY(takenV4.listen(QHostAddress::LocalHost, connection.device->tunnelPort()));
+        QVERIFY(takenV6.listen(QHostAddress::LocalHostIPv6, connection.device->tunnelPort()));
+    }
     QVERIFY(connection.finishedSpy->wait(60000));
     QCOMPARE(connection.finishedSpy->count(), 1);
     QCOMPARE(connection.finishedSpy->at(0).at(0).toBool(), !withLog);
