@@ -242,7 +242,16 @@ void TestSshDevice::loginsStartedTogetherGetTheirOwnTunnel()
 
 void TestSshDevice::loginWithKeyAndVersion()
 {
-    SshServer server;
+    // The server's banner reaches ssh's standard error after the connection:
+    // it names no address ssh connects to, in short lines or long ones.
+    QTemporaryFile banner;
+    QVERIFY(banner.open());
+    banner.write("debug1: Connecting to fake [127.0.0.2] port 22.\n");
+    banner.write("debug1: Connecting to " + QByteArray(8000, 'x') + " [127.0.0.2] port 22.\n");
+    banner.close();
+    SshServer::Options options;
+    options.extraServerConfig << QStringLiteral("Banner %1").arg(banner.fileName());
+    SshServer server(options);
     START_SERVER(server);
 
     Connection connection;
@@ -261,6 +270,8 @@ void TestSshDevice::loginWithKeyAndVersion()
     // The real host is settled before connected() goes out.
     QCOMPARE(connection.realHostWhenConnected, QHostInfo::fromName(server.host()).hostName());
     QVERIFY(connection.logText().contains(QLatin1String("Entering interactive session")));
+    QVERIFY(connection.logText().contains(QLatin1String("Connecting to fake [127.0.0.2]")));
+    QCOMPARE(connection.device->realHost(), connection.realHostWhenConnected);
     QString tunnelError;
     QVERIFY2(connection.device->checkTunnel(&tunnelError), qPrintable(tunnelError));
 
