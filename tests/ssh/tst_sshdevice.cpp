@@ -16,9 +16,12 @@
 
 #include <memory>
 
+#include <unistd.h>
+
 #include "AskpassHandler.h"
 #include "ConnectionFailure.h"
 #include "JsonRpcHandler.h"
+#include "LoopbackListener.h"
 #include "NottyProcess.h"
 #include "OperationStatusDialog.h"
 #include "SshDevice.h"
@@ -161,6 +164,8 @@ private slots:
     void cleanup();
     void childEnvironment();
     void findFreePortSkipsTakenPorts();
+    void listenerOwner_data();
+    void listenerOwner();
     void loginsStartedTogetherGetTheirOwnTunnel();
     void loginWithKeyAndVersion();
     void tunnelOnlyConnection();
@@ -228,6 +233,33 @@ void TestSshDevice::findFreePortSkipsTakenPorts()
         return;
     }
     QSKIP("no three consecutive free ports");
+}
+
+void TestSshDevice::listenerOwner_data()
+{
+    QTest::addColumn<QString>("listening");
+    QTest::addColumn<QString>("connecting");
+    QTest::addColumn<bool>("reached");
+    QTest::newRow("IPv4 loopback") << QStringLiteral("127.0.0.1") << QStringLiteral("127.0.0.1") << true;
+    QTest::newRow("IPv4 wildcard") << QStringLiteral("0.0.0.0") << QStringLiteral("127.0.0.1") << true;
+    QTest::newRow("IPv6 wildcard takes IPv4") << QStringLiteral("::") << QStringLiteral("127.0.0.1") << true;
+    QTest::newRow("IPv6 loopback") << QStringLiteral("::1") << QStringLiteral("::1") << true;
+    QTest::newRow("IPv6 loopback is not IPv4's") << QStringLiteral("::1") << QStringLiteral("127.0.0.1") << false;
+}
+
+void TestSshDevice::listenerOwner()
+{
+    QFETCH(QString, listening);
+    QFETCH(QString, connecting);
+    QFETCH(bool, reached);
+    QTcpServer listener;
+    QVERIFY(listener.listen(QHostAddress(listening), 0));
+    const quint16 port = listener.serverPort();
+    QString error;
+    QCOMPARE(loopbackListenerOwnedBy(QHostAddress(connecting), port, QCoreApplication::applicationPid(), &error), reached);
+    QVERIFY(!loopbackListenerOwnedBy(QHostAddress(connecting), port, qint64(::getppid()), &error));
+    QVERIFY2(error.contains(reached ? QLatin1String("Another program listens") : QLatin1String("Nothing listens")),
+             qPrintable(error));
 }
 
 void TestSshDevice::loginsStartedTogetherGetTheirOwnTunnel()
