@@ -170,7 +170,9 @@ bool RdpInstance::start(const QString& host, quint16 port, const QString& user,
 
     if (!direct && tunnelPort != 0) {
         freerdp_settings_set_uint32(settings, FreeRDP_ProxyType, PROXY_TYPE_SOCKS);
-        freerdp_settings_set_string(settings, FreeRDP_ProxyHostname, "localhost");
+        // The address the forward's owner was checked on, not a name that may
+        // resolve elsewhere.
+        freerdp_settings_set_string(settings, FreeRDP_ProxyHostname, "127.0.0.1");
         freerdp_settings_set_uint16(settings, FreeRDP_ProxyPort, tunnelPort);
         // The session's server as seen from the SSH server's side.
         freerdp_settings_set_string(settings, FreeRDP_ServerHostname, "127.0.0.1");

@@ -58,6 +58,13 @@ void SessionListWidget::startDisplay(const QJsonObject& result, const QString& s
     auto* device = qobject_cast<SshDevice*>(handler->device());
     if (!device)
         return;
+    // The display's password travels in the clear to whatever answers on the
+    // forward's port: never to anything but this login's own ssh.
+    QString tunnelError;
+    if (!device->checkTunnel(&tunnelError)) {
+        showFailureBox(tr("There was a problem connecting to the session."), tunnelError);
+        return;
+    }
 
     auto* instance = new RdpInstance;
     connect(instance, &RdpInstance::finished, instance, &QObject::deleteLater);

@@ -36,7 +36,7 @@ QString diagnosticFreeText(const QStringList& log)
 QString connectionFailureDetail(const QStringList& log, const QString& host, const QString& user,
                                 const QString& errorString)
 {
-    enum Detail { Sci, Authentication, UnknownHost, Unreachable, Plink, IllegalOption };
+    enum Detail { Sci, Authentication, UnknownHost, Unreachable, Plink, IllegalOption, TunnelPort };
     struct Phrase
     {
         const char* text;
@@ -58,6 +58,8 @@ QString connectionFailureDetail(const QStringList& log, const QString& host, con
         {"Attempt to connect timed out", Unreachable},
         {"plink: unknown option", Plink},
         {"ssh: illegal option", IllegalOption},
+        // ExitOnForwardFailure: the SOCKS port was taken after it was chosen.
+        {"Could not request local forwarding.", TunnelPort},
     };
 
     const QString text = diagnosticFreeText(log);
@@ -91,6 +93,9 @@ QString connectionFailureDetail(const QStringList& log, const QString& host, con
                                                  "The program \"%1\" failed to start. "
                                                  "Make sure a version of %2 is installed."))
                 .arg(QStringLiteral("ssh"), QStringLiteral("OpenSSH"));
+        case TunnelPort:
+            return translate("The local port of the SSH tunnel was taken by another program. Try to connect "
+                             "again.");
         }
     }
     return errorString;

@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include "LoopbackListener.h"
 #include "NottyProcess.h"
 #include "SshLogging.h"
 
@@ -22,6 +23,10 @@ QString findProgram(const QString& name, const QProcessEnvironment& environment)
     const QString found = QStandardPaths::findExecutable(name, path.split(QLatin1Char(':'), Qt::SkipEmptyParts));
     return found.isEmpty() ? name : found;
 }
+
+// ssh's own "Connecting to" lines are short; a longer line is somebody
+// else's text and not worth a regular expression.
+constexpr int DiagnosticLineLimit = 1024;
 
 // How long a closed login may take to end by itself before it is terminated.
 constexpr int GracefulEndMs = 5000;
@@ -83,6 +88,8 @@ void SshDevice::start(const QString& host, quint16 port, const QString& user, co
     m_tunnelPort = 0;
     m_lookupId = -1;
     m_connected = false;
+    m_interactiveSeen = false;
+    m_established = false;
     m_log.clear();
     m_logSize = 0;
     m_status = true;
@@ -210,8 +217,12 @@ void SshDevice::startSsh()
     QStringList arguments{QStringLiteral("-v")};
     if (m_port != 0)
         arguments << QStringLiteral("-p") << QString::number(m_port);
-    if (m_tunnelPort != 0)
-        arguments << QStringLiteral("-D") << QString::number(m_tunnelPort);
+    if (m_tunnelPort != 0) {
+        // Without its forward the login fails rather than running on: the
+        // forward's port is what the displays trust.
+        arguments << QStringLiteral("-D") << QString::number(m_tunnelPort) << QStringLiteral("-o")
+                  << QStringLiteral("ExitOnForwardFailure=yes");
+    }
     if (m_command.isEmpty())
         arguments << QStringLiteral("-N");
     arguments << QStringLiteral("-l") << m_user;
@@ -245,31 +256,46 @@ void SshDevice::on_Proc_readyReadStandardError()
 {
     if (!m_proc)
         return;
-    static const QRegularExpression connecting(QStringLiteral("debug1: Connecting to .* \\[(.*)\\] port"));
-    const QPointer<SshDevice> self(this);
+    static const QRegularExpression connecting(QStringLiteral("^debug1: Connecting to .* \\[(.*)\\] port"));
     m_proc->setReadChannel(QProcess::StandardError);
-    // The remote command's standard error arrives here too: a peer that never
-    // ends its line must not make the pending bytes grow without bound, so
-    // such text is taken in pieces of the log's size.
-    while (m_proc && m_lookupId == -1 && (m_proc->canReadLine() || m_proc->bytesAvailable() >= LogLimit)) {
+    // Everything is read at once, even while a lookup is pending, so that
+    // nothing piles up unread. The remote command's standard error arrives
+    // here too: a peer that never ends its line must not make the pending
+    // bytes grow without bound, so such text is taken in pieces of the log's
+    // size.
+    while (m_proc->canReadLine() || m_proc->bytesAvailable() >= LogLimit) {
         QString line = QString::fromLocal8Bit(m_proc->readLine(LogLimit + 1));
         // ssh ends its diagnostics with "\r\n"; keep neither in the log.
         if (line.endsWith(QLatin1Char('\n')))
             line.chop(line.endsWith(QLatin1String("\r\n")) ? 2 : 1);
-        const QRegularExpressionMatch match = connecting.match(line);
-        if (match.hasMatch())
-            m_lookupId = QHostInfo::lookupHost(match.captured(1), this, &SshDevice::RealHost_lookupFinished);
-        const bool interactive = line.contains(QLatin1String("Entering interactive session"));
-        appendLog(line);
-        if (interactive) {
-            m_connected = true;
-            emit connected();
-            if (!self)
-                return;
+        if (!m_established && line.size() <= DiagnosticLineLimit) {
+            const QRegularExpressionMatch match = connecting.match(line);
+            if (match.hasMatch()) {
+                // Each address ssh tries replaces the one before.
+                if (m_lookupId != -1)
+                    QHostInfo::abortHostLookup(m_lookupId);
+                m_lookupId = QHostInfo::lookupHost(match.captured(1), this, &SshDevice::RealHost_lookupFinished);
+            } else if (line.startsWith(QLatin1String("debug1: Connection established."))) {
+                m_established = true;
+            }
         }
+        if (line.contains(QLatin1String("Entering interactive session"))) {
+            m_established = true;
+            m_interactiveSeen = true;
+        }
+        appendLog(line);
     }
-    if (m_proc)
-        m_proc->setReadChannel(QProcess::StandardOutput);
+    m_proc->setReadChannel(QProcess::StandardOutput);
+    reportConnected();
+}
+
+// connected() goes out once, after the real host is settled.
+void SshDevice::reportConnected()
+{
+    if (!m_interactiveSeen || m_connected || m_lookupId != -1 || !m_proc)
+        return;
+    m_connected = true;
+    emit connected();
 }
 
 void SshDevice::RealHost_lookupFinished(const QHostInfo& info)
@@ -279,7 +305,28 @@ void SshDevice::RealHost_lookupFinished(const QHostInfo& info)
     if (info.error() == QHostInfo::NoError && !info.hostName().isEmpty())
         m_realHost = info.hostName();
     m_lookupId = -1;
-    on_Proc_readyReadStandardError();
+    reportConnected();
+}
+
+bool SshDevice::checkTunnel(QString* error) const
+{
+    if (m_tunnelPort == 0) {
+        *error = tr("No local port from %1 to %2 was free for the SSH tunnel. Close other connections and log in "
+                    "again.")
+                     .arg(FirstTunnelPort)
+                     .arg(EndTunnelPort - 1);
+        return false;
+    }
+    if (!m_proc || m_proc->state() != QProcess::Running) {
+        *error = tr("The SSH connection has ended.");
+        return false;
+    }
+    QString reason;
+    if (!loopbackListenerOwnedBy(QHostAddress(QHostAddress::LocalHost), m_tunnelPort, m_proc->processId(), &reason)) {
+        *error = tr("The SSH tunnel is not safe to use: %1").arg(reason);
+        return false;
+    }
+    return true;
 }
 
 void SshDevice::on_Proc_error(QProcess::ProcessError error)
@@ -307,6 +354,7 @@ void SshDevice::on_Proc_finished(int exitCode, QProcess::ExitStatus exitStatus)
         m_proc->setReadChannel(QProcess::StandardOutput);
     }
     m_connected = false;
+    m_interactiveSeen = false;
     qCDebug(lcSsh) << "ssh ended" << exitStatus << exitCode;
     if (exitStatus == QProcess::CrashExit) {
         setErrorString(tr("%1 crashed").arg(QStringLiteral("ssh")));

@@ -46,6 +46,10 @@ public:
     QStringList log() const;
     // The arguments ssh was last started with.
     QStringList sshArguments() const;
+    // Whether a display may use the SOCKS forward now: there is one, and what
+    // listens on its port at 127.0.0.1 is this run's ssh and nothing else.
+    // False with the reason in error otherwise.
+    bool checkTunnel(QString* error) const;
 
     void close() override;
     bool atEnd() const override;
@@ -86,6 +90,7 @@ private:
     void appendLog(const QString& line);
     void end(bool status);
     void releaseTunnelPort();
+    void reportConnected();
 
     QString m_host;
     quint16 m_port = 0;
@@ -100,6 +105,11 @@ private:
     QString m_realHost;
     int m_lookupId = -1;
     bool m_connected = false;
+    // ssh reported its interactive session; connected() waits for the lookup.
+    bool m_interactiveSeen = false;
+    // ssh reported its connection: later lines come from the server's banner
+    // or the remote command and name no address ssh connects to.
+    bool m_established = false;
     QStringList m_log;
     int m_logSize = 0;
     bool m_status = true;

@@ -12,6 +12,8 @@
 #include "SessionFixture.h"
 #include "SessionListWidget.h"
 #include "SessionModel.h"
+#include "SshDevice.h"
+#include "OperationStatusDialog.h"
 #include "StartSessionDialog.h"
 
 #include <QApplication>
@@ -26,6 +28,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSettings>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -33,6 +36,7 @@
 #include <algorithm>
 #include <csignal>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -170,6 +174,8 @@ private slots:
     void clipboardTravelsBothWays();
     void clickLandsOnRemotePixelAtEachScale();
     void failedDisplayTellsTheUser();
+    void displayUsesOnlyItsOwnTunnel_data();
+    void displayUsesOnlyItsOwnTunnel();
     void lostLoginEndsItsDisplay();
     void applicationQuitsAfterLastDisplay();
 
@@ -614,6 +620,56 @@ void EndToEndTest::failedDisplayTellsTheUser()
     ::kill(pid_t(supervisor), SIGCONT);
     m_stoppedSupervisors.removeAll(supervisor);
     QTRY_VERIFY_WITH_TIMEOUT(!findSession(m_window, second).isValid(), Timeout);
+}
+
+void EndToEndTest::displayUsesOnlyItsOwnTunnel_data()
+{
+    QTest::addColumn<bool>("portsFree");
+    QTest::newRow("no free tunnel port") << false;
+    QTest::newRow("tunnel port taken before ssh binds it") << true;
+}
+
+void EndToEndTest::displayUsesOnlyItsOwnTunnel()
+{
+    QFETCH(bool, portsFree);
+    QVERIFY2(m_login->start(&m_problem) && m_login->addConnection(QStringLiteral("Lab"), &m_problem).isValid(),
+             qPrintable(m_problem));
+    m_main = std::make_unique<ConnectionListWidget>(m_login->userDirectory(), m_login->globalDirectory());
+    m_main->show();
+
+    // Another user's listener, which must never see a byte of a display.
+    QTcpServer foreign;
+    int foreignConnections = 0;
+    connect(&foreign, &QTcpServer::newConnection, &foreign, [&foreignConnections] { ++foreignConnections; });
+    // Held only while the login chooses its port.
+    std::vector<std::unique_ptr<QTcpServer>> held;
+    for (quint16 port = SshDevice::FirstTunnelPort; !portsFree && port < SshDevice::EndTunnelPort; ++port) {
+        held.push_back(std::make_unique<QTcpServer>());
+        held.back()->listen(QHostAddress::LocalHost, port);
+    }
+    m_window = openConnection(*m_main, 0);
+    QVERIFY(m_window);
+    const auto* device = qobject_cast<SshDevice*>(m_window->handler()->device());
+    QVERIFY(device);
+    if (portsFree) {
+        QVERIFY(device->tunnelPort() != 0);
+        QVERIFY(foreign.listen(QHostAddress::LocalHost, device->tunnelPort()));
+    } else {
+        QCOMPARE(device->tunnelPort(), quint16(0));
+        held.clear();
+    }
+    QTRY_VERIFY2_WITH_TIMEOUT(m_window && !m_window->findChild<OperationStatusDialog*>(), qPrintable(messageBoxTexts()),
+                              Timeout);
+    m_processes.insert(sshProcessId(m_window), QStringLiteral("ssh"));
+
+    QVERIFY(!startFromDialog(QStringLiteral("xterm")));
+    const QString problem = QStringLiteral("There was a problem connecting to the session.");
+    QVERIFY2(failureBox(problem), qPrintable(messageBoxTexts()));
+    QVERIFY2(failureBox(problem)->text().contains(portsFree ? QStringLiteral("Another program listens on local port")
+                                                            : QStringLiteral("No local port from 41000 to 41099")),
+             qPrintable(failureBox(problem)->text()));
+    QVERIFY(visibleTopLevels<RdpMainWidget>().isEmpty());
+    QCOMPARE(foreignConnections, 0);
 }
 
 void EndToEndTest::lostLoginEndsItsDisplay()

@@ -18,11 +18,12 @@
 
 #include <memory>
 
-#include <signal.h>
+#include <unistd.h>
 
 #include "AskpassHandler.h"
 #include "ConnectionFailure.h"
 #include "JsonRpcHandler.h"
+#include "LoopbackListener.h"
 #include "NetString.h"
 #include "NottyProcess.h"
 #include "OperationStatusDialog.h"
@@ -153,6 +154,16 @@ bool tunnelAccepts(quint16 port)
     return probe.waitForConnected(1000);
 }
 
+// True once a process has ended: gone, or a zombie not yet reaped.
+bool processGone(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray text = stat.readAll();
+    return text.mid(text.lastIndexOf(')') + 2, 1) == "Z";
+}
+
 // Restores an environment variable when the scope ends.
 struct SavedVariable
 {
@@ -192,10 +203,13 @@ private slots:
     void cleanup();
     void childEnvironment();
     void findFreePortSkipsTakenPorts();
+    void listenerOwner_data();
+    void listenerOwner();
     void loginsStartedTogetherGetTheirOwnTunnel();
     void loginWithKeyAndVersion();
     void tunnelOnlyConnection();
-    void lingeringLoginIsEnded();
+    void closeEndsTheLogin_data();
+    void closeEndsTheLogin();
     void loginQuestions_data();
     void loginQuestions();
     void hostTextIsNeverAnOption();
@@ -261,6 +275,33 @@ void TestSshDevice::findFreePortSkipsTakenPorts()
     QSKIP("no three consecutive free ports");
 }
 
+void TestSshDevice::listenerOwner_data()
+{
+    QTest::addColumn<QString>("listening");
+    QTest::addColumn<QString>("connecting");
+    QTest::addColumn<bool>("reached");
+    QTest::newRow("IPv4 loopback") << QStringLiteral("127.0.0.1") << QStringLiteral("127.0.0.1") << true;
+    QTest::newRow("IPv4 wildcard") << QStringLiteral("0.0.0.0") << QStringLiteral("127.0.0.1") << true;
+    QTest::newRow("IPv6 wildcard takes IPv4") << QStringLiteral("::") << QStringLiteral("127.0.0.1") << true;
+    QTest::newRow("IPv6 loopback") << QStringLiteral("::1") << QStringLiteral("::1") << true;
+    QTest::newRow("IPv6 loopback is not IPv4's") << QStringLiteral("::1") << QStringLiteral("127.0.0.1") << false;
+}
+
+void TestSshDevice::listenerOwner()
+{
+    QFETCH(QString, listening);
+    QFETCH(QString, connecting);
+    QFETCH(bool, reached);
+    QTcpServer listener;
+    QVERIFY(listener.listen(QHostAddress(listening), 0));
+    const quint16 port = listener.serverPort();
+    QString error;
+    QCOMPARE(loopbackListenerOwnedBy(QHostAddress(connecting), port, QCoreApplication::applicationPid(), &error), reached);
+    QVERIFY(!loopbackListenerOwnedBy(QHostAddress(connecting), port, qint64(::getppid()), &error));
+    QVERIFY2(error.contains(reached ? QLatin1String("Another program listens") : QLatin1String("Nothing listens")),
+             qPrintable(error));
+}
+
 void TestSshDevice::loginsStartedTogetherGetTheirOwnTunnel()
 {
     SshServer server;
@@ -282,7 +323,16 @@ void TestSshDevice::loginsStartedTogetherGetTheirOwnTunnel()
 
 void TestSshDevice::loginWithKeyAndVersion()
 {
-    SshServer server;
+    // The server's banner reaches ssh's standard error after the connection:
+    // it names no address ssh connects to, in short lines or long ones.
+    QTemporaryFile banner;
+    QVERIFY(banner.open());
+    banner.write("debug1: Connecting to fake [127.0.0.2] port 22.\n");
+    banner.write("debug1: Connecting to " + QByteArray(8000, 'x') + " [127.0.0.2] port 22.\n");
+    banner.close();
+    SshServer::Options options;
+    options.extraServerConfig << QStringLiteral("Banner %1").arg(banner.fileName());
+    SshServer server(options);
     START_SERVER(server);
 
     Connection connection;
@@ -295,11 +345,16 @@ void TestSshDevice::loginWithKeyAndVersion()
     const int tunnel = connection.device->tunnelPort();
     QVERIFY(tunnel >= SshDevice::FirstTunnelPort && tunnel < SshDevice::EndTunnelPort);
     QCOMPARE(arguments, (QStringList{QStringLiteral("-v"), QStringLiteral("-p"), QString::number(server.port()),
-                                     QStringLiteral("-D"), QString::number(tunnel), QStringLiteral("-l"), server.user(),
+                                     QStringLiteral("-D"), QString::number(tunnel), QStringLiteral("-o"),
+                                     QStringLiteral("ExitOnForwardFailure=yes"), QStringLiteral("-l"), server.user(),
                                      QStringLiteral("--"), server.host(), QStringLiteral("zentu2_sci")}));
     // The real host is settled before connected() goes out.
     QCOMPARE(connection.realHostWhenConnected, QHostInfo::fromName(server.host()).hostName());
     QVERIFY(connection.logText().contains(QLatin1String("Entering interactive session")));
+    QVERIFY(connection.logText().contains(QLatin1String("Connecting to fake [127.0.0.2]")));
+    QCOMPARE(connection.device->realHost(), connection.realHostWhenConnected);
+    QString tunnelError;
+    QVERIFY2(connection.device->checkTunnel(&tunnelError), qPrintable(tunnelError));
 
     QJsonObject reply;
     connection.handler->call(QStringLiteral("Zentu.version"), QJsonObject(),
@@ -362,26 +417,47 @@ void TestSshDevice::tunnelOnlyConnection()
     QVERIFY(QTest::qWaitFor([tunnel] { return !tunnelAccepts(tunnel); }, 30000));
 }
 
-void TestSshDevice::lingeringLoginIsEnded()
+void TestSshDevice::closeEndsTheLogin_data()
 {
+    QTest::addColumn<bool>("endsWithInput");
+    QTest::newRow("command ends with its input") << true;
+    // Such a command keeps ssh running after a close; the device must not
+    // leave it running for ever.
+    QTest::newRow("command ignores its input") << false;
+}
+
+void TestSshDevice::closeEndsTheLogin()
+{
+    QFETCH(bool, endsWithInput);
     SshServer server;
     START_SERVER(server);
 
-    // A remote command that ignores the end of its input keeps ssh running
-    // after a close; the device must not leave it running for ever.
+    // A terminated ssh ends the remote input too, but then the connection is
+    // gone: only a closed input lets the command still write through ssh and
+    // leave its mark afterwards.
+    const QString marker = server.directory() + QStringLiteral("/input-ended");
     Connection connection;
-    connection.start(server, QStringLiteral("sleep 600"));
+    connection.start(server, endsWithInput
+                                 ? QStringLiteral("cat >/dev/null; sleep 1; echo bye >&2 && touch %1").arg(marker)
+                                 : QStringLiteral("sleep 600"));
     QVERIFY2(connection.connectedSpy->wait(30000), qPrintable(connection.logText()));
     const auto* process = connection.device->findChild<NottyProcess*>();
     QVERIFY(process);
-    const pid_t ssh = pid_t(process->processId());
+    const qint64 ssh = process->processId();
     QVERIFY(ssh > 0);
 
     connection.device->close();
     QCOMPARE(connection.finishedSpy->count(), 1);
     QVERIFY(connection.finishedSpy->at(0).at(0).toBool());
-    QCOMPARE(::kill(ssh, 0), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(::kill(ssh, 0) != 0, 30000);
+    if (endsWithInput) {
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 30000);
+    } else {
+        // Still running a second after the close, a zombie not counted: it is
+        // given time to end by itself before it is terminated.
+        QTest::qWait(1000);
+        QVERIFY(!processGone(ssh));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(processGone(ssh), 30000);
     QTRY_VERIFY_WITH_TIMEOUT(server.serverLog().contains(QLatin1String("Disconnected from user")), 30000);
     QVERIFY(failureBoxes().isEmpty());
 }
@@ -561,6 +637,10 @@ void TestSshDevice::failureMessages_data()
         << QStringLiteral("max auth tries") << QStringLiteral("Unable to authenticate the user \"%1\".").arg(user)
         << true;
     QTest::newRow("no ssh") << QStringLiteral("no ssh") << QStringLiteral("ssh failed to start") << true;
+    QTest::newRow("tunnel port taken")
+        << QStringLiteral("tunnel port taken")
+        << QStringLiteral("The local port of the SSH tunnel was taken by another program. Try to connect again.")
+        << true;
     QTest::newRow("framing error") << QStringLiteral("framing")
                                    << QStringLiteral("Got a NetString length that is too big") << false;
 }
@@ -600,6 +680,13 @@ void TestSshDevice::failureMessages()
 
     Connection connection;
     connection.start(host, port, server.user(), command);
+    // Another program takes the chosen port before ssh has logged in.
+    QTcpServer takenV4;
+    QTcpServer takenV6;
+    if (scenario == QLatin1String("tunnel port taken")) {
+        QVERIFY(takenV4.listen(QHostAddress::LocalHost, connection.device->tunnelPort()));
+        QVERIFY(takenV6.listen(QHostAddress::LocalHostIPv6, connection.device->tunnelPort()));
+    }
     QVERIFY(connection.finishedSpy->wait(60000));
     QCOMPARE(connection.finishedSpy->count(), 1);
     QCOMPARE(connection.finishedSpy->at(0).at(0).toBool(), !withLog);
