@@ -15,6 +15,7 @@
 #include <winpr/synch.h>
 #include <winpr/wtsapi.h>
 
+#include <algorithm>
 #include <csignal>
 #include <chrono>
 #include <sys/signalfd.h>
@@ -27,6 +28,13 @@ namespace {
 constexpr int MaxHandles = 64;
 // Frame rate when the server adjusts by itself.
 constexpr int AutomaticFps = 35;
+// Connections that have not logged on yet: each holds several descriptors
+// and handles, so only a few may wait, and not for long.
+constexpr size_t MaxWaitingPeers = 8;
+constexpr quint64 LogonDeadlineMs = 20000;
+// After a failed accept (out of descriptors) the listener rests this long
+// instead of spinning on a socket that stays readable.
+constexpr quint64 ListenerRestMs = 1000;
 
 } // namespace
 
@@ -113,13 +121,40 @@ BOOL DisplayServer::peerAccepted(freerdp_listener* listener, freerdp_peer* peer)
 
 void DisplayServer::acceptPeer(freerdp_peer* peer)
 {
+    // At the limit the oldest waiting connection makes room: idle ones then
+    // cannot lock a real client out, and the logged-on ones are not touched.
+    const auto waiting = [](const auto& connection) { return !connection->authenticated(); };
+    if (size_t(std::count_if(m_peers.begin(), m_peers.end(), waiting)) >= MaxWaitingPeers) {
+        const auto oldest = std::find_if(m_peers.begin(), m_peers.end(), waiting);
+        noteDropped((*oldest)->id(), "displaced by a newer connection");
+        m_peers.erase(oldest);
+    }
     auto connection = std::make_unique<PeerConnection>(*this, peer, m_nextPeerId++);
     if (!connection->initialize(m_config.keyFile)) {
         qCWarning(lcDisplay) << "client" << connection->id() << "failed to initialize";
         return;
     }
-    qCInfo(lcDisplay) << "client" << connection->id() << "connected";
     m_peers.push_back(std::move(connection));
+}
+
+void DisplayServer::noteDropped(int id, const char* why)
+{
+    // Counted, not logged one by one: a flood of connections must not flood the log.
+    if (m_droppedWaiting++ % 100 == 0)
+        qCInfo(lcDisplay) << "connection" << id << why << "before logging on;" << m_droppedWaiting << "so far";
+}
+
+void DisplayServer::dropLateLogons()
+{
+    const quint64 now = nowMs();
+    for (auto it = m_peers.begin(); it != m_peers.end();) {
+        if ((*it)->authenticated() || now - (*it)->acceptedAt() < LogonDeadlineMs) {
+            ++it;
+            continue;
+        }
+        noteDropped((*it)->id(), "timed out");
+        it = m_peers.erase(it);
+    }
 }
 
 bool DisplayServer::checkPassword(const QByteArray& password) const
@@ -276,11 +311,18 @@ int DisplayServer::run()
 {
     for (;;) {
         HANDLE handles[MaxHandles];
-        DWORD count = m_listener->GetEventHandles(m_listener, handles, MaxHandles - 2);
+        const bool listening = nowMs() >= m_listenerRestUntil;
+        DWORD count = listening ? m_listener->GetEventHandles(m_listener, handles, MaxHandles - 2) : 0;
         handles[count++] = m_signalEvent;
         handles[count++] = m_xEvent;
-        for (auto& peer : m_peers)
-            count += DWORD(peer->eventHandles(handles + count, int(MaxHandles - count)));
+        // Logged-on clients first: when handles run short, connections that
+        // are still logging on wait for the next time-out instead of them.
+        for (const bool loggedOn : { true, false }) {
+            for (auto& peer : m_peers) {
+                if (peer->authenticated() == loggedOn)
+                    count += DWORD(peer->eventHandles(handles + count, int(MaxHandles - count)));
+            }
+        }
 
         XFlush(m_screen.display());
         bool framePending = m_screen.damaged();
@@ -310,9 +352,11 @@ int DisplayServer::run()
                 return 0;
             }
         }
-        if (!m_listener->CheckFileDescriptor(m_listener)) {
-            qCCritical(lcDisplay) << "listener failed";
-            return 2;
+        // A failed accept (no descriptors left) leaves the session and its
+        // clients alone; accepting resumes after a rest.
+        if (listening && !m_listener->CheckFileDescriptor(m_listener)) {
+            qCWarning(lcDisplay) << "accepting connections failed; resting" << ListenerRestMs << "ms";
+            m_listenerRestUntil = nowMs() + ListenerRestMs;
         }
         processX();
         QString screenError;
@@ -326,10 +370,12 @@ int DisplayServer::run()
                 ++it;
                 continue;
             }
-            qCInfo(lcDisplay) << "client" << (*it)->id() << "disconnected";
+            if ((*it)->authenticated())
+                qCInfo(lcDisplay) << "client" << (*it)->id() << "disconnected";
             it = m_peers.erase(it);
             writeState();
         }
+        dropLateLogons();
         processX();
         if (nowMs() >= m_lastFrameAt + frameIntervalMs())
             sendFrames();

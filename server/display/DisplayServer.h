@@ -54,6 +54,9 @@ public:
 private:
     static BOOL peerAccepted(freerdp_listener* listener, freerdp_peer* peer);
     void acceptPeer(freerdp_peer* peer);
+    void noteDropped(int id, const char* why);
+    // Drops the connections that did not log on in time.
+    void dropLateLogons();
     void disconnectAll(uint32_t errorInfo);
     void processX();
     void sendFrames();
@@ -74,6 +77,8 @@ private:
     int m_signalFd = -1;
     std::vector<std::unique_ptr<PeerConnection>> m_peers;
     int m_nextPeerId = 1;
+    quint64 m_droppedWaiting = 0;
+    quint64 m_listenerRestUntil = 0;
     int m_lastStateCount = -1;
     bool m_cursorPending = true;
     quint64 m_lastFrameAt = 0;
