@@ -84,6 +84,7 @@ bool DisplayServer::start(QString* error)
     sigaddset(&watched, SIGTERM);
     sigaddset(&watched, SIGINT);
     sigaddset(&watched, SIGUSR1);
+    sigaddset(&watched, SIGUSR2);
     sigprocmask(SIG_BLOCK, &watched, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     m_signalFd = signalfd(-1, &watched, SFD_NONBLOCK | SFD_CLOEXEC);
@@ -347,8 +348,10 @@ int DisplayServer::run()
                 qCInfo(lcDisplay) << "disconnecting all clients";
                 disconnectAll(ERRINFO_RPC_INITIATED_DISCONNECT);
             } else {
+                // SIGUSR2: the session's program ended, its user logged off.
                 qCInfo(lcDisplay) << "ending on signal" << info.ssi_signo;
-                disconnectAll(ERRINFO_RPC_INITIATED_DISCONNECT);
+                disconnectAll(info.ssi_signo == SIGUSR2 ? ERRINFO_LOGOFF_BY_USER
+                                                        : ERRINFO_RPC_INITIATED_DISCONNECT);
                 return 0;
             }
         }

@@ -35,7 +35,8 @@ public:
     DisplayServer& operator=(const DisplayServer&) = delete;
 
     bool start(QString* error);
-    // Runs until SIGTERM or SIGINT; returns the process exit code.
+    // Runs until SIGTERM, SIGINT or SIGUSR2 (the session's user logged off);
+    // returns the process exit code.
     int run();
 
     X11Screen& screen() { return m_screen; }

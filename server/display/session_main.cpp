@@ -223,6 +223,7 @@ int main(int argc, char** argv)
         number += c;
     close(displayPipe[0]);
     pid_t server = -1, command = -1, commandGroup = -1;
+    bool commandEnded = false;
     int status = 1;
     if (number.empty()) {
         logLine("the X display did not start");
@@ -299,6 +300,7 @@ int main(int argc, char** argv)
                     const pid_t ended = waitpid(command, &childStatus, WNOHANG);
                     if (ended == command) {
                         command = -1;
+                        commandEnded = true;
                         status = 0;
                         logLine("the command ended");
                         break;
@@ -320,8 +322,9 @@ int main(int argc, char** argv)
             }
         }
     }
-    // Clients hear why first (the server sends the error info on SIGTERM).
-    stop(server, SIGTERM, 3000);
+    // Clients hear why first: the server sends the error info as it ends,
+    // "logged off" when the command ended by itself.
+    stop(server, commandEnded ? SIGUSR2 : SIGTERM, 3000);
     stop(command, SIGTERM, 2000);
     // The command's process group may outlive its leader.
     if (commandGroup > 0)
