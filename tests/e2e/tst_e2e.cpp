@@ -426,6 +426,18 @@ void EndToEndTest::startedSessionShowsAndRunsTypedCommand()
     // What the shell echoed is on the screen as well.
     QTRY_VERIFY2_WITH_TIMEOUT(showsSessionDisplay(desktop, x, &mismatch), qPrintable(mismatch), Timeout);
     QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
+
+    // The user logs out: the shell ends, with it the xterm, the session's
+    // program. The display closes without a message, the session leaves the list.
+    QVERIFY2(runTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"),
+                                                 QStringLiteral("40"), QStringLiteral("exit")},
+                     nullptr, &error),
+             qPrintable(error));
+    QVERIFY2(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")}, nullptr, &error),
+             qPrintable(error));
+    QTRY_VERIFY_WITH_TIMEOUT(!display, Timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(!findSession(m_window, QStringLiteral("xterm")).isValid(), Timeout);
+    QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
 }
 
 void EndToEndTest::clipboardTravelsBothWays()
