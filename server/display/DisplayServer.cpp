@@ -246,10 +246,12 @@ void DisplayServer::clipboardFromClient(PeerConnection* from, const QString& tex
 
 void DisplayServer::disconnectAll(uint32_t errorInfo)
 {
-    for (auto& peer : m_peers) {
-        if (peer->authenticated())
-            peer->sendErrorInfoAndClose(errorInfo);
-    }
+    // Connections still logging on are simply dropped.
+    m_peers.erase(std::remove_if(m_peers.begin(), m_peers.end(),
+                                 [](const auto& peer) { return !peer->authenticated(); }),
+                  m_peers.end());
+    for (auto& peer : m_peers)
+        peer->sendErrorInfoAndClose(errorInfo);
     // Give the clients a moment to read the reason and hang up first.
     const quint64 deadline = nowMs() + 2000;
     while (!m_peers.empty() && nowMs() < deadline) {
@@ -357,9 +359,13 @@ int DisplayServer::run()
         }
         // A failed accept (no descriptors left) leaves the session and its
         // clients alone; accepting resumes after a rest.
-        if (listening && !m_listener->CheckFileDescriptor(m_listener)) {
-            qCWarning(lcDisplay) << "accepting connections failed; resting" << ListenerRestMs << "ms";
-            m_listenerRestUntil = nowMs() + ListenerRestMs;
+        if (listening) {
+            const bool accepted = m_listener->CheckFileDescriptor(m_listener);
+            if (!accepted && !m_acceptFailing)
+                qCWarning(lcDisplay) << "accepting connections fails; retrying every" << ListenerRestMs << "ms";
+            m_acceptFailing = !accepted;
+            if (!accepted)
+                m_listenerRestUntil = nowMs() + ListenerRestMs;
         }
         processX();
         QString screenError;

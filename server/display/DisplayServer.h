@@ -80,6 +80,7 @@ private:
     int m_nextPeerId = 1;
     quint64 m_droppedWaiting = 0;
     quint64 m_listenerRestUntil = 0;
+    bool m_acceptFailing = false;
     int m_lastStateCount = -1;
     bool m_cursorPending = true;
     quint64 m_lastFrameAt = 0;
