@@ -16,6 +16,7 @@
 #include <winpr/synch.h>
 #include <winpr/wtsapi.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
 #include <chrono>
@@ -31,6 +32,13 @@ namespace {
 constexpr int MaxHandles = 64;
 // Frame rate when the server adjusts by itself.
 constexpr int AutomaticFps = 35;
+// Connections that have not logged on yet: each holds several descriptors
+// and handles, so only a few may wait, and not for long.
+constexpr size_t MaxWaitingPeers = 8;
+constexpr quint64 LogonDeadlineMs = 20000;
+// After a failed accept (out of descriptors) the listener rests this long
+// instead of spinning on a socket that stays readable.
+constexpr quint64 ListenerRestMs = 1000;
 
 } // namespace
 
@@ -80,6 +88,7 @@ bool DisplayServer::start(QString* error)
     sigaddset(&watched, SIGTERM);
     sigaddset(&watched, SIGINT);
     sigaddset(&watched, SIGUSR1);
+    sigaddset(&watched, SIGUSR2);
     sigprocmask(SIG_BLOCK, &watched, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     m_signalFd = signalfd(-1, &watched, SFD_NONBLOCK | SFD_CLOEXEC);
@@ -147,13 +156,40 @@ BOOL DisplayServer::peerAccepted(freerdp_listener* listener, freerdp_peer* peer)
 
 void DisplayServer::acceptPeer(freerdp_peer* peer)
 {
+    // At the limit the oldest waiting connection makes room: idle ones then
+    // cannot lock a real client out, and the logged-on ones are not touched.
+    const auto waiting = [](const auto& connection) { return !connection->authenticated(); };
+    if (size_t(std::count_if(m_peers.begin(), m_peers.end(), waiting)) >= MaxWaitingPeers) {
+        const auto oldest = std::find_if(m_peers.begin(), m_peers.end(), waiting);
+        noteDropped((*oldest)->id(), "displaced by a newer connection");
+        m_peers.erase(oldest);
+    }
     auto connection = std::make_unique<PeerConnection>(*this, peer, m_nextPeerId++);
     if (!connection->initialize(m_config.keyFile)) {
         qCWarning(lcDisplay) << "client" << connection->id() << "failed to initialize";
         return;
     }
-    qCInfo(lcDisplay) << "client" << connection->id() << "connected";
     m_peers.push_back(std::move(connection));
+}
+
+void DisplayServer::noteDropped(int id, const char* why)
+{
+    // Counted, not logged one by one: a flood of connections must not flood the log.
+    if (m_droppedWaiting++ % 100 == 0)
+        qCInfo(lcDisplay) << "connection" << id << why << "before logging on;" << m_droppedWaiting << "so far";
+}
+
+void DisplayServer::dropLateLogons()
+{
+    const quint64 now = nowMs();
+    for (auto it = m_peers.begin(); it != m_peers.end();) {
+        if ((*it)->authenticated() || now - (*it)->acceptedAt() < LogonDeadlineMs) {
+            ++it;
+            continue;
+        }
+        noteDropped((*it)->id(), "timed out");
+        it = m_peers.erase(it);
+    }
 }
 
 bool DisplayServer::checkPassword(const QByteArray& password) const
@@ -251,10 +287,12 @@ void DisplayServer::clipboardFromClient(PeerConnection* from, const QString& tex
 
 void DisplayServer::disconnectAll(uint32_t errorInfo)
 {
-    for (auto& peer : m_peers) {
-        if (peer->authenticated())
-            peer->sendErrorInfoAndClose(errorInfo);
-    }
+    // Connections still logging on are simply dropped.
+    m_peers.erase(std::remove_if(m_peers.begin(), m_peers.end(),
+                                 [](const auto& peer) { return !peer->authenticated(); }),
+                  m_peers.end());
+    for (auto& peer : m_peers)
+        peer->sendErrorInfoAndClose(errorInfo);
     // Give the clients a moment to read the reason and hang up first.
     const quint64 deadline = nowMs() + 2000;
     while (!m_peers.empty() && nowMs() < deadline) {
@@ -317,11 +355,18 @@ int DisplayServer::run()
 {
     for (;;) {
         HANDLE handles[MaxHandles];
-        DWORD count = m_listener->GetEventHandles(m_listener, handles, MaxHandles - 2);
+        const bool listening = nowMs() >= m_listenerRestUntil;
+        DWORD count = listening ? m_listener->GetEventHandles(m_listener, handles, MaxHandles - 2) : 0;
         handles[count++] = m_signalEvent;
         handles[count++] = m_xEvent;
-        for (auto& peer : m_peers)
-            count += DWORD(peer->eventHandles(handles + count, int(MaxHandles - count)));
+        // Logged-on clients first: when handles run short, connections that
+        // are still logging on wait for the next time-out instead of them.
+        for (const bool loggedOn : { true, false }) {
+            for (auto& peer : m_peers) {
+                if (peer->authenticated() == loggedOn)
+                    count += DWORD(peer->eventHandles(handles + count, int(MaxHandles - count)));
+            }
+        }
 
         XFlush(m_screen.display());
         bool framePending = m_screen.damaged();
@@ -346,14 +391,22 @@ int DisplayServer::run()
                 qCInfo(lcDisplay) << "disconnecting all clients";
                 disconnectAll(ERRINFO_RPC_INITIATED_DISCONNECT);
             } else {
+                // SIGUSR2: the session's program ended, its user logged off.
                 qCInfo(lcDisplay) << "ending on signal" << info.ssi_signo;
-                disconnectAll(ERRINFO_RPC_INITIATED_DISCONNECT);
+                disconnectAll(info.ssi_signo == SIGUSR2 ? ERRINFO_LOGOFF_BY_USER
+                                                        : ERRINFO_RPC_INITIATED_DISCONNECT);
                 return 0;
             }
         }
-        if (!m_listener->CheckFileDescriptor(m_listener)) {
-            qCCritical(lcDisplay) << "listener failed";
-            return 2;
+        // A failed accept (no descriptors left) leaves the session and its
+        // clients alone; accepting resumes after a rest.
+        if (listening) {
+            const bool accepted = m_listener->CheckFileDescriptor(m_listener);
+            if (!accepted && !m_acceptFailing)
+                qCWarning(lcDisplay) << "accepting connections fails; retrying every" << ListenerRestMs << "ms";
+            m_acceptFailing = !accepted;
+            if (!accepted)
+                m_listenerRestUntil = nowMs() + ListenerRestMs;
         }
         processX();
         QString screenError;
@@ -367,10 +420,12 @@ int DisplayServer::run()
                 ++it;
                 continue;
             }
-            qCInfo(lcDisplay) << "client" << (*it)->id() << "disconnected";
+            if ((*it)->authenticated())
+                qCInfo(lcDisplay) << "client" << (*it)->id() << "disconnected";
             it = m_peers.erase(it);
             writeState();
         }
+        dropLateLogons();
         processX();
         if (nowMs() >= m_lastFrameAt + frameIntervalMs())
             sendFrames();

@@ -36,7 +36,8 @@ public:
     DisplayServer& operator=(const DisplayServer&) = delete;
 
     bool start(QString* error);
-    // Runs until SIGTERM or SIGINT; returns the process exit code.
+    // Runs until SIGTERM, SIGINT or SIGUSR2 (the session's user logged off);
+    // returns the process exit code.
     int run();
 
     X11Screen& screen() { return m_screen; }
@@ -56,6 +57,9 @@ private:
     static BOOL peerAccepted(freerdp_listener* listener, freerdp_peer* peer);
     void acceptPeer(freerdp_peer* peer);
     quint16 listeningPort() const;
+    void noteDropped(int id, const char* why);
+    // Drops the connections that did not log on in time.
+    void dropLateLogons();
     void disconnectAll(uint32_t errorInfo);
     void processX();
     void sendFrames();
@@ -76,6 +80,9 @@ private:
     int m_signalFd = -1;
     std::vector<std::unique_ptr<PeerConnection>> m_peers;
     int m_nextPeerId = 1;
+    quint64 m_droppedWaiting = 0;
+    quint64 m_listenerRestUntil = 0;
+    bool m_acceptFailing = false;
     int m_lastStateCount = -1;
     qint64 m_lastLeftAt = 0; // seconds since the epoch
     bool m_cursorPending = true;

@@ -12,7 +12,10 @@
 #include <winpr/stream.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+
+#include <sys/socket.h>
 
 namespace {
 
@@ -147,6 +150,7 @@ PeerConnection::PeerConnection(DisplayServer& server, freerdp_peer* peer, int id
     : m_server(server)
     , m_peer(peer)
     , m_id(id)
+    , m_acceptedAt(server.nowMs())
 {
 }
 
@@ -161,7 +165,8 @@ PeerConnection::~PeerConnection()
     if (m_rfx)
         rfx_context_free(m_rfx);
     if (m_peer->context) {
-        if (!m_closed)
+        // One that never spoke gets no goodbye in a protocol it did not start.
+        if (!m_closed && m_started)
             m_peer->Close(m_peer);
         m_peer->Disconnect(m_peer);
         freerdp_peer_context_free(m_peer);
@@ -218,6 +223,19 @@ bool PeerConnection::initialize(const QString& keyFile)
     m_peer->update->SuppressOutput = suppressOutput;
     // Connections through the SSH forward come from loopback; keep RDP encryption on.
     m_peer->local = FALSE;
+    return true;
+}
+
+bool PeerConnection::startWhenSpoken()
+{
+    if (m_started)
+        return true;
+    // The library loads and checks the server key here, which costs tens of
+    // milliseconds: a connection pays for it only once it sends something.
+    char byte;
+    if (recv(m_peer->sockfd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return true;
+    m_started = true;
     return m_peer->Initialize(m_peer);
 }
 
@@ -237,7 +255,9 @@ int PeerConnection::eventHandles(HANDLE* handles, int room)
 
 bool PeerConnection::check()
 {
-    if (!m_peer->CheckFileDescriptor(m_peer))
+    if (!startWhenSpoken())
+        return false;
+    if (m_started && !m_peer->CheckFileDescriptor(m_peer))
         return false;
     if (m_vcm && !WTSVirtualChannelManagerCheckFileDescriptor(m_vcm))
         return false;

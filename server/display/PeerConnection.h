@@ -28,6 +28,7 @@ public:
 
     bool initialize(const QString& keyFile);
     int id() const { return m_id; }
+    quint64 acceptedAt() const { return m_acceptedAt; }
     // Logged on with the session's password: counted as a client from then on.
     bool authenticated() const { return m_authenticated; }
     // Appends the handles to wait on; returns how many were added.
@@ -78,6 +79,9 @@ private:
 
     // Checks the password once; a client that passes is counted.
     bool logOn();
+    // Readies the connection for the protocol once the client has sent data;
+    // false when that fails.
+    bool startWhenSpoken();
     void openChannels();
     void closeChannels();
     bool readChannel(Channel& channel);
@@ -96,8 +100,10 @@ private:
     DisplayServer& m_server;
     freerdp_peer* m_peer;
     int m_id;
+    quint64 m_acceptedAt;
     HANDLE m_vcm = nullptr;
     psPeerLicenseCallback m_libraryLicense = nullptr;
+    bool m_started = false;
     bool m_authenticated = false;
     bool m_active = false;
     bool m_closed = false;

@@ -5,12 +5,21 @@
 #include "DisplayLog.h"
 #include "DisplayServer.h"
 
+#include <winpr/wlog.h>
+
 #include <cstdio>
 
 // zentu2_display: the RDP server of one session's X display.
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    // The library reports every client that hangs up or sends nonsense as a
+    // transport error, and every one that starts as security it negotiated,
+    // several lines each; the server logs its clients itself.
+    WLog_AddStringLogFilters("com.freerdp.core:FATAL,com.freerdp.core.transport:FATAL,"
+                             "com.freerdp.core.connection:WARN");
+    // The library's lines share the session log with ours, in order.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("RDP server of one session display"));
     parser.addHelpOption();

@@ -3,11 +3,12 @@
 // tears all of them down when any one ends or on SIGTERM. SIGUSR1 is passed
 // to the display server (disconnect all clients).
 //
-// Files in the session directory: "session.log" (all output), "display"
-// (":N"), "Xauthority" (the display's cookie: only clients that can read it
-// get in), "port" (written by the display server once it listens there),
-// "ready" (written once the display server listens and the command has shown
-// a window or survived a grace time), and "supervisor.pid" (removed on exit).
+// Files in the session directory: "session.log" (all output, kept under a
+// size limit, with the part before in "session.log.1"), "display" (":N"),
+// "Xauthority" (the display's cookie: only clients that can read it get in),
+// "port" (written by the display server once it listens there), "ready"
+// (written once the display server listens and the command has shown a
+// window or survived a grace time), and "supervisor.pid" (removed on exit).
 
 #include <X11/Xlib.h>
 
@@ -33,6 +34,9 @@ struct Options
     // port: a fixed one for the display server; by default it picks a free one.
     std::string dir, geometry = "1024x768", command, port = "0", displayServer;
 };
+
+// Bytes in one log file; the whole log is at most twice this.
+constexpr off_t LogLimit = 256 * 1024;
 
 void logLine(const std::string& text)
 {
@@ -73,6 +77,49 @@ bool writeFile(const std::string& path, const std::string& contents)
         return false;
     std::fputs(contents.c_str(), f);
     return std::fclose(f) == 0 && std::rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+bool writeAll(int fd, const char* data, ssize_t size)
+{
+    while (size > 0) {
+        const ssize_t written = write(fd, data, size_t(size));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+// The log writer: copies everything read from input into the log file and
+// keeps that file under LogLimit; a full file becomes "<path>.1", replacing
+// the one before. Ends once every writer has closed the pipe, so it outlives
+// nothing the session runs and no signal cuts the log short.
+[[noreturn]] void runLogWriter(int input, const std::string& path)
+{
+    for (int number : { SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGUSR2, SIGPIPE })
+        signal(number, SIG_IGN);
+    int out = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    off_t size = out >= 0 ? lseek(out, 0, SEEK_END) : 0;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t got = read(input, buffer, sizeof(buffer));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            _exit(0);
+        if (size + got > LogLimit) {
+            if (out >= 0)
+                close(out);
+            std::rename(path.c_str(), (path + ".1").c_str());
+            out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
+            size = 0;
+        }
+        if (out >= 0 && writeAll(out, buffer, got))
+            size += got;
+    }
 }
 
 // The port the display server reported; 0 until it has.
@@ -162,13 +209,26 @@ int main(int argc, char** argv)
         return 2;
     }
     setsid();
-    const int logFd = open((o.dir + "/session.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    const int nullFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (logFd < 0 || nullFd < 0)
+    // All output of the session goes through the log writer, which bounds it.
+    int logPipe[2];
+    const int nullFd = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (nullFd < 0 || pipe2(logPipe, O_CLOEXEC) != 0)
         return 2;
+    const pid_t logWriter = fork();
+    if (logWriter < 0)
+        return 2;
+    if (logWriter == 0) {
+        // Holds none of the descriptors the supervisor was started with.
+        for (int fd = 0; fd <= 2; ++fd)
+            dup2(nullFd, fd);
+        close(logPipe[1]);
+        runLogWriter(logPipe[0], o.dir + "/session.log");
+    }
+    close(logPipe[0]);
     dup2(nullFd, 0);
-    dup2(logFd, 1);
-    dup2(logFd, 2);
+    dup2(logPipe[1], 1);
+    dup2(logPipe[1], 2);
+    close(logPipe[1]);
     writeFile(o.dir + "/supervisor.pid", std::to_string(getpid()) + "\n");
 
     sigset_t watched;
@@ -204,6 +264,7 @@ int main(int argc, char** argv)
         number += c;
     close(displayPipe[0]);
     pid_t server = -1, command = -1, commandGroup = -1;
+    bool commandEnded = false;
     int status = 1;
     if (number.empty()) {
         logLine("the X display did not start");
@@ -284,6 +345,7 @@ int main(int argc, char** argv)
                     const pid_t ended = waitpid(command, &childStatus, WNOHANG);
                     if (ended == command) {
                         command = -1;
+                        commandEnded = true;
                         status = 0;
                         logLine("the command ended");
                         break;
@@ -305,8 +367,9 @@ int main(int argc, char** argv)
             }
         }
     }
-    // Clients hear why first (the server sends the error info on SIGTERM).
-    stop(server, SIGTERM, 3000);
+    // Clients hear why first: the server sends the error info as it ends,
+    // "logged off" when the command ended by itself.
+    stop(server, commandEnded ? SIGUSR2 : SIGTERM, 3000);
     stop(command, SIGTERM, 2000);
     // The command's process group may outlive its leader.
     if (commandGroup > 0)
@@ -319,5 +382,11 @@ int main(int argc, char** argv)
     unlink((o.dir + "/port").c_str());
     unlink((o.dir + "/ready").c_str());
     unlink((o.dir + "/supervisor.pid").c_str());
+    // The log is complete once the writer has read the last of it; a process
+    // that escaped the session and still holds the pipe is not waited for.
+    dup2(nullFd, 1);
+    dup2(nullFd, 2);
+    for (int waited = 0; waited < 2000 && waitpid(logWriter, nullptr, WNOHANG) == 0; waited += 20)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return status;
 }

@@ -5,6 +5,12 @@ namespace RdpExitCode {
 namespace {
 // freerdp/error.h: ERRCONNECT_CONNECT_CANCELLED in the connect error class.
 constexpr quint32 ConnectCancelled = 0x0002000B;
+// freerdp/error.h: error info codes of the server, kept as exit codes.
+constexpr int DisconnectedByAdministrator = 0x01; // ERRINFO_RPC_INITIATED_DISCONNECT
+constexpr int LoggedOffByAdministrator = 0x02;    // ERRINFO_RPC_INITIATED_LOGOFF
+constexpr int TakenOverByOtherConnection = 0x05;  // ERRINFO_DISCONNECTED_BY_OTHER_CONNECTION
+constexpr int DisconnectedByUser = 0x0B;          // ERRINFO_RPC_INITIATED_DISCONNECT_BY_USER
+constexpr int LoggedOffByUser = 0x0C;             // ERRINFO_LOGOFF_BY_USER
 } // namespace
 
 int fromReason(int reason)
@@ -25,6 +31,24 @@ int disconnectReason(quint32 errorInfo, quint32 lastError)
     if (lastError != 0 && lastError != ConnectCancelled)
         return ConnectFailed;
     return Quiet;
+}
+
+End endOf(int exitCode)
+{
+    switch (exitCode) {
+    case Quiet:
+    case DisconnectedByAdministrator:
+    case LoggedOffByAdministrator:
+    case DisconnectedByUser:
+    case LoggedOffByUser:
+        return End::Quiet;
+    case TakenOverByOtherConnection:
+        return End::TakenOver;
+    case ConnectFailed:
+        return End::Unreachable;
+    default:
+        return End::Unexpected;
+    }
 }
 
 } // namespace RdpExitCode

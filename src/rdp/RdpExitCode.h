@@ -2,9 +2,7 @@
 
 #include <QtGlobal>
 
-// Exit codes of a display run, as the launchers read them: 0 and 1 end
-// quietly, 131 means the session could not be reached, anything else is
-// an unexpected end.
+// Exit codes of a display run, as the launchers read them (see endOf).
 namespace RdpExitCode {
 
 constexpr int Quiet = 0;
@@ -18,5 +16,14 @@ int fromReason(int reason);
 // or, when the server gave none but the library recorded a failure other
 // than our own cancel (a dead server or tunnel), ConnectFailed.
 int disconnectReason(quint32 errorInfo, quint32 lastError);
+
+// What a launcher tells the user about an ended display.
+enum class End {
+    Quiet,       // a normal end: closed here, disconnected, or logged off
+    Unreachable, // the session could not be reached
+    TakenOver,   // another connection took the session over
+    Unexpected,
+};
+End endOf(int exitCode);
 
 } // namespace RdpExitCode

@@ -4,6 +4,7 @@
 #include "CloseHelper.h"
 #include "FailureBox.h"
 #include "JsonRpcHandler.h"
+#include "RdpExitCode.h"
 #include "RdpInstance.h"
 #include "SessionModel.h"
 #include "SshDevice.h"
@@ -15,15 +16,18 @@ namespace {
 // Tells the user how a display ended, by its exit code.
 void reportDisplayEnd(const RdpInstance* instance)
 {
-    switch (instance->exitCode()) {
-    case 0:
-    case 1:
+    switch (RdpExitCode::endOf(instance->exitCode())) {
+    case RdpExitCode::End::Quiet:
         return;
-    case 131:
+    case RdpExitCode::End::Unreachable:
         showFailureBox(SessionListWidget::tr("There was a problem connecting to the session."),
                        SessionListWidget::tr("Make sure it is still running and that SSH tunneling is enabled."));
         return;
-    default:
+    case RdpExitCode::End::TakenOver:
+        showFailureBox(SessionListWidget::tr("The session was taken over by another connection."),
+                       SessionListWidget::tr("It is now shown there. Connect again to show it here."));
+        return;
+    case RdpExitCode::End::Unexpected:
         showFailureBox(SessionListWidget::tr("Oops! We are not sure what happened here."),
                        SessionListWidget::tr("Please contact %1 support if this happens again.")
                            .arg(QCoreApplication::organizationName()));

@@ -94,8 +94,9 @@ QString connectionFailureDetail(const QStringList& log, const QString& host, con
                                                  "Make sure a version of %2 is installed."))
                 .arg(QStringLiteral("ssh"), QStringLiteral("OpenSSH"));
         case TunnelPort:
-            return translate("The local port of the SSH tunnel was taken by another program. Try to connect "
-                             "again.");
+            return failureText(QT_TRANSLATE_NOOP("ConnectionListWidget",
+                                                 "The local port of the SSH tunnel was taken by another program. "
+                                                 "Try to connect again."));
         }
     }
     return errorString;

@@ -160,6 +160,27 @@ private:
     QString m_last;
 };
 
+// The user points into the session's xterm (its X focus follows the
+// pointer) and types a line. Typed through the X server (XTEST), since only
+// real key events carry the keycode that the display sends on; QTest's
+// synthetic ones have none.
+void typeIntoSession(RdpMainWidget* display, const QString& line)
+{
+    RdpDesktopWidget* desktop = display->desktopWidget();
+    display->activateWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(display->isActiveWindow() && desktop->hasFocus(), Timeout);
+    const QPoint inside(60, 60);
+    QCursor::setPos(desktop->mapToGlobal(inside));
+    QTest::mouseClick(desktop, Qt::LeftButton, Qt::NoModifier, inside);
+    QString error;
+    QVERIFY2(runTool(QStringLiteral("xdotool"),
+                     {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"), line}, nullptr,
+                     &error),
+             qPrintable(error));
+    QVERIFY2(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")}, nullptr, &error),
+             qPrintable(error));
+}
+
 } // namespace
 
 class EndToEndTest : public QObject
@@ -426,23 +447,8 @@ void EndToEndTest::startedSessionShowsAndRunsTypedCommand()
     // The user points into the xterm (the session's X focus follows the
     // pointer) and types; the keys go out as this X server's keycodes.
     const auto typeTouch = [&](const QString& name) {
-        display->activateWindow();
-        QTRY_VERIFY_WITH_TIMEOUT(display->isActiveWindow() && desktop->hasFocus(), Timeout);
-        const QPoint inside(60, 60);
-        QCursor::setPos(desktop->mapToGlobal(inside));
-        QTest::mouseClick(desktop, Qt::LeftButton, Qt::NoModifier, inside);
         const QString typed = m_scratch->filePath(name);
-        // Typed through the X server (XTEST), since only real key events carry
-        // the keycode that the display sends on; QTest's synthetic ones have none.
-        QString error;
-        QVERIFY2(runTool(QStringLiteral("xdotool"),
-                         {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"),
-                          QStringLiteral("touch %1").arg(typed)},
-                         nullptr, &error),
-                 qPrintable(error));
-        QVERIFY2(runTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")}, nullptr,
-                         &error),
-                 qPrintable(error));
+        typeIntoSession(display, QStringLiteral("touch %1").arg(typed));
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(typed), Timeout);
         // What the shell echoed is on the screen as well.
         QTRY_VERIFY2_WITH_TIMEOUT(showsSessionDisplay(desktop, x, authority, &mismatch), qPrintable(mismatch), Timeout);
@@ -473,6 +479,7 @@ void EndToEndTest::startedSessionShowsAndRunsTypedCommand()
     QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
     QTRY_VERIFY_WITH_TIMEOUT(processGone(ssh), Timeout);
     QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
+
 }
 
 void EndToEndTest::clipboardTravelsBothWays()
@@ -508,6 +515,15 @@ void EndToEndTest::clipboardTravelsBothWays()
     owner.write(fromSession.toUtf8());
     owner.closeWriteChannel();
     QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::clipboard()->text(), fromSession, Timeout);
+    QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
+
+    // The user logs out: the shell ends, with it the xterm, the session's
+    // program. The display closes without a message, the session leaves the list.
+    typeIntoSession(display, QStringLiteral("exit"));
+    if (QTest::currentTestFailed())
+        return;
+    QTRY_VERIFY_WITH_TIMEOUT(!display, Timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(!findSession(m_window, QStringLiteral("xterm")).isValid(), Timeout);
     QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
 }
 

@@ -31,6 +31,7 @@ private slots:
     void wheelFlags();
     void buttonAndKeyFlags();
     void exitCodeMapping();
+    void endMessages();
     void disconnectReason();
     void frameGrouping();
     void clipboardFormats();
@@ -182,6 +183,18 @@ void TestRdpRules::exitCodeMapping()
                                           {0x1193, 32}, {0x1194, 255}, {-1, 255}};
     for (const auto& c : cases)
         QCOMPARE(RdpExitCode::fromReason(c.first), c.second);
+}
+
+void TestRdpRules::endMessages()
+{
+    using RdpExitCode::End;
+    // Closed here, disconnected or logged off, by an administrator or the user.
+    for (int code : {0, 1, 2, 11, 12})
+        QCOMPARE(RdpExitCode::endOf(code), End::Quiet);
+    QCOMPARE(RdpExitCode::endOf(5), End::TakenOver);
+    QCOMPARE(RdpExitCode::endOf(131), End::Unreachable);
+    for (int code : {3, 4, 6, 13, 32, 128, 255})
+        QCOMPARE(RdpExitCode::endOf(code), End::Unexpected);
 }
 
 void TestRdpRules::disconnectReason()

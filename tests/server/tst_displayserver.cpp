@@ -6,8 +6,10 @@
 #include "RdpProbe.h"
 #include "SessionFixture.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -20,6 +22,10 @@
 #include <freerdp/input.h>
 
 #include <algorithm>
+#include <memory>
+#include <vector>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -44,6 +50,16 @@ QString readFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// The first process below the session's supervisor with this name.
+qint64 sessionProcess(const SessionFixture& session, const QString& name)
+{
+    for (qint64 pid : SessionFixture::descendantsOf(session.supervisorPid())) {
+        if (readFile(QStringLiteral("/proc/%1/comm").arg(pid)).trimmed() == name)
+            return pid;
+    }
+    return 0;
 }
 
 QJsonObject lastJson(const RdpProbe& probe, quint16 type)
@@ -129,6 +145,7 @@ private slots:
     void takenPortDoesNotPassForTheSession();
     void clipboardDataLengthIsChecked_data();
     void clipboardDataLengthIsChecked();
+    void idleConnectionsLeaveTheSessionServing();
 };
 
 void TestDisplayServer::connectShowsTheSessionDisplay()
@@ -480,6 +497,75 @@ void TestDisplayServer::clipboardDataLengthIsChecked()
     framesDuring(probe, 1500);
     QVERIFY2(probe.connected(), qPrintable(session.log()));
     QCOMPARE(clipboardOf(session.environment()), QString());
+}
+
+void TestDisplayServer::idleConnectionsLeaveTheSessionServing()
+{
+    SessionFixture session;
+    QString error;
+    // The program writes far more than the log keeps before it shows its window.
+    QVERIFY2(session.start(QStringLiteral("sh -c 'yes zentu-flood | head -c 2000000 >&2; exec xterm'"),
+                           QStringLiteral("640x480"), &error),
+             qPrintable(error));
+    const qint64 server = sessionProcess(session, QStringLiteral("zentu2_display"));
+    const qint64 program = sessionProcess(session, QStringLiteral("xterm"));
+    QVERIFY(server > 0 && program > 0);
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    const auto closedByServer = [&] {
+        return qint64(std::count_if(idle.begin(), idle.end(), [](const auto& socket) {
+            return socket->state() == QAbstractSocket::UnconnectedState;
+        }));
+    };
+    // Ten at a time, which the listen queue holds while the server accepts.
+    const auto openIdle = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            idle.push_back(std::make_unique<QTcpSocket>());
+            idle.back()->connectToHost(QStringLiteral("127.0.0.1"), session.port());
+        }
+    };
+
+    // Out of descriptors: accepting fails for a while, the session stays.
+    rlimit original {};
+    QCOMPARE(prlimit(pid_t(server), RLIMIT_NOFILE, nullptr, &original), 0);
+    const QDir descriptors(QStringLiteral("/proc/%1/fd").arg(server));
+    const rlimit exhausted { rlim_t(descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size()),
+                             original.rlim_max };
+    QCOMPARE(prlimit(pid_t(server), RLIMIT_NOFILE, &exhausted, nullptr), 0);
+    openIdle(10);
+    QTest::qWait(2000);
+    QVERIFY(SessionFixture::processRunning(server));
+    QCOMPARE(prlimit(pid_t(server), RLIMIT_NOFILE, &original, nullptr), 0);
+
+    // Connections that never log on: the server keeps only a few of them.
+    while (idle.size() < 310) {
+        QTRY_VERIFY2_WITH_TIMEOUT(closedByServer() >= qint64(idle.size()) - 8,
+                                  qPrintable(QStringLiteral("%1 of %2").arg(closedByServer()).arg(idle.size())), 30000);
+        openIdle(10);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(closedByServer(), qint64(idle.size()) - 8, 30000);
+    QElapsedTimer timer;
+    timer.start();
+    RdpProbe probe;
+    QVERIFY2(probe.connect(optionsFor(session), &error), qPrintable(error));
+    QVERIFY(probe.waitFor([&] { return probe.framesReceived() > 0; }, 15000));
+    qInfo("with 8 of %d idle connections held, a client connected and had its first frame in %lld ms",
+          int(idle.size()), timer.elapsed());
+    QCOMPARE(session.clients(), 1);
+    QVERIFY(SessionFixture::processRunning(program));
+
+    // The rest are dropped once their time to log on is over.
+    QTRY_COMPARE_WITH_TIMEOUT(closedByServer(), qint64(idle.size()), 30000);
+    QVERIFY(probe.pump(100));
+
+    // The log keeps its bound; the connections hardly added to it.
+    constexpr qint64 limit = 256 * 1024;
+    const QString log = session.directory() + QStringLiteral("/session.log");
+    QVERIFY(QFileInfo(log).size() <= limit);
+    QVERIFY(QFileInfo(log + QStringLiteral(".1")).size() <= limit);
+    const QString text = readFile(log + QStringLiteral(".1")) + readFile(log);
+    const int flood = text.lastIndexOf(QLatin1String("zentu-flood"));
+    QVERIFY(flood >= 0);
+    QVERIFY2(text.size() - flood < 4096, qPrintable(text.mid(flood, 3000)));
 }
 
 QTEST_GUILESS_MAIN(TestDisplayServer)

@@ -281,10 +281,20 @@ void TestSessionLaunch::sessionEndsWithItsCommand()
     const qint64 supervisor = pidFile.readAll().trimmed().toLongLong();
     const QList<qint64> processes = SessionFixture::descendantsOf(supervisor) << supervisor;
     QVERIFY(!listed(id).isEmpty());
+    RdpProbe::Options options;
+    options.port = quint16(result.value(QStringLiteral("port")).toInt());
+    options.password = result.value(QStringLiteral("password")).toString();
+    options.socksPort = m_socksPort;
+    RdpProbe probe;
+    QString error;
+    QVERIFY2(probe.connect(options, &error), qPrintable(error));
 
+    // The program ends, as when its user logs out: the client hears so.
     QFile go(flag);
     QVERIFY(go.open(QIODevice::WriteOnly));
     go.close();
+    QVERIFY(probe.waitFor([&] { return !probe.connected(); }, 15000));
+    QCOMPARE(probe.errorInfo(), 12u);
     QTRY_VERIFY_WITH_TIMEOUT(listed(id).isEmpty(), 20000);
     for (qint64 pid : processes)
         QTRY_VERIFY_WITH_TIMEOUT(!SessionFixture::processRunning(pid), 10000);
