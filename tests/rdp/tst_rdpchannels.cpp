@@ -787,6 +787,7 @@ void TestRdpChannels::optionsDialogFollowsServerAndRemembersChoices()
     // host's saved choices, and the session's zoom applies again.
     RdpDisplayServer server;
     QVERIFY2(server.start(&error), qPrintable(error));
+    const int sentBefore = sentOptions();
     RdpInstance instance;
     QVERIFY(connectOptionsClient(instance, server.port(), server.password()));
     RdpClientContext* context = instance.context();
@@ -796,6 +797,9 @@ void TestRdpChannels::optionsDialogFollowsServerAndRemembersChoices()
     QCOMPARE(child<QSlider>(dialog, "ScaleSlider")->value(), 0);
     auto* fps = child<QSlider>(dialog, "FpsSlider");
     QTRY_VERIFY_WITH_TIMEOUT(child<QGroupBox>(dialog, "UpdateBox")->isChecked() && fps->value() == 5, Timeout);
+    // Sent once, not again when the report of the change fills the dialog.
+    QTest::qWait(500);
+    QCOMPARE(sentOptions(), sentBefore + 1);
     instance.quit();
 }
 
