@@ -801,6 +801,22 @@ void TestRdpChannels::optionsDialogFollowsServerAndRemembersChoices()
     QTest::qWait(500);
     QCOMPARE(sentOptions(), sentBefore + 1);
     instance.quit();
+
+    // Choices saved while the server offered other ranges are not sent.
+    {
+        QSettings store;
+        store.setValue(QStringLiteral("options-host-Perf/Fps"), 7);
+        store.setValue(QStringLiteral("options-host-Perf/CompressionMax"), 5);
+    }
+    const int sentThird = sentOptions();
+    RdpInstance third;
+    QVERIFY(connectOptionsClient(third, server.port(), server.password()));
+    dialog = third.context()->optionsDialog;
+    QTRY_VERIFY_WITH_TIMEOUT(child<QGroupBox>(dialog, "UpdateBox")->isEnabled(), Timeout);
+    QTest::qWait(500);
+    QCOMPARE(child<QSlider>(dialog, "FpsSlider")->value(), 5);
+    QCOMPARE(sentOptions(), sentThird);
+    third.quit();
 }
 
 QTEST_MAIN(TestRdpChannels)
