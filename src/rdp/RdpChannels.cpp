@@ -47,8 +47,8 @@ PVIRTUALCHANNELENTRY RdpInstanceLoadStaticAddinEntry(LPCSTR name, LPCSTR subsyst
     return freerdp_channels_load_static_addin_entry(name, subsystem, type, flags);
 }
 
-// What the server sends on the custom channels is only logged for now.
-// These run on the channels' receive threads.
+// What the server sends on qzdesk and qzshare is only logged for now.
+// These callbacks run on the channels' receive threads.
 UINT RdpInstanceQzdeskDesktopResized(QzdeskClientContext*, UINT16 width, UINT16 height)
 {
     qCDebug(lcRdp) << "desktop resized to" << width << "x" << height;
