@@ -30,8 +30,6 @@ Q_LOGGING_CATEGORY(lcDisplay, "zentu.server.display")
 namespace {
 
 constexpr int MaxHandles = 64;
-// Frame rate when the server adjusts by itself.
-constexpr int AutomaticFps = 35;
 // Connections that have not logged on yet: each holds several descriptors
 // and handles, so only a few may wait, and not for long.
 constexpr size_t MaxWaitingPeers = 8;
@@ -310,8 +308,9 @@ void DisplayServer::disconnectAll(uint32_t errorInfo)
 
 quint64 DisplayServer::frameIntervalMs() const
 {
-    const int fps = m_options.bandwidthThrottleAdjust ? AutomaticFps : m_options.fpsLimit;
-    return quint64(1000 / std::max(1, fps));
+    // Rounded up, so that the rate stays at or below the limit.
+    const quint64 fps = quint64(std::max(1, m_options.fpsLimit));
+    return (1000 + fps - 1) / fps;
 }
 
 void DisplayServer::processX()

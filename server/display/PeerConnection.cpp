@@ -656,8 +656,7 @@ void PeerConnection::sendFrame(const X11Screen& screen)
 
 void PeerConnection::applyCompression()
 {
-    const UpdateOptions& options = m_server.options();
-    const int level = options.bandwidthThrottleAdjust ? 0 : options.compression;
+    const int level = m_server.options().compression;
     if (level == m_rfxCompression)
         return;
     // The library's default quantization (LL3 .. HH1), coarser by two steps per level.

@@ -58,6 +58,10 @@ bool UpdateOptions::apply(const QByteArray& json, QString* error)
         || !readInt(o, QStringLiteral("FrameAcknowledgeWindow"), 0, FrameAckWindowMax,
                     &next.frameAckWindow, error))
         return false;
+    if (next.bandwidthThrottleAdjust) {
+        next.compression = AutomaticCompression;
+        next.fpsLimit = AutomaticFps;
+    }
     *this = next;
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "RdpClientContext.h"
 #include "RdpClipboard.h"
+#include "RdpInstance.h"
 #include "RdpLogging.h"
 
 #include <freerdp/addin.h>
@@ -46,8 +47,8 @@ PVIRTUALCHANNELENTRY RdpInstanceLoadStaticAddinEntry(LPCSTR name, LPCSTR subsyst
     return freerdp_channels_load_static_addin_entry(name, subsystem, type, flags);
 }
 
-// What the server sends on the custom channels is only logged for now.
-// These run on the channels' receive threads.
+// What the server sends on qzdesk and qzshare is only logged for now.
+// These callbacks run on the channels' receive threads.
 UINT RdpInstanceQzdeskDesktopResized(QzdeskClientContext*, UINT16 width, UINT16 height)
 {
     qCDebug(lcRdp) << "desktop resized to" << width << "x" << height;
@@ -85,16 +86,24 @@ UINT RdpInstanceQzshareMouseEvent(QzshareClientContext*, UINT16 x, UINT16 y, UIN
     return 1;
 }
 
-UINT RdpInstanceQzcfgOptionsUpdatedNotify(QzcfgClientContext*, const char* text)
+// The options texts go to the instance on the GUI thread.
+UINT forwardQzcfgText(QzcfgClientContext* qzcfg, const char* slot, const char* text)
 {
-    qCDebug(lcRdp) << "server options" << text;
+    auto* context = static_cast<RdpClientContext*>(qzcfg->custom);
+    if (context && context->instance)
+        QMetaObject::invokeMethod(context->instance, slot, Qt::AutoConnection, Q_ARG(QString, QString::fromUtf8(text)));
     return 1;
 }
 
-UINT RdpInstanceQzcfgSetOptionsResponse(QzcfgClientContext*, const char* text)
+UINT RdpInstanceQzcfgOptionsUpdatedNotify(QzcfgClientContext* qzcfg, const char* text)
 {
-    qCDebug(lcRdp) << "options response" << text;
-    return 1;
+    qCDebug(lcRdp) << "server options" << text;
+    return forwardQzcfgText(qzcfg, "handleQzcfgOptionsUpdatedNotify", text);
+}
+
+UINT RdpInstanceQzcfgSetOptionsResponse(QzcfgClientContext* qzcfg, const char* text)
+{
+    return forwardQzcfgText(qzcfg, "handleQzcfgSetOptionsResponse", text);
 }
 
 template <typename Event>

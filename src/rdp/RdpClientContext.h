@@ -15,6 +15,7 @@ class RdpFrameGrouper;
 struct RdpPointer;
 class RdpInstance;
 class RdpMainWidget;
+class RdpOptionsDialog;
 
 // The per-connection library context: the library's own structure first,
 // then ours. The library allocates it zeroed and frees it, so it holds
@@ -33,6 +34,8 @@ struct RdpClientContext
 
     RdpInstance* instance;
     RdpMainWidget* mainWidget;
+    // Created once connected, in both window modes.
+    RdpOptionsDialog* optionsDialog;
 
     double scale;
     double inverseScale;

@@ -10,6 +10,7 @@
 #include "RdpGraphics.h"
 #include "RdpLogging.h"
 #include "RdpMainWidget.h"
+#include "RdpOptionsDialog.h"
 #include "RdpWindowMode.h"
 #include "RdpWorker.h"
 
@@ -238,6 +239,7 @@ void RdpInstance::connectFinished(const QVariant& result)
     rdpSettings* settings = m_context->rdp()->settings;
     if (!freerdp_settings_get_bool(settings, FreeRDP_RemoteApplicationMode))
         createDesktopWindow();
+    createOptionsDialog();
 
     m_isConnected = true;
     m_connectSocket.reset();
@@ -265,6 +267,28 @@ void RdpInstance::createDesktopWindow()
         window->show();
     window->activateWindow();
     RdpGraphics::applyCurrentPointer(m_context);
+}
+
+void RdpInstance::createOptionsDialog()
+{
+    auto* dialog = new RdpOptionsDialog(m_context, m_params.value(QStringLiteral("RemoteHost")).toString(),
+                                        m_params.value(QStringLiteral("SessionId")).toString(),
+                                        m_context->mainWidget);
+    dialog->setWindowTitle(
+        QString::fromUtf8(freerdp_settings_get_string(m_context->rdp()->settings, FreeRDP_WindowTitle)));
+    m_context->optionsDialog = dialog;
+}
+
+void RdpInstance::handleQzcfgOptionsUpdatedNotify(const QString& text)
+{
+    if (m_context && m_context->optionsDialog)
+        m_context->optionsDialog->handleOptionsUpdated(text);
+}
+
+void RdpInstance::handleQzcfgSetOptionsResponse(const QString& text)
+{
+    if (m_context && m_context->optionsDialog)
+        m_context->optionsDialog->handleSetOptionsResponse(text);
 }
 
 void RdpInstance::postWait()
@@ -307,6 +331,8 @@ void RdpInstance::stop(int reason)
         m_worker = nullptr;
         CloseHandle(m_stopEvent);
         m_stopEvent = nullptr;
+        delete m_context->optionsDialog;
+        m_context->optionsDialog = nullptr;
         delete m_context->mainWidget;
         m_context->mainWidget = nullptr;
     } else {

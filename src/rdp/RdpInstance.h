@@ -56,11 +56,14 @@ private slots:
     void handleCliprdrServerFormatList(const QList<unsigned long>& formats);
     void handleCliprdrServerFormatDataRequest(unsigned long format);
     void handleCliprdrServerFormatDataResponse(const QByteArray& data);
+    void handleQzcfgOptionsUpdatedNotify(const QString& text);
+    void handleQzcfgSetOptionsResponse(const QString& text);
     void sendDataFormats(QClipboard::Mode mode);
 
 private:
     void applyWindowMode(const QString& windowMode, const QString& title);
     void createDesktopWindow();
+    void createOptionsDialog();
     void postWait();
     void stop(int reason);
     void announceClipboardFormats();

@@ -204,3 +204,11 @@ void RdpMainWidget::exitFullScreen()
     m_toolbar->setFullscreenChecked(false);
     hideToolbar();
 }
+
+void RdpMainWidget::handleScaleChanged()
+{
+    if (!m_desktop)
+        return;
+    m_desktop->resize(m_desktop->sizeHint());
+    m_desktop->update();
+}

@@ -32,6 +32,8 @@ public:
 public slots:
     void enterFullScreen();
     void exitFullScreen();
+    // The zoom changed: the desktop widget takes the remote desktop's new local size.
+    void handleScaleChanged();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -2,6 +2,7 @@
 
 #include "RdpClientContext.h"
 #include "RdpInstance.h"
+#include "RdpOptionsDialog.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -30,8 +31,8 @@ RdpToolbar::RdpToolbar(RdpClientContext* context, QWidget* parent)
     QPushButton* resize = addButton(QStringLiteral("ResizeButton"), QStringLiteral("arrow-resize"),
                                     tr("Toggle resize mode."));
     resize->setCheckable(true);
-    // Resizing needs the desktop channel, and the options and sharing
-    // buttons their channels and dialogs; this client loads none of them.
+    // Resizing needs the desktop channel, and the sharing button its
+    // channel and dialog; this client loads neither of them.
     resize->setEnabled(false);
     row->addWidget(resize);
     m_fullscreenButton = addButton(QStringLiteral("FullscreenButton"), QStringLiteral("arrow-expand"),
@@ -40,7 +41,6 @@ RdpToolbar::RdpToolbar(RdpClientContext* context, QWidget* parent)
     row->addWidget(m_fullscreenButton);
     QPushButton* options = addButton(QStringLiteral("OptionsButton"), QStringLiteral("gear-a"),
                                      tr("Adjust session settings."));
-    options->setEnabled(false);
     row->addWidget(options);
     QPushButton* sharing = addButton(QStringLiteral("SharingButton"), QStringLiteral("android-share-alt"),
                                      tr("Show the sharing controls."));
@@ -86,4 +86,13 @@ void RdpToolbar::on_DisconnectButton_clicked()
 void RdpToolbar::on_FullscreenButton_clicked(bool checked)
 {
     emit fullscreenToggled(checked);
+}
+
+void RdpToolbar::on_OptionsButton_clicked()
+{
+    if (RdpOptionsDialog* dialog = m_context->optionsDialog) {
+        dialog->setWindowModality(Qt::WindowModal);
+        dialog->show();
+    }
+    emit buttonClicked();
 }

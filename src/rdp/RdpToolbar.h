@@ -22,6 +22,7 @@ signals:
 private slots:
     void on_DisconnectButton_clicked();
     void on_FullscreenButton_clicked(bool checked);
+    void on_OptionsButton_clicked();
 
 private:
     QPushButton* addButton(const QString& name, const QString& icon, const QString& toolTip);

@@ -1,12 +1,25 @@
 #include "ChannelMessage.h"
 #include "RdpClientContext.h"
+#include "RdpDesktopWidget.h"
 #include "RdpInstance.h"
+#include "RdpMainWidget.h"
+#include "RdpOptionsDialog.h"
 #include "RdpTestServers.h"
+#include "RdpToolbar.h"
 
+#include <freerdp/gdi/gdi.h>
 #include <winpr/wlog.h>
 
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLoggingCategory>
 #include <QMutex>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QSettings>
+#include <QSlider>
+#include <QTemporaryDir>
 #include <QSignalSpy>
 #include <QTest>
 #include <QtEndian>
@@ -245,6 +258,43 @@ bool debugLineStartsWith(const QString& start)
                        [&](const QString& line) { return line.startsWith(start); });
 }
 
+// Frames the client received, counted at their end markers (GUI thread).
+int clientFrames = 0;
+pSurfaceFrameMarker libraryFrameMarker = nullptr;
+
+BOOL countFrameMarker(rdpContext* context, const SURFACE_FRAME_MARKER* marker)
+{
+    if (marker->frameAction == SURFACECMD_FRAMEACTION_END)
+        ++clientFrames;
+    return libraryFrameMarker(context, marker);
+}
+
+template <typename Widget>
+Widget* child(QObject* parent, const char* name)
+{
+    return parent->findChild<Widget*>(QLatin1String(name));
+}
+
+QSize remoteSize(RdpClientContext* context)
+{
+    const rdpGdi* gdi = context->rdp()->gdi;
+    return QSize(int(gdi->width), int(gdi->height));
+}
+
+bool connectOptionsClient(RdpInstance& instance, quint16 port, const QString& password)
+{
+    QSignalSpy connected(&instance, &RdpInstance::connected);
+    const QVariantMap params{{QStringLiteral("RemoteHost"), QStringLiteral("options-host")},
+                             {QStringLiteral("SessionId"), QStringLiteral("options-session")}};
+    instance.start(QStringLiteral("127.0.0.1"), port, QStringLiteral("tester"), password, 0,
+                   QStringLiteral("800x600"), QStringLiteral("Options"), false, params);
+    if (!connected.wait(Timeout) || !instance.context()->optionsDialog)
+        return false;
+    // Input makes the server report its options.
+    freerdp_input_send_synchronize_event(instance.context()->rdp()->input, 0);
+    return true;
+}
+
 } // namespace
 
 // The custom channels' plug-ins, driven through their real entry points
@@ -271,14 +321,24 @@ private slots:
     void decoders_data();
     void decoders();
     void displayServerConnectsTheFourChannels();
+    void optionsSlidersMapAndLabel_data();
+    void optionsSlidersMapAndLabel();
+    void optionsDialogFollowsServerAndRemembersChoices();
 
 private:
     // A connected qzdesk channel whose callback records into received.
     void connectDesk(FakeLibrary* fake, Received* received);
+
+    QTemporaryDir m_config;
 };
 
 void TestRdpChannels::initTestCase()
 {
+    QVERIFY(m_config.isValid());
+    // Keep the options of these runs out of the user's settings.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
+    QCoreApplication::setOrganizationName(QStringLiteral("ZentuTest"));
+    QCoreApplication::setApplicationName(QStringLiteral("tst_rdpchannels"));
     static wLogCallbacks callbacks = {};
     callbacks.message = recordLogLine;
     for (const char* tag : {"com.talvene.zentu.channels.qzdesk", "com.talvene.zentu.channels.qzcfg"}) {
@@ -587,6 +647,176 @@ void TestRdpChannels::displayServerConnectsTheFourChannels()
     QCOMPARE(finished.size(), 1);
     QCOMPARE(instance.exitCode(), 0);
     qInstallMessageHandler(previousHandler);
+}
+
+void TestRdpChannels::optionsSlidersMapAndLabel_data()
+{
+    QTest::addColumn<QString>("slider");
+    QTest::addColumn<int>("maximum");
+    QTest::addColumn<int>("position");
+    QTest::addColumn<QString>("label");
+    // What the position means: compression, frames per second, frame window or scale.
+    QTest::addColumn<double>("meaning");
+    QTest::newRow("quality highest") << "QualitySlider" << 3 << 3 << "Image Quality: Highest" << 0.0;
+    QTest::newRow("quality higher") << "QualitySlider" << 3 << 2 << "Image Quality: Higher" << 1.0;
+    QTest::newRow("quality lower") << "QualitySlider" << 3 << 1 << "Image Quality: Lower" << 2.0;
+    QTest::newRow("quality very low") << "QualitySlider" << 3 << 0 << "Image Quality: Very Low" << 3.0;
+    QTest::newRow("quality medium") << "QualitySlider" << 4 << 2 << "Image Quality: Medium" << 2.0;
+    QTest::newRow("frame rate") << "FpsSlider" << 60 << 5 << "Frame Rate: 5 fps" << 5.0;
+    QTest::newRow("frame window off") << "FrameAckSlider" << 60 << 0 << "Frame Window: Off" << 0.0;
+    QTest::newRow("frame window widest") << "FrameAckSlider" << 60 << 1 << "Frame Window: 60 frames" << 60.0;
+    QTest::newRow("frame window narrowest") << "FrameAckSlider" << 60 << 60 << "Frame Window: 1 frames" << 1.0;
+    QTest::newRow("zoom 2x") << "ScaleSlider" << 2 << 0 << "Zoom: 2x" << 0.5;
+    QTest::newRow("zoom 1x") << "ScaleSlider" << 2 << 1 << "Zoom: 1x" << 1.0;
+    QTest::newRow("zoom 0.5x") << "ScaleSlider" << 2 << 2 << "Zoom: 0.5x" << 2.0;
+}
+
+void TestRdpChannels::optionsSlidersMapAndLabel()
+{
+    QFETCH(QString, slider);
+    QFETCH(int, maximum);
+    QFETCH(int, position);
+    QFETCH(QString, label);
+    QFETCH(double, meaning);
+    RdpClientContext context{};
+    context.scale = context.inverseScale = 1.0;
+    RdpOptionsDialog dialog(&context, QString(), QString());
+    auto* widget = dialog.findChild<QSlider*>(slider);
+    QVERIFY(widget);
+    widget->setMaximum(maximum);
+    widget->setValue(position == 0 ? 1 : 0);
+    widget->setValue(position);
+    const QString labelName = QString(slider).replace(QStringLiteral("Slider"), QStringLiteral("Label"));
+    const QString labelText =
+        dialog.findChild<QLabel*>(slider == QStringLiteral("QualitySlider") ? QStringLiteral("CompressionLabel")
+                                                                            : labelName)->text();
+    QCOMPARE(labelText, label);
+    if (slider == QStringLiteral("QualitySlider")) {
+        QCOMPARE(double(maximum - position), meaning);
+    } else if (slider == QStringLiteral("FrameAckSlider")) {
+        QCOMPARE(double(RdpOptionsDialog::frameWindowFromPosition(position, maximum)), meaning);
+        QCOMPARE(RdpOptionsDialog::positionFromFrameWindow(int(meaning), maximum), position);
+    } else if (slider == QStringLiteral("ScaleSlider")) {
+        QCOMPARE(RdpOptionsDialog::scaleFromPosition(position), meaning);
+        QCOMPARE(RdpOptionsDialog::positionFromScale(meaning), position);
+    } else {
+        QCOMPARE(double(position), meaning);
+    }
+}
+
+void TestRdpChannels::optionsDialogFollowsServerAndRemembersChoices()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("zentu.rdp.debug=true"));
+    previousHandler = qInstallMessageHandler(recordDebugLine);
+    const auto restoreHandler = qScopeGuard([] { qInstallMessageHandler(previousHandler); });
+    auto sentOptions = [] {
+        QMutexLocker lock(&logMutex);
+        return debugLines.filter(QStringLiteral("sending options")).size();
+    };
+    QString error;
+    {
+        RdpDisplayServer server;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        // A screen that keeps changing.
+        QProcess scrolling;
+        scrolling.setProcessEnvironment(server.environment());
+        scrolling.start(QStringLiteral("xterm"), {QStringLiteral("-geometry"), QStringLiteral("100x40+0+0"),
+                                                  QStringLiteral("-e"), QStringLiteral("yes | cat -n")});
+        QVERIFY(scrolling.waitForStarted(10000));
+        const auto endScrolling = qScopeGuard([&] {
+            scrolling.kill();
+            scrolling.waitForFinished(5000);
+        });
+        RdpInstance instance;
+        QVERIFY(connectOptionsClient(instance, server.port(), server.password()));
+        RdpClientContext* context = instance.context();
+        RdpOptionsDialog* dialog = context->optionsDialog;
+        auto* updateBox = child<QGroupBox>(dialog, "UpdateBox");
+        auto* quality = child<QSlider>(dialog, "QualitySlider");
+        auto* fps = child<QSlider>(dialog, "FpsSlider");
+        auto* scale = child<QSlider>(dialog, "ScaleSlider");
+        const int sentBefore = sentOptions();
+
+        // The server's first report enables and fills the dialog and sends nothing back.
+        QTRY_VERIFY_WITH_TIMEOUT(updateBox->isEnabled(), Timeout);
+        QVERIFY(!updateBox->isChecked());
+        QCOMPARE(quality->value(), 3);
+        QCOMPARE(child<QLabel>(dialog, "CompressionLabel")->text(), QStringLiteral("Image Quality: Highest"));
+        QCOMPARE(fps->value(), 30);
+        QCOMPARE(child<QLabel>(dialog, "FrameAckLabel")->text(), QStringLiteral("Frame Window: Off"));
+        QCOMPARE(sentOptions(), sentBefore);
+
+        // The toolbar's button opens it; the user turns manual settings on and
+        // drags the frame rate to 5.
+        child<QPushButton>(context->mainWidget->toolbar(), "OptionsButton")->click();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog));
+        QTest::keyClick(updateBox, Qt::Key_Space);
+        QTRY_VERIFY_WITH_TIMEOUT(debugLineStartsWith(QStringLiteral("server options {\"BandwidthThrottleAdjust\":false")),
+                                 Timeout);
+        libraryFrameMarker = context->rdp()->update->SurfaceFrameMarker;
+        context->rdp()->update->SurfaceFrameMarker = countFrameMarker;
+        fps->setSliderPosition(5);
+        QTRY_VERIFY_WITH_TIMEOUT(debugLineStartsWith(QStringLiteral("server options {\"BandwidthThrottleAdjust\":false,"
+                                                                    "\"Compression\":0,\"CompressionMax\":3,\"FPSLimit\":5")),
+                                 Timeout);
+        QTest::qWait(500);
+        clientFrames = 0;
+        QElapsedTimer timer;
+        timer.start();
+        QTest::qWait(3000);
+        const int frames = clientFrames;
+        const qint64 elapsed = timer.elapsed();
+        QVERIFY2(frames > 0 && frames <= 5.0 * double(elapsed) / 1000.0 + 1,
+                 qPrintable(QStringLiteral("%1 frames in %2 ms").arg(frames).arg(elapsed)));
+
+        // A refused change puts the widgets back to the server's values.
+        quality->setValue(0);
+        dialog->handleSetOptionsResponse(QStringLiteral("{\"error\":\"refused\"}"));
+        QCOMPARE(quality->value(), 3);
+        QCOMPARE(fps->value(), 5);
+
+        // Zoom 2x doubles the desktop window's picture.
+        scale->setSliderPosition(0);
+        QCOMPARE(context->scale, 0.5);
+        QCOMPARE(child<QLabel>(dialog, "ScaleLabel")->text(), QStringLiteral("Zoom: 2x"));
+        QCOMPARE(context->mainWidget->desktopWidget()->size(), 2 * remoteSize(context));
+        instance.quit();
+    }
+
+    // A fresh server adjusts by itself: the next connection re-sends the
+    // host's saved choices, and the session's zoom applies again.
+    RdpDisplayServer server;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    const int sentBefore = sentOptions();
+    RdpInstance instance;
+    QVERIFY(connectOptionsClient(instance, server.port(), server.password()));
+    RdpClientContext* context = instance.context();
+    QCOMPARE(context->scale, 0.5);
+    QTRY_COMPARE_WITH_TIMEOUT(context->mainWidget->desktopWidget()->size(), 2 * remoteSize(context), Timeout);
+    RdpOptionsDialog* dialog = context->optionsDialog;
+    QCOMPARE(child<QSlider>(dialog, "ScaleSlider")->value(), 0);
+    auto* fps = child<QSlider>(dialog, "FpsSlider");
+    QTRY_VERIFY_WITH_TIMEOUT(child<QGroupBox>(dialog, "UpdateBox")->isChecked() && fps->value() == 5, Timeout);
+    // Sent once, not again when the report of the change fills the dialog.
+    QTest::qWait(500);
+    QCOMPARE(sentOptions(), sentBefore + 1);
+    instance.quit();
+
+    // Choices saved while the server offered other ranges are not sent.
+    {
+        QSettings store;
+        store.setValue(QStringLiteral("options-host-Perf/Fps"), 7);
+        store.setValue(QStringLiteral("options-host-Perf/CompressionMax"), 5);
+    }
+    const int sentThird = sentOptions();
+    RdpInstance third;
+    QVERIFY(connectOptionsClient(third, server.port(), server.password()));
+    dialog = third.context()->optionsDialog;
+    QTRY_VERIFY_WITH_TIMEOUT(child<QGroupBox>(dialog, "UpdateBox")->isEnabled(), Timeout);
+    QTest::qWait(500);
+    QCOMPARE(child<QSlider>(dialog, "FpsSlider")->value(), 5);
+    QCOMPARE(sentOptions(), sentThird);
+    third.quit();
 }
 
 QTEST_MAIN(TestRdpChannels)

@@ -2,6 +2,7 @@
 #include "RdpDesktopWidget.h"
 #include "RdpInstance.h"
 #include "RdpMainWidget.h"
+#include "RdpOptionsDialog.h"
 #include "RdpTestServers.h"
 #include "RdpToolbar.h"
 #include "SshServer.h"
@@ -12,6 +13,7 @@
 #include <QScrollBar>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -383,8 +385,9 @@ void TestRdpDisplay::disconnectButtonEndsQuietlyOnce()
                            QString(), false, QVariantMap()));
     QCOMPARE(instance.context(), context);
     RdpToolbar* toolbar = context->mainWidget->toolbar();
-    // Options and sharing have nothing behind them on this connection.
-    QVERIFY(!toolbar->findChild<QPushButton*>(QStringLiteral("OptionsButton"))->isEnabled());
+    // Sharing has nothing behind it on this connection; the options offer
+    // only the zoom without the server's options channel.
+    QVERIFY(!context->optionsDialog->findChild<QGroupBox*>(QStringLiteral("UpdateBox"))->isEnabled());
     QVERIFY(!toolbar->findChild<QPushButton*>(QStringLiteral("SharingButton"))->isEnabled());
     auto* button = toolbar->findChild<QPushButton*>(QStringLiteral("DisconnectButton"));
     QVERIFY(button && button->isEnabled());

@@ -99,10 +99,17 @@ void TestDisplayProtocol::optionsApplyValidValues()
     QCOMPARE(options.fpsLimit, 30);
     QCOMPARE(options.frameAckWindow, 60);
 
-    // Absent keys keep their values (the client omits them in automatic mode).
-    QVERIFY(options.apply(R"({"BandwidthThrottleAdjust":true,"FrameAcknowledgeWindow":0})", &error));
-    QCOMPARE(options.bandwidthThrottleAdjust, true);
+    // Absent keys keep their values.
+    QVERIFY(options.apply(R"({"FPSLimit":5})", &error));
     QCOMPARE(options.compression, 1);
+    QCOMPARE(options.fpsLimit, 5);
+
+    // Automatic adjustment brings back the server's own choice, and the
+    // report tells the values in effect; manual values sent with it are ignored.
+    QVERIFY(options.apply(R"({"BandwidthThrottleAdjust":true,"FPSLimit":9,"FrameAcknowledgeWindow":0})", &error));
+    QCOMPARE(options.bandwidthThrottleAdjust, true);
+    QCOMPARE(options.compression, UpdateOptions().compression);
+    QCOMPARE(options.fpsLimit, UpdateOptions().fpsLimit);
     QCOMPARE(options.frameAckWindow, 0);
 }
 

@@ -409,6 +409,20 @@ void TestDisplayServer::framesWaitForAcknowledgements()
     QVERIFY(acknowledging.framesReceived() - before >= 10);
     QVERIFY2(silent.framesReceived() <= 2, qPrintable(QString::number(silent.framesReceived())));
     QVERIFY(silent.connected());
+
+    // The session's frame window, once set, replaces the announced one. The
+    // probes share their channels (the last one connected holds them): pump both.
+    QVERIFY(silent.send(QStringLiteral("qzcfg"), 2, R"({"FrameAcknowledgeWindow":6})"));
+    const auto windowReported = [&] {
+        acknowledging.pump(20);
+        silent.pump(20);
+        return lastJson(acknowledging, 1).value(QStringLiteral("FrameAcknowledgeWindow")).toInt() == 6
+            || lastJson(silent, 1).value(QStringLiteral("FrameAcknowledgeWindow")).toInt() == 6;
+    };
+    QVERIFY(QTest::qWaitFor(windowReported, 10000));
+    QVERIFY(silent.waitFor([&] { return silent.framesReceived() == 6; }, 10000));
+    framesDuring(silent, 1000);
+    QCOMPARE(silent.framesReceived(), 6);
 }
 
 void TestDisplayServer::clipboardTextTravelsBothWays()

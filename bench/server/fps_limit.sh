@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Frames per second a client receives from zentu2_display at the frame-rate
+# limits 5, 15, 30 and 60, on a screen that keeps changing (an xterm running
+# "yes | cat -n" on a 1024x768 Xvfb). Each run sets the limit on "qzcfg" first.
+# Usage: fps_limit.sh <build>/bin [seconds]
+set -euo pipefail
+bin=$(cd "${1:?build bin directory}" && pwd)
+seconds=${2:-10}
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() { # a port nobody answers on
+    local port
+    while :; do
+        port=$((20000 + RANDOM % 30000))
+        (exec 3<>/dev/tcp/127.0.0.1/"$port") 2>/dev/null || { echo "$port"; return; }
+    done
+}
+wait_port() { for _ in $(seq 200); do (exec 3<>/dev/tcp/127.0.0.1/"$1") 2>/dev/null && return 0; sleep 0.05; done; return 1; }
+
+Xvfb -displayfd 6 6>"$work/displayfd" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$work/displayfd" ] && break; sleep 0.05; done
+display=":$(head -n1 "$work/displayfd")"
+DISPLAY=$display xterm -geometry 200x80+0+0 -e 'yes | cat -n' &
+pids+=($!)
+
+echo "secret" >"$work/password"
+openssl genrsa -out "$work/key.pem" 2048 2>/dev/null
+port=$(free_port)
+"$bin/zentu2_display" --display "$display" --port "$port" --password-file "$work/password" \
+    --key "$work/key.pem" >"$work/display.log" 2>&1 &
+pids+=($!)
+wait_port "$port"
+
+printf '%-6s %s\n' limit 'received fps'
+for limit in 5 15 30 60; do
+    fps=$(WLOG_LEVEL=OFF "$bin/zentu_rdp_framecount" "$port" secret "$seconds" "$limit" 2>>"$work/framecount.log")
+    printf '%-6s %s\n' "$limit" "$fps"
+done
