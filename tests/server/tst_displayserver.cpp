@@ -111,10 +111,12 @@ bool startXfreerdp(QProcess& viewer, const SessionFixture& session)
                    QStringLiteral("/p:%1").arg(session.password()), QStringLiteral("/rfx"),
                    QStringLiteral("/bpp:32"), QStringLiteral("/gdi:sw"), QStringLiteral("+clipboard"),
                    QStringLiteral("/log-level:DEBUG") });
+    // Started once the first frame is in and the clipboard channel has
+    // sent its first format list: a copy made before that may go unseen.
     QByteArray log;
     return viewer.waitForStarted(10000) && QTest::qWaitFor([&] {
                log += viewer.readAll();
-               return log.contains("SurfaceFrameMarker");
+               return log.contains("SurfaceFrameMarker") && log.contains("ClientFormatList");
            }, 15000);
 }
 
