@@ -536,7 +536,7 @@
     <message>
         <location filename="../src/ssh/LoopbackListener.cpp" line="+118"/>
         <source>The listeners on local port %1 cannot be read.</source>
-        <translation>Welche Programme am lokalen Port %1 lauschen, lässt sich nicht lesen.</translation>
+        <translation>Die am lokalen Port %1 lauschenden Programme lassen sich nicht ermitteln.</translation>
     </message>
     <message>
         <location line="+4"/>
