@@ -13,11 +13,6 @@
 
 namespace {
 
-QString translate(const char* text)
-{
-    return QCoreApplication::translate("SshDevice", text);
-}
-
 // "0100007F:A028" or 32 hexadecimal digits and a port: each group of eight
 // digits is one 32-bit word of the address as it lies in memory.
 bool parseEndpoint(const QByteArray& text, QHostAddress* address, quint16* port)
@@ -120,17 +115,17 @@ bool loopbackListenerOwnedBy(const QHostAddress& address, quint16 port, qint64 p
     QList<quint64> inodes;
     if (!listenersIn(QStringLiteral("/proc/net/tcp"), address, port, &inodes)
         || !listenersIn(QStringLiteral("/proc/net/tcp6"), address, port, &inodes)) {
-        *error = translate("The listeners on local port %1 cannot be read.").arg(port);
+        *error = QCoreApplication::translate("SshDevice", "The listeners on local port %1 cannot be read.").arg(port);
         return false;
     }
     if (inodes.isEmpty()) {
-        *error = translate("Nothing listens on local port %1.").arg(port);
+        *error = QCoreApplication::translate("SshDevice", "Nothing listens on local port %1.").arg(port);
         return false;
     }
     const QSet<quint64> own = socketsOf(pid);
     for (quint64 inode : qAsConst(inodes)) {
         if (!own.contains(inode)) {
-            *error = translate("Another program listens on local port %1.").arg(port);
+            *error = QCoreApplication::translate("SshDevice", "Another program listens on local port %1.").arg(port);
             return false;
         }
     }
