@@ -113,8 +113,10 @@ QSet<quint64> socketsOf(qint64 pid)
 bool loopbackListenerOwnedBy(const QHostAddress& address, quint16 port, qint64 pid, QString* error)
 {
     QList<quint64> inodes;
+    // A kernel without IPv6 has no tcp6 table; that is no listener there.
+    const QString tcp6 = QStringLiteral("/proc/net/tcp6");
     if (!listenersIn(QStringLiteral("/proc/net/tcp"), address, port, &inodes)
-        || !listenersIn(QStringLiteral("/proc/net/tcp6"), address, port, &inodes)) {
+        || (QFile::exists(tcp6) && !listenersIn(tcp6, address, port, &inodes))) {
         *error = QCoreApplication::translate("SshDevice", "The listeners on local port %1 cannot be read.").arg(port);
         return false;
     }
