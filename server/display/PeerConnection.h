@@ -127,4 +127,5 @@ private:
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 
     friend class DisplayServer;
+    friend class SharingSession;
 };
