@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SharingSession.h"
+#include "TlsCertificate.h"
 #include "UpdateOptions.h"
 #include "X11Clipboard.h"
 #include "X11Input.h"
@@ -75,6 +76,7 @@ private:
     std::unique_ptr<X11Input> m_input;
     std::unique_ptr<X11Clipboard> m_clipboard;
     UpdateOptions m_options;
+    TlsCertificate m_tls;
     TileDiff m_diff;
     freerdp_listener* m_listener = nullptr;
     HANDLE m_signalEvent = nullptr;

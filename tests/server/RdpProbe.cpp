@@ -212,11 +212,11 @@ bool RdpProbe::connect(const Options& options, QString* error)
     freerdp_settings_set_uint32(s, FreeRDP_ServerPort, options.port);
     freerdp_settings_set_string(s, FreeRDP_Username, options.user.toUtf8().constData());
     freerdp_settings_set_string(s, FreeRDP_Password, options.password.toUtf8().constData());
-    freerdp_settings_set_bool(s, FreeRDP_RdpSecurity, TRUE);
-    freerdp_settings_set_bool(s, FreeRDP_TlsSecurity, FALSE);
+    freerdp_settings_set_bool(s, FreeRDP_RdpSecurity, !options.tls);
+    freerdp_settings_set_bool(s, FreeRDP_TlsSecurity, options.tls);
     freerdp_settings_set_bool(s, FreeRDP_NlaSecurity, FALSE);
     freerdp_settings_set_bool(s, FreeRDP_ExtSecurity, FALSE);
-    freerdp_settings_set_bool(s, FreeRDP_UseRdpSecurityLayer, TRUE);
+    freerdp_settings_set_bool(s, FreeRDP_UseRdpSecurityLayer, !options.tls);
     freerdp_settings_set_bool(s, FreeRDP_IgnoreCertificate, TRUE);
     freerdp_settings_set_bool(s, FreeRDP_SoftwareGdi, TRUE);
     freerdp_settings_set_uint32(s, FreeRDP_ColorDepth, 32);

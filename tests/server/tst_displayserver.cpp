@@ -718,9 +718,11 @@ void TestDisplayServer::sharingAdmitsViewersUnderTheOwnersControl()
     QVERIFY(both([&] { return !viewer.connected() && shareStatus(owner) == QLatin1String("on, 0 olga*"); }));
     QVERIFY(!shareValues(viewer, ShareMessage::DisconnectInfo).isEmpty());
 
-    // Ending the sharing drops every viewer and the password stops working.
+    // A viewer joining directly uses TLS. Ending the sharing drops every
+    // viewer and the password stops working.
     RdpProbe second;
     viewerOptions.user = QStringLiteral("wendy");
+    viewerOptions.tls = true;
     QVERIFY2(second.connect(viewerOptions, &error), qPrintable(error));
     QVERIFY(owner.waitFor([&] { return shareStatus(owner) == QLatin1String("on, 0 olga*, 2 wendy"); }, 10000));
     QVERIFY(owner.send(qzshare, ShareMessage::EndSharing, QByteArray()));
