@@ -930,6 +930,11 @@ UINT PeerConnection::onClipboardDataResponse(const CLIPRDR_FORMAT_DATA_RESPONSE*
 UINT PeerConnection::onClipboardDataRequest(const CLIPRDR_FORMAT_DATA_REQUEST* request)
 {
     const uint32_t formatId = request->requestedFormatId;
+    // What the owner copied is not for participants who merely watch.
+    if (!m_server.sharing().hasControl(this)) {
+        sendClipboardText(formatId, QString());
+        return CHANNEL_RC_OK;
+    }
     std::weak_ptr<bool> alive = m_alive;
     m_server.clipboard().requestText([this, alive, formatId](const QString& text) {
         if (!alive.expired())

@@ -86,7 +86,7 @@ void SharingSession::ready(PeerConnection* peer)
     if (!participant)
         return;
     peer->writeChannel("qzshare", ShareMessage::ClientId, encodeShareU32(participant->id));
-    broadcastStatus();
+    sendStatus(peer, statusPayload());
 }
 
 bool SharingSession::isOwner(const PeerConnection* peer) const
@@ -225,7 +225,7 @@ void SharingSession::forgetPassword()
     m_sharingPassword.clear();
 }
 
-void SharingSession::broadcastStatus()
+QByteArray SharingSession::statusPayload() const
 {
     // The owner once, however many of its clients are connected; then the
     // viewers in the order they joined.
@@ -239,7 +239,12 @@ void SharingSession::broadcastStatus()
         else
             list.append(entry);
     }
-    const QByteArray status = encodeShareStatus(m_sharing, list);
+    return encodeShareStatus(m_sharing, list);
+}
+
+void SharingSession::broadcastStatus()
+{
+    const QByteArray status = statusPayload();
     for (const Participant& p : m_participants)
         sendStatus(p.peer, status);
 }

@@ -53,6 +53,7 @@ private:
     // Drops the viewer's connection; the status goes out afterwards.
     void dismiss(PeerConnection* peer, quint32 reason);
     void forgetPassword();
+    QByteArray statusPayload() const;
     void broadcastStatus();
     void sendStatus(PeerConnection* peer, const QByteArray& status);
 

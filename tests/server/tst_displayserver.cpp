@@ -651,6 +651,13 @@ void TestDisplayServer::sharingAdmitsViewersUnderTheOwnersControl()
     QCOMPARE(shareValues(owner, ShareMessage::ClientId), QList<quint32> { 0 });
     QVERIFY(owner.waitFor([&] { return readFile(log).contains(QLatin1String("MapNotify")); }, 10000));
     owner.sendMouse(PTR_FLAGS_MOVE, 120, 110);
+    QProcess copied;
+    copied.setProcessEnvironment(session.environment());
+    copied.start(QStringLiteral("xclip"), { QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard") });
+    QVERIFY(copied.waitForStarted(10000));
+    copied.write("the owner's secret");
+    copied.closeWriteChannel();
+    QTRY_COMPARE_WITH_TIMEOUT(clipboardOf(session.environment()), QStringLiteral("the owner's secret"), 10000);
 
     // The owner's client makes the sharing password and sends it.
     const QString password = QStringLiteral("3f2a9c0d5b7e41a6b8c9d0e1f2a3b4c5");
@@ -671,6 +678,7 @@ void TestDisplayServer::sharingAdmitsViewersUnderTheOwnersControl()
     RdpProbe::Options viewerOptions = optionsFor(session);
     viewerOptions.user = QStringLiteral("vic");
     viewerOptions.password = password;
+    viewerOptions.rawClipboard = true;
     QVERIFY2(viewer.connect(viewerOptions, &error), qPrintable(error));
     QVERIFY(viewer.waitFor([&] { return shareStatus(viewer) == QLatin1String("on, 0 olga*, 1 vic"); }, 15000));
     QCOMPARE(shareValues(viewer, ShareMessage::ClientId), QList<quint32> { 1 });
@@ -687,6 +695,10 @@ void TestDisplayServer::sharingAdmitsViewersUnderTheOwnersControl()
     QVERIFY(viewer.send(qzshare, ShareMessage::KickUser, encodeShareU32(0)));
     QVERIFY(viewer.send(qzshare, ShareMessage::EndSharing, QByteArray()));
     QVERIFY(viewer.send(qzshare, ShareMessage::GiveControl, QByteArray(3, '\1')));
+    // Neither way through the clipboard: the session's text is refused (flags
+    // 2) and the viewer's offer of text (format 13) is not taken up.
+    QVERIFY(viewer.sendRaw(QStringLiteral("cliprdr"), QByteArray::fromHex("04000000040000000d000000")));
+    QVERIFY(viewer.sendRaw(QStringLiteral("cliprdr"), QByteArray::fromHex("02000000060000000d0000000000")));
     framesDuring(viewer, 1500);
     QVERIFY(viewer.connected());
     owner.sendKey(0x1E, true); // "a"
@@ -696,6 +708,12 @@ void TestDisplayServer::sharingAdmitsViewersUnderTheOwnersControl()
     QCOMPARE(pointerOf(session), before);
     QCOMPARE(screenOf(session).size(), QSize(800, 600));
     QCOMPARE(shareStatus(owner), QStringLiteral("on, 0 olga*, 1 vic"));
+    QByteArray answer("none");
+    for (const ChannelMessage& m : viewer.messages(QStringLiteral("cliprdr"))) {
+        QVERIFY(m.type != 4);
+        answer = m.type == 5 ? m.payload : answer;
+    }
+    QCOMPARE(answer, QByteArray());
 
     // With control its input is applied and its pointer shown to the owner.
     QVERIFY(owner.send(qzshare, ShareMessage::GiveControl, encodeShareU32(1)));
@@ -733,6 +751,8 @@ void TestDisplayServer::sharingAdmitsViewersUnderTheOwnersControl()
     QVERIFY(!late.connect(viewerOptions, &error));
     QVERIFY(owner.pump(100));
     QVERIFY(!session.log().contains(password));
+    copied.kill();
+    copied.waitForFinished(5000);
 }
 
 QTEST_GUILESS_MAIN(TestDisplayServer)
