@@ -731,7 +731,9 @@ void TestDisplayServer::sharingAdmitsViewersUnderTheOwnersControl()
         return false;
     }, 10000));
 
-    // Kicked: the viewer is told and dropped, control returns to the owner.
+    // The controller hands control on; kicked, a viewer is told and dropped.
+    QVERIFY(viewer.send(qzshare, ShareMessage::GiveControl, encodeShareU32(0)));
+    QVERIFY(both([&] { return shareStatus(owner) == QLatin1String("on, 0 olga*, 1 vic"); }));
     QVERIFY(owner.send(qzshare, ShareMessage::KickUser, encodeShareU32(1)));
     QVERIFY(both([&] { return !viewer.connected() && shareStatus(owner) == QLatin1String("on, 0 olga*"); }));
     QVERIFY(!shareValues(viewer, ShareMessage::DisconnectInfo).isEmpty());
