@@ -144,6 +144,8 @@ constexpr UINT32 MaxClipboardBytes = 8u << 20;
 // connecting are lost; its first acknowledgement or input shows it has, else
 // this delay is assumed.
 constexpr quint64 InitialMessagesDelayMs = 1000;
+// A client told to leave gets this long to hang up before it is dropped.
+constexpr quint64 LeaveGraceMs = 3000;
 
 } // namespace
 
@@ -257,6 +259,8 @@ int PeerConnection::eventHandles(HANDLE* handles, int room)
 
 bool PeerConnection::check()
 {
+    if (m_closed && m_server.nowMs() - m_closedAt > LeaveGraceMs)
+        return false;
     if (!startWhenSpoken())
         return false;
     if (m_started && !m_peer->CheckFileDescriptor(m_peer))
@@ -974,6 +978,7 @@ void PeerConnection::sendErrorInfoAndClose(uint32_t errorInfo)
     // with the error info as the reason.
     m_peer->Close(m_peer);
     m_closed = true;
+    m_closedAt = m_server.nowMs();
     m_active = false;
 }
 

@@ -107,6 +107,7 @@ private:
     bool m_authenticated = false;
     bool m_active = false;
     bool m_closed = false;
+    quint64 m_closedAt = 0;
     bool m_outputSuppressed = false;
     bool m_initialSent = false;
     quint64 m_activatedAt = 0;
