@@ -2,6 +2,7 @@
 
 #include "RdpClientContext.h"
 #include "RdpClipboard.h"
+#include "RdpInstance.h"
 #include "RdpLogging.h"
 
 #include <freerdp/addin.h>
@@ -46,20 +47,34 @@ PVIRTUALCHANNELENTRY RdpInstanceLoadStaticAddinEntry(LPCSTR name, LPCSTR subsyst
     return freerdp_channels_load_static_addin_entry(name, subsystem, type, flags);
 }
 
-// What the server sends on the custom channels is only logged for now.
-// These run on the channels' receive threads.
-UINT RdpInstanceQzdeskDesktopResized(QzdeskClientContext*, UINT16 width, UINT16 height)
+// These run on the channels' receive threads: they hand the message to the
+// instance's slot as a queued call and never touch widgets. The library
+// stops the receive threads before the context goes away.
+template <typename Interface, typename... Args>
+void forwardToInstance(Interface* channel, const char* slot, Args... args)
+{
+    auto* context = static_cast<RdpClientContext*>(channel->custom);
+    if (context && context->instance)
+        QMetaObject::invokeMethod(context->instance, slot, Qt::QueuedConnection, args...);
+}
+
+UINT RdpInstanceQzdeskDesktopResized(QzdeskClientContext* qzdesk, UINT16 width, UINT16 height)
 {
     qCDebug(lcRdp) << "desktop resized to" << width << "x" << height;
+    forwardToInstance(qzdesk, "handleQzdeskDesktopResized", Q_ARG(QSize, QSize(width, height)));
     return 1;
 }
 
-UINT RdpInstanceQzdeskMinMaxInfo(QzdeskClientContext*, UINT16 minWidth, UINT16 minHeight, UINT16 maxWidth,
+UINT RdpInstanceQzdeskMinMaxInfo(QzdeskClientContext* qzdesk, UINT16 minWidth, UINT16 minHeight, UINT16 maxWidth,
                                  UINT16 maxHeight)
 {
     qCDebug(lcRdp) << "desktop sizes from" << minWidth << "x" << minHeight << "to" << maxWidth << "x" << maxHeight;
+    forwardToInstance(qzdesk, "handleQzdeskMinMaxInfo", Q_ARG(QSize, QSize(minWidth, minHeight)),
+                      Q_ARG(QSize, QSize(maxWidth, maxHeight)));
     return 1;
 }
+
+// What the server sends on the other custom channels is only logged for now.
 
 UINT RdpInstanceQzshareClientId(QzshareClientContext*, UINT32 clientId)
 {

@@ -9,10 +9,13 @@
 #include "RdpGraphics.h"
 #include "RdpLogging.h"
 #include "RdpMainWidget.h"
+#include "RdpMonitorLayout.h"
+#include "RdpToolbar.h"
 #include "RdpWindowMode.h"
 #include "RdpWorker.h"
 
 #include <QApplication>
+#include <QScreen>
 #include <QSettings>
 
 #include <freerdp/gdi/gdi.h>
@@ -119,6 +122,21 @@ RdpInstance::RdpInstance(QObject* parent)
 {
     qRegisterMetaType<QList<unsigned long>>("QList<unsigned long>");
     connect(QApplication::clipboard(), &QClipboard::changed, this, &RdpInstance::sendDataFormats);
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    for (QScreen* screen : screens)
+        watchScreen(screen);
+    connect(qApp, &QGuiApplication::screenAdded, this, [this](QScreen* screen) {
+        watchScreen(screen);
+        sendMonitorLayout();
+    });
+    connect(qApp, &QGuiApplication::screenRemoved, this, &RdpInstance::sendMonitorLayout);
+    connect(qApp, &QGuiApplication::primaryScreenChanged, this, &RdpInstance::sendMonitorLayout);
+}
+
+void RdpInstance::watchScreen(QScreen* screen)
+{
+    connect(screen, &QScreen::geometryChanged, this, &RdpInstance::sendMonitorLayout);
+    connect(screen, &QScreen::availableGeometryChanged, this, &RdpInstance::sendMonitorLayout);
 }
 
 RdpInstance::~RdpInstance()
@@ -251,6 +269,7 @@ void RdpInstance::connectFinished(const QVariant& result)
     rdpSettings* settings = m_context->rdp()->settings;
     if (!freerdp_settings_get_bool(settings, FreeRDP_RemoteApplicationMode))
         createDesktopWindow();
+    sendMonitorLayout();
 
     m_isConnected = true;
     disconnect(m_worker, nullptr, this, nullptr);
@@ -271,12 +290,52 @@ void RdpInstance::createDesktopWindow()
     window->setDesktopWidget(desktop);
     window->setWindowTitle(QString::fromUtf8(freerdp_settings_get_string(settings, FreeRDP_WindowTitle)));
     m_context->mainWidget = window;
+    applyDesktopLimits();
+    window->setResizeMode(false);
+    window->setResizeEnabled(m_context->qzdesk != nullptr);
     if (freerdp_settings_get_bool(settings, FreeRDP_Fullscreen))
         window->enterFullScreen();
     else
         window->show();
     window->activateWindow();
     RdpGraphics::applyCurrentPointer(m_context);
+}
+
+void RdpInstance::handleQzdeskMinMaxInfo(const QSize& min, const QSize& max)
+{
+    m_minDesktop = min;
+    m_maxDesktop = max;
+    applyDesktopLimits();
+}
+
+void RdpInstance::applyDesktopLimits()
+{
+    if (!m_context || !m_context->mainWidget || !m_minDesktop.isValid() || !m_maxDesktop.isValid())
+        return;
+    RdpDesktopWidget* desktop = m_context->mainWidget->desktopWidget();
+    if (!desktop)
+        return;
+    const double inverse = m_context->inverseScale;
+    desktop->setMinimumSize(RdpCoordinates::remoteToLocal(QRect(QPoint(0, 0), m_minDesktop), inverse).size());
+    desktop->setMaximumSize(RdpCoordinates::remoteToLocal(QRect(QPoint(0, 0), m_maxDesktop), inverse).size());
+}
+
+void RdpInstance::handleQzdeskDesktopResized(const QSize& size)
+{
+    if (!m_context || !m_context->mainWidget)
+        return;
+    if (RdpDesktopWidget* desktop = m_context->mainWidget->desktopWidget())
+        desktop->resize(RdpCoordinates::remoteToLocal(QRect(QPoint(0, 0), size), m_context->inverseScale).size());
+}
+
+void RdpInstance::sendMonitorLayout()
+{
+    if (!m_context || !m_context->qzrail)
+        return;
+    const QVector<QzrailMonitor> records = RdpMonitorLayout::records(
+        RdpMonitorLayout::workAreas(), m_context->scale, RdpCoordinates::virtualDesktop().topLeft());
+    const UINT32 count = UINT32(qMin(records.size(), int(QZRAIL_MAX_MONITORS)));
+    m_context->qzrail->MonitorLayout(m_context->qzrail, count, records.constData());
 }
 
 void RdpInstance::postWait()

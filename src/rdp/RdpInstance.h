@@ -3,6 +3,7 @@
 #include <QClipboard>
 #include <QList>
 #include <QObject>
+#include <QSize>
 #include <QVariant>
 #include <QVariantMap>
 
@@ -12,6 +13,7 @@
 
 struct RdpClientContext;
 class RdpWorkerThread;
+class QScreen;
 
 // One RDP connection to one remote session. The blocking library calls
 // (connect and the wait for network events) run on a worker thread; the
@@ -53,11 +55,18 @@ private slots:
     void handleCliprdrServerFormatList(const QList<unsigned long>& formats);
     void handleCliprdrServerFormatDataRequest(unsigned long format);
     void handleCliprdrServerFormatDataResponse(const QByteArray& data);
+    void handleQzdeskMinMaxInfo(const QSize& min, const QSize& max);
+    void handleQzdeskDesktopResized(const QSize& size);
     void sendDataFormats(QClipboard::Mode mode);
+    // Tells the server where the local monitors' work areas lie.
+    void sendMonitorLayout();
 
 private:
     void applyWindowMode(const QString& windowMode, const QString& title);
     void createDesktopWindow();
+    void watchScreen(QScreen* screen);
+    // Gives the desktop widget the server's size limits in local pixels.
+    void applyDesktopLimits();
     void postWait();
     void stop(int reason);
     void announceClipboardFormats();
@@ -77,4 +86,7 @@ private:
     bool m_ignoreSelectionChange = false;
     // The text last put on the local clipboard from the server.
     QString m_serverClipboardText;
+    // The desktop sizes the server allows, remote pixels; empty until told.
+    QSize m_minDesktop;
+    QSize m_maxDesktop;
 };

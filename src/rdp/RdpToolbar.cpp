@@ -27,17 +27,17 @@ RdpToolbar::RdpToolbar(RdpClientContext* context, QWidget* parent)
 
     row->addWidget(addButton(QStringLiteral("DisconnectButton"), QStringLiteral("pause"),
                              tr("Disconnect the session.")));
-    QPushButton* resize = addButton(QStringLiteral("ResizeButton"), QStringLiteral("arrow-resize"),
-                                    tr("Toggle resize mode."));
-    resize->setCheckable(true);
-    // Resizing needs the desktop channel, and the options and sharing
-    // buttons their channels and dialogs; this client loads none of them.
-    resize->setEnabled(false);
-    row->addWidget(resize);
+    m_resizeButton = addButton(QStringLiteral("ResizeButton"), QStringLiteral("arrow-resize"),
+                               tr("Toggle resize mode."));
+    m_resizeButton->setCheckable(true);
+    // Resizing needs the desktop channel: enabled once it is known to be up.
+    m_resizeButton->setEnabled(false);
+    row->addWidget(m_resizeButton);
     m_fullscreenButton = addButton(QStringLiteral("FullscreenButton"), QStringLiteral("arrow-expand"),
                                    tr("Toggle fullscreen mode."));
     m_fullscreenButton->setCheckable(true);
     row->addWidget(m_fullscreenButton);
+    // The options and sharing buttons need their channels and dialogs.
     QPushButton* options = addButton(QStringLiteral("OptionsButton"), QStringLiteral("gear-a"),
                                      tr("Adjust session settings."));
     options->setEnabled(false);
@@ -74,6 +74,21 @@ void RdpToolbar::setFullscreenChecked(bool checked)
     m_fullscreenButton->setChecked(checked);
 }
 
+void RdpToolbar::setResizeEnabled(bool enabled)
+{
+    m_resizeButton->setEnabled(enabled);
+}
+
+void RdpToolbar::setResizeChecked(bool checked)
+{
+    m_resizeButton->setChecked(checked);
+}
+
+bool RdpToolbar::isResizeChecked() const
+{
+    return m_resizeButton->isChecked();
+}
+
 void RdpToolbar::on_DisconnectButton_clicked()
 {
     if (m_context->instance)
@@ -83,4 +98,9 @@ void RdpToolbar::on_DisconnectButton_clicked()
 void RdpToolbar::on_FullscreenButton_clicked(bool checked)
 {
     emit fullscreenToggled(checked);
+}
+
+void RdpToolbar::on_ResizeButton_clicked(bool checked)
+{
+    emit resizeToggled(checked);
 }
