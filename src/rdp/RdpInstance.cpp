@@ -292,7 +292,7 @@ void RdpInstance::createDesktopWindow()
     m_context->mainWidget = window;
     applyDesktopLimits();
     window->setResizeMode(false);
-    window->setResizeEnabled(m_context->qzdesk != nullptr);
+    window->setResizeEnabled(m_minDesktop.isValid() && m_context->qzdesk);
     if (freerdp_settings_get_bool(settings, FreeRDP_Fullscreen))
         window->enterFullScreen();
     else
@@ -301,11 +301,17 @@ void RdpInstance::createDesktopWindow()
     RdpGraphics::applyCurrentPointer(m_context);
 }
 
+// The library offers the interface of every channel we load, also when the
+// server has not joined it, and a request on such a channel ends the
+// connection. The allowed sizes, which the server sends first, show that it
+// speaks the desktop channel: resizing is enabled from then on.
 void RdpInstance::handleQzdeskMinMaxInfo(const QSize& min, const QSize& max)
 {
     m_minDesktop = min;
     m_maxDesktop = max;
     applyDesktopLimits();
+    if (m_context && m_context->mainWidget)
+        m_context->mainWidget->setResizeEnabled(m_context->qzdesk != nullptr);
 }
 
 void RdpInstance::applyDesktopLimits()
@@ -328,9 +334,12 @@ void RdpInstance::handleQzdeskDesktopResized(const QSize& size)
         desktop->resize(RdpCoordinates::remoteToLocal(QRect(QPoint(0, 0), size), m_context->inverseScale).size());
 }
 
+// Only rootless sessions are shown on the local monitors' layout; in desktop
+// mode the server may not even have joined the rootless channel.
 void RdpInstance::sendMonitorLayout()
 {
-    if (!m_context || !m_context->qzrail)
+    if (!m_context || !m_context->qzrail
+        || !freerdp_settings_get_bool(m_context->rdp()->settings, FreeRDP_RemoteApplicationMode))
         return;
     const QVector<QzrailMonitor> records = RdpMonitorLayout::records(
         RdpMonitorLayout::workAreas(), m_context->scale, RdpCoordinates::virtualDesktop().topLeft());

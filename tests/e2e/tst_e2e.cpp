@@ -579,7 +579,8 @@ void EndToEndTest::resizeModeMakesTheSessionFollowTheWindow()
     const QString x = runtimeOf(m_sessionId).value(QStringLiteral("display")).toString();
     QCOMPARE(captureDisplay(x).size(), QSize(1024, 768));
     QPushButton* resize = findButton(display->toolbar(), "ResizeButton");
-    QVERIFY(resize->isEnabled());
+    // Enabled once the server has told the sizes it allows.
+    QTRY_VERIFY_WITH_TIMEOUT(resize->isEnabled(), Timeout);
     QVERIFY(!resize->isChecked());
 
     // Turned on, resize mode asks for the window's size at once.

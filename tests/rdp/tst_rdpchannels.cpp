@@ -3,6 +3,7 @@
 #include "RdpDesktopWidget.h"
 #include "RdpInstance.h"
 #include "RdpMainWidget.h"
+#include "RdpToolbar.h"
 #include "RdpTestServers.h"
 
 #include <winpr/wlog.h>
@@ -586,6 +587,7 @@ void TestRdpChannels::displayServerConnectsTheFourChannels()
                               .arg(desktop->minimumWidth()).arg(desktop->minimumHeight())
                               .arg(desktop->maximumWidth()).arg(desktop->maximumHeight());
     QVERIFY2(debugLineStartsWith(range), qPrintable(range));
+    QVERIFY(context->mainWidget->toolbar()->findChild<QWidget*>(QStringLiteral("ResizeButton"))->isEnabled());
     // Asked for the size it has, the server answers with a resized message
     // alone, which gives the desktop widget that size.
     rdpSettings* settings = context->rdp()->settings;
