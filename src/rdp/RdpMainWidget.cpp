@@ -54,6 +54,8 @@ RdpMainWidget::RdpMainWidget(RdpClientContext* context, QWidget* parent)
     connect(m_toolbar, &RdpToolbar::resizeToggled, this, &RdpMainWidget::setResizeMode);
     m_sizeTimer.setSingleShot(true);
     m_sizeTimer.setInterval(500);
+    // A coarse timer may fire up to 5 % early.
+    m_sizeTimer.setTimerType(Qt::PreciseTimer);
     // While requests keep going out the timer keeps running, so a window that
     // is being resized asks at most once per interval; the last size is sent
     // when the timer fires.
