@@ -47,20 +47,34 @@ PVIRTUALCHANNELENTRY RdpInstanceLoadStaticAddinEntry(LPCSTR name, LPCSTR subsyst
     return freerdp_channels_load_static_addin_entry(name, subsystem, type, flags);
 }
 
-// What the server sends on qzdesk and qzshare is only logged for now.
-// These callbacks run on the channels' receive threads.
-UINT RdpInstanceQzdeskDesktopResized(QzdeskClientContext*, UINT16 width, UINT16 height)
+// These run on the channels' receive threads: they hand the message to the
+// instance's slot as a queued call and never touch widgets. The library
+// stops the receive threads before the context goes away.
+template <typename Interface, typename... Args>
+void forwardToInstance(Interface* channel, const char* slot, Args... args)
+{
+    auto* context = static_cast<RdpClientContext*>(channel->custom);
+    if (context && context->instance)
+        QMetaObject::invokeMethod(context->instance, slot, Qt::QueuedConnection, args...);
+}
+
+UINT RdpInstanceQzdeskDesktopResized(QzdeskClientContext* qzdesk, UINT16 width, UINT16 height)
 {
     qCDebug(lcRdp) << "desktop resized to" << width << "x" << height;
+    forwardToInstance(qzdesk, "handleQzdeskDesktopResized", Q_ARG(QSize, QSize(width, height)));
     return 1;
 }
 
-UINT RdpInstanceQzdeskMinMaxInfo(QzdeskClientContext*, UINT16 minWidth, UINT16 minHeight, UINT16 maxWidth,
+UINT RdpInstanceQzdeskMinMaxInfo(QzdeskClientContext* qzdesk, UINT16 minWidth, UINT16 minHeight, UINT16 maxWidth,
                                  UINT16 maxHeight)
 {
     qCDebug(lcRdp) << "desktop sizes from" << minWidth << "x" << minHeight << "to" << maxWidth << "x" << maxHeight;
+    forwardToInstance(qzdesk, "handleQzdeskMinMaxInfo", Q_ARG(QSize, QSize(minWidth, minHeight)),
+                      Q_ARG(QSize, QSize(maxWidth, maxHeight)));
     return 1;
 }
+
+// What the server sends on qzshare is only logged for now.
 
 UINT RdpInstanceQzshareClientId(QzshareClientContext*, UINT32 clientId)
 {
@@ -86,24 +100,17 @@ UINT RdpInstanceQzshareMouseEvent(QzshareClientContext*, UINT16 x, UINT16 y, UIN
     return 1;
 }
 
-// The options texts go to the instance on the GUI thread.
-UINT forwardQzcfgText(QzcfgClientContext* qzcfg, const char* slot, const char* text)
-{
-    auto* context = static_cast<RdpClientContext*>(qzcfg->custom);
-    if (context && context->instance)
-        QMetaObject::invokeMethod(context->instance, slot, Qt::AutoConnection, Q_ARG(QString, QString::fromUtf8(text)));
-    return 1;
-}
-
 UINT RdpInstanceQzcfgOptionsUpdatedNotify(QzcfgClientContext* qzcfg, const char* text)
 {
     qCDebug(lcRdp) << "server options" << text;
-    return forwardQzcfgText(qzcfg, "handleQzcfgOptionsUpdatedNotify", text);
+    forwardToInstance(qzcfg, "handleQzcfgOptionsUpdatedNotify", Q_ARG(QString, QString::fromUtf8(text)));
+    return 1;
 }
 
 UINT RdpInstanceQzcfgSetOptionsResponse(QzcfgClientContext* qzcfg, const char* text)
 {
-    return forwardQzcfgText(qzcfg, "handleQzcfgSetOptionsResponse", text);
+    forwardToInstance(qzcfg, "handleQzcfgSetOptionsResponse", Q_ARG(QString, QString::fromUtf8(text)));
+    return 1;
 }
 
 template <typename Event>

@@ -3,6 +3,7 @@
 #include <QClipboard>
 #include <QList>
 #include <QObject>
+#include <QSize>
 #include <QVariant>
 #include <QVariantMap>
 
@@ -15,6 +16,7 @@
 class RdpConnectSocket;
 struct RdpClientContext;
 class RdpWorkerThread;
+class QScreen;
 
 // One RDP connection to one remote session. The blocking library calls
 // (connect and the wait for network events) run on a worker thread; the
@@ -41,6 +43,9 @@ public:
     int exitCode() const { return m_exitCode; }
 
     RdpClientContext* context() const { return m_context; }
+    // The zoom changed (context's scale): the desktop widget takes its new
+    // size and limits, and rootless sessions report the layout anew.
+    void applyScale();
 
 signals:
     void connected();
@@ -58,12 +63,19 @@ private slots:
     void handleCliprdrServerFormatDataResponse(const QByteArray& data);
     void handleQzcfgOptionsUpdatedNotify(const QString& text);
     void handleQzcfgSetOptionsResponse(const QString& text);
+    void handleQzdeskMinMaxInfo(const QSize& min, const QSize& max);
+    void handleQzdeskDesktopResized(const QSize& size);
     void sendDataFormats(QClipboard::Mode mode);
+    // Tells the server where the local monitors' work areas lie.
+    void sendMonitorLayout();
 
 private:
     void applyWindowMode(const QString& windowMode, const QString& title);
     void createDesktopWindow();
     void createOptionsDialog();
+    void watchScreen(QScreen* screen);
+    // Gives the desktop widget the server's size limits in local pixels.
+    void applyDesktopLimits();
     void postWait();
     void stop(int reason);
     void announceClipboardFormats();
@@ -85,4 +97,7 @@ private:
     bool m_ignoreSelectionChange = false;
     // The text last put on the local clipboard from the server.
     QString m_serverClipboardText;
+    // The desktop sizes the server allows, remote pixels; empty until told.
+    QSize m_minDesktop;
+    QSize m_maxDesktop;
 };

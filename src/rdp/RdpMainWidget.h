@@ -25,6 +25,10 @@ public:
     RdpDesktopWidget* desktopWidget() const { return m_desktop; }
     RdpToolbar* toolbar() const { return m_toolbar; }
 
+    // In resize mode the remote desktop follows the window's size.
+    void setResizeMode(bool on);
+    void setResizeEnabled(bool enabled);
+
     // Toolbar rectangles, exposed for the window's own checks.
     QRect toolbarShownRect() const;
     QRect toolbarHiddenRect() const;
@@ -48,11 +52,17 @@ private slots:
     void animateToolbarOut();
     void hideToolbar();
     void setFullScreen(bool on);
+    // Asks the server for the window's size when it differs from the last
+    // size asked; true when a request went out.
+    bool sendSize();
 
 private:
     // The toolbar's rectangle, centred horizontally, with its top edge at top.
     QRect toolbarRect(int top) const;
     void slideToolbar(const QRect& from, const QRect& to);
+    // Sends the size at once unless a request went out less than 500 ms ago;
+    // the size timer then sends the latest size.
+    void followWindowSize();
 
     RdpClientContext* m_context;
     QScrollArea* m_scrollArea;
@@ -63,4 +73,6 @@ private:
     bool m_firstShow = true;
     Qt::WindowFlags m_savedFlags;
     QRect m_savedGeometry;
+    QTimer m_sizeTimer;
+    QSize m_lastSentSize{-1, -1};
 };

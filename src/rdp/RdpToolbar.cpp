@@ -28,13 +28,12 @@ RdpToolbar::RdpToolbar(RdpClientContext* context, QWidget* parent)
 
     row->addWidget(addButton(QStringLiteral("DisconnectButton"), QStringLiteral("pause"),
                              tr("Disconnect the session.")));
-    QPushButton* resize = addButton(QStringLiteral("ResizeButton"), QStringLiteral("arrow-resize"),
-                                    tr("Toggle resize mode."));
-    resize->setCheckable(true);
-    // Resizing needs the desktop channel, and the sharing button its
-    // channel and dialog; this client loads neither of them.
-    resize->setEnabled(false);
-    row->addWidget(resize);
+    m_resizeButton = addButton(QStringLiteral("ResizeButton"), QStringLiteral("arrow-resize"),
+                               tr("Toggle resize mode."));
+    m_resizeButton->setCheckable(true);
+    // Resizing needs the desktop channel: enabled once it is known to be up.
+    m_resizeButton->setEnabled(false);
+    row->addWidget(m_resizeButton);
     m_fullscreenButton = addButton(QStringLiteral("FullscreenButton"), QStringLiteral("arrow-expand"),
                                    tr("Toggle fullscreen mode."));
     m_fullscreenButton->setCheckable(true);
@@ -44,6 +43,7 @@ RdpToolbar::RdpToolbar(RdpClientContext* context, QWidget* parent)
     row->addWidget(options);
     QPushButton* sharing = addButton(QStringLiteral("SharingButton"), QStringLiteral("android-share-alt"),
                                      tr("Show the sharing controls."));
+    // Sharing needs its channel and its dialog, which this client lacks yet.
     sharing->setEnabled(false);
     row->addWidget(sharing);
 
@@ -77,6 +77,21 @@ void RdpToolbar::setFullscreenChecked(bool checked)
     m_fullscreenButton->setChecked(checked);
 }
 
+void RdpToolbar::setResizeEnabled(bool enabled)
+{
+    m_resizeButton->setEnabled(enabled);
+}
+
+void RdpToolbar::setResizeChecked(bool checked)
+{
+    m_resizeButton->setChecked(checked);
+}
+
+bool RdpToolbar::isResizeChecked() const
+{
+    return m_resizeButton->isChecked();
+}
+
 void RdpToolbar::on_DisconnectButton_clicked()
 {
     if (m_context->instance)
@@ -95,4 +110,9 @@ void RdpToolbar::on_OptionsButton_clicked()
         dialog->show();
     }
     emit buttonClicked();
+}
+
+void RdpToolbar::on_ResizeButton_clicked(bool checked)
+{
+    emit resizeToggled(checked);
 }
