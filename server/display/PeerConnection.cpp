@@ -157,6 +157,7 @@ PeerConnection::PeerConnection(DisplayServer& server, freerdp_peer* peer, int id
 PeerConnection::~PeerConnection()
 {
     *m_alive = false;
+    m_rail.reset();
     if (m_cliprdr) {
         m_cliprdr->Close(m_cliprdr);
         cliprdr_server_context_free(m_cliprdr);
@@ -273,6 +274,10 @@ bool PeerConnection::check()
         cliprdr_server_context_free(m_cliprdr);
         m_cliprdr = nullptr;
     }
+    if (m_rail && !m_rail->check()) {
+        qCWarning(lcDisplay) << "client" << m_id << "rail channel failed";
+        m_rail.reset();
+    }
     if (m_active && !m_initialSent && m_server.nowMs() - m_activatedAt >= InitialMessagesDelayMs)
         sendInitialMessages();
     return true;
@@ -317,6 +322,13 @@ BOOL PeerConnection::onPostConnect()
     if (!logOn())
         return FALSE;
     openChannels();
+    if (m_server.railWindows()
+        && freerdp_settings_get_bool(m_peer->settings, FreeRDP_RemoteApplicationMode)) {
+        // Window orders go out only at this level of support (extended
+        // window support, which the library does not name).
+        freerdp_settings_set_uint32(m_peer->settings, FreeRDP_RemoteWndSupportLevel, 2);
+        startRail();
+    }
     return TRUE;
 }
 
@@ -349,16 +361,21 @@ BOOL PeerConnection::onActivate()
     m_nextCursorIndex = 0;
     addFullDamage();
     m_server.requestCursorUpdate();
+    // Back from a reactivation: the windows may have changed meanwhile.
+    if (m_initialSent)
+        announceWindows();
     return TRUE;
 }
 
 void PeerConnection::openChannels()
 {
-    // Rootless windows ("rail") are not offered: the channel is opened so that
-    // a client writing on it is not dropped, and what arrives is ignored.
+    // Outside a rootless session the rootless-window channel ("rail") is
+    // opened so that a client writing on it is not dropped, and what arrives
+    // is ignored.
     static const char* const names[] = { "qzdesk", "qzcfg", "qzshare", "qzrail", "rail" };
     for (const char* name : names) {
-        if (!WTSVirtualChannelManagerIsChannelJoined(m_vcm, name))
+        if (!WTSVirtualChannelManagerIsChannelJoined(m_vcm, name)
+            || (m_server.railWindows() && qstrcmp(name, "rail") == 0))
             continue;
         Channel channel;
         channel.name = name;
@@ -430,6 +447,13 @@ void PeerConnection::handleChannelMessage(const QByteArray& name, const QByteArr
         while (json.endsWith('\0'))
             json.chop(1);
         m_server.setOptions(this, json);
+    } else if (name == "qzrail" && m_server.railWindows()) {
+        QSize screen;
+        QString error;
+        if (!m_server.railWindows()->handleMessage(message.type, message.payload, &screen, &error))
+            qCWarning(lcDisplay) << "client" << m_id << "qzrail message dropped:" << error;
+        else if (screen.isValid())
+            m_server.requestDesktopSize(this, screen.width(), screen.height());
     } else {
         qCInfo(lcDisplay) << "client" << m_id << name << "message type" << message.type
                           << "of" << message.payload.size() << "bytes ignored";
@@ -469,6 +493,33 @@ void PeerConnection::sendInitialMessages()
     // Announcing an empty session clipboard would replace the client's own.
     if (m_cliprdr && m_server.clipboard().hasOwner())
         announceClipboard();
+    announceWindows();
+}
+
+void PeerConnection::startRail()
+{
+    RailWindows* windows = m_server.railWindows();
+    m_rail = std::make_unique<RailChannel>(
+        m_vcm, m_peer->context, [windows](UINT32 id) { windows->activate(id); },
+        [windows](UINT32 id, UINT16 command) { windows->systemCommand(id, command); });
+    if (!m_rail->start()) {
+        qCWarning(lcDisplay) << "client" << m_id << "rail channel did not start";
+        m_rail.reset();
+    }
+}
+
+void PeerConnection::announceWindows()
+{
+    if (rdpContext* context = railContext())
+        m_server.railWindows()->announce(context, m_id);
+}
+
+rdpContext* PeerConnection::railContext() const
+{
+    if (!m_active || !m_server.railWindows()
+        || !freerdp_settings_get_bool(m_peer->settings, FreeRDP_RemoteApplicationMode))
+        return nullptr;
+    return m_peer->context;
 }
 
 void PeerConnection::sendMinMaxInfo()

@@ -1,0 +1,312 @@
+#include "RailWindows.h"
+
+#include "PeerConnection.h"
+
+#include <freerdp/rail.h>
+#include <freerdp/update.h>
+#include <freerdp/window.h>
+
+#include <QMap>
+#include <QtEndian>
+
+#include <algorithm>
+
+namespace {
+
+// "qzrail" message types, client to server.
+enum : quint16 {
+    WindowGeometry = 5,
+    WindowRaise = 6,
+    WindowZOrder = 7,
+    WindowActivate = 8,
+    MonitorLayout = 9,
+};
+constexpr quint32 MaxMonitors = 32;
+
+constexpr UINT32 GeometryFields = WINDOW_ORDER_FIELD_WND_OFFSET | WINDOW_ORDER_FIELD_WND_SIZE
+    | WINDOW_ORDER_FIELD_CLIENT_AREA_OFFSET | WINDOW_ORDER_FIELD_CLIENT_AREA_SIZE
+    | WINDOW_ORDER_FIELD_WND_CLIENT_DELTA | WINDOW_ORDER_FIELD_WND_RECTS
+    | WINDOW_ORDER_FIELD_VIS_OFFSET | WINDOW_ORDER_FIELD_VISIBILITY;
+constexpr UINT32 AllFields = GeometryFields | WINDOW_ORDER_FIELD_OWNER | WINDOW_ORDER_FIELD_STYLE
+    | WINDOW_ORDER_FIELD_SHOW | WINDOW_ORDER_FIELD_TITLE;
+
+UINT32 showState(const TrackedWindow& window)
+{
+    switch (window.state) {
+    case TrackedWindow::State::Minimized:
+        return WINDOW_SHOW_MINIMIZED;
+    case TrackedWindow::State::Maximized:
+        return WINDOW_SHOW_MAXIMIZED;
+    default:
+        return WINDOW_SHOW;
+    }
+}
+
+bool sameGeometry(const TrackedWindow& a, const TrackedWindow& b)
+{
+    return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height
+        && a.border == b.border;
+}
+
+quint32 readU32(const QByteArray& payload, int index)
+{
+    return qFromLittleEndian<quint32>(payload.constData() + 4 * index);
+}
+
+} // namespace
+
+RailWindows::RailWindows(X11WindowTracker& tracker)
+    : m_tracker(tracker)
+{
+}
+
+void RailWindows::sync(const std::vector<std::unique_ptr<PeerConnection>>& peers)
+{
+    std::set<int> present;
+    for (const auto& peer : peers)
+        present.insert(peer->id());
+    for (auto it = m_announced.begin(); it != m_announced.end();)
+        it = present.count(*it) ? std::next(it) : m_announced.erase(it);
+    if (!m_tracker.takeChanged())
+        return;
+
+    const std::vector<TrackedWindow> now = m_tracker.windows();
+    const Window active = m_tracker.active();
+    std::vector<Window> sentOrder, nowOrder;
+    for (const TrackedWindow& w : m_sent)
+        sentOrder.push_back(w.id);
+    for (const TrackedWindow& w : now)
+        nowOrder.push_back(w.id);
+    const bool desktopChanged = active != m_sentActive || sentOrder != nowOrder;
+    const auto find = [](const std::vector<TrackedWindow>& list, Window id) -> const TrackedWindow* {
+        const auto it = std::find_if(list.begin(), list.end(),
+                                     [id](const TrackedWindow& w) { return w.id == id; });
+        return it == list.end() ? nullptr : &*it;
+    };
+    for (const auto& peer : peers) {
+        rdpContext* context = peer->railContext();
+        if (!context || !announced(peer->id()))
+            continue;
+        rdpWindowUpdate* window = context->update->window;
+        for (const TrackedWindow& gone : m_sent) {
+            if (find(now, gone.id) || !window->WindowDelete)
+                continue;
+            WINDOW_ORDER_INFO info {};
+            info.windowId = UINT32(gone.id);
+            info.fieldFlags = WINDOW_ORDER_TYPE_WINDOW | WINDOW_ORDER_STATE_DELETED;
+            window->WindowDelete(context, &info);
+        }
+        // Owners before the windows they own: the client links to known windows only.
+        for (const TrackedWindow& w : now) {
+            if (!w.owner)
+                sendWindow(context, w, find(m_sent, w.id));
+        }
+        for (const TrackedWindow& w : now) {
+            if (w.owner)
+                sendWindow(context, w, find(m_sent, w.id));
+        }
+        if (desktopChanged)
+            sendDesktop(context);
+    }
+    m_sent = now;
+    m_sentActive = active;
+}
+
+void RailWindows::announce(rdpContext* context, int peerId)
+{
+    const bool fresh = m_announced.insert(peerId).second;
+    // A blank "before" makes every field differ: all of them are sent.
+    const TrackedWindow blank;
+    for (const bool owned : { false, true }) {
+        for (const TrackedWindow& w : m_sent) {
+            if ((w.owner != 0) == owned)
+                sendWindow(context, w, fresh ? nullptr : &blank);
+        }
+    }
+    sendDesktop(context);
+}
+
+void RailWindows::sendWindow(rdpContext* context, const TrackedWindow& w, const TrackedWindow* before) const
+{
+    UINT32 fields = AllFields;
+    if (before) {
+        fields = 0;
+        if (!sameGeometry(w, *before) || before->id == 0)
+            fields |= GeometryFields;
+        if (w.owner != before->owner || before->id == 0)
+            fields |= WINDOW_ORDER_FIELD_OWNER;
+        if (w.popup != before->popup || before->id == 0)
+            fields |= WINDOW_ORDER_FIELD_STYLE;
+        if (w.state != before->state || before->id == 0)
+            fields |= WINDOW_ORDER_FIELD_SHOW;
+        if (w.title != before->title || before->id == 0)
+            fields |= WINDOW_ORDER_FIELD_TITLE;
+        if (fields == 0)
+            return;
+    }
+    WINDOW_ORDER_INFO info {};
+    info.windowId = UINT32(w.id);
+    info.fieldFlags = WINDOW_ORDER_TYPE_WINDOW | fields | (before ? 0 : WINDOW_ORDER_STATE_NEW);
+
+    WINDOW_STATE_ORDER state {};
+    state.ownerWindowId = UINT32(w.owner);
+    if (w.popup) {
+        // Menus and tooltips: no frame, no focus, above the others.
+        state.style = WS_POPUP | WS_VISIBLE;
+        state.extendedStyle = WS_EX_TOOLWINDOW | WS_EX_TOPMOST;
+    } else {
+        state.style = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
+        state.extendedStyle = w.owner ? WS_EX_DLGMODALFRAME : WS_EX_APPWINDOW;
+    }
+    state.showState = showState(w);
+    std::u16string title = w.title.toStdU16String();
+    state.titleInfo.length = UINT16(title.size() * 2);
+    state.titleInfo.string = reinterpret_cast<BYTE*>(title.data());
+    const int inner = w.border;
+    state.windowOffsetX = w.x;
+    state.windowOffsetY = w.y;
+    state.windowWidth = UINT32(w.width);
+    state.windowHeight = UINT32(w.height);
+    state.clientOffsetX = w.x + inner;
+    state.clientOffsetY = w.y + inner;
+    state.clientAreaWidth = UINT32(std::max(0, w.width - 2 * inner));
+    state.clientAreaHeight = UINT32(std::max(0, w.height - 2 * inner));
+    state.windowClientDeltaX = inner;
+    state.windowClientDeltaY = inner;
+    RECTANGLE_16 rect { 0, 0, UINT16(w.width), UINT16(w.height) };
+    state.numWindowRects = 1;
+    state.windowRects = &rect;
+    state.visibleOffsetX = w.x;
+    state.visibleOffsetY = w.y;
+    state.numVisibilityRects = 1;
+    state.visibilityRects = &rect;
+    rdpWindowUpdate* window = context->update->window;
+    if (before && window->WindowUpdate)
+        window->WindowUpdate(context, &info, &state);
+    else if (!before && window->WindowCreate)
+        window->WindowCreate(context, &info, &state);
+}
+
+void RailWindows::sendDesktop(rdpContext* context) const
+{
+    rdpWindowUpdate* window = context->update->window;
+    if (!window->MonitoredDesktop)
+        return;
+    // Topmost first.
+    std::vector<UINT32> ids;
+    for (auto it = m_sent.rbegin(); it != m_sent.rend(); ++it)
+        ids.push_back(UINT32(it->id));
+    WINDOW_ORDER_INFO info {};
+    info.fieldFlags = WINDOW_ORDER_TYPE_DESKTOP | WINDOW_ORDER_FIELD_DESKTOP_ACTIVE_WND
+        | WINDOW_ORDER_FIELD_DESKTOP_ZORDER;
+    MONITORED_DESKTOP_ORDER desktop {};
+    desktop.activeWindowId = UINT32(m_sentActive);
+    desktop.numWindowIds = UINT32(ids.size());
+    desktop.windowIds = ids.data();
+    window->MonitoredDesktop(context, &info, &desktop);
+}
+
+bool RailWindows::handleMessage(quint16 type, const QByteArray& payload, QSize* screen, QString* error)
+{
+    static const QMap<quint16, int> sizes { { WindowGeometry, 20 }, { WindowRaise, 4 },
+                                            { WindowZOrder, 8 }, { WindowActivate, 4 },
+                                            { MonitorLayout, 4 } };
+    if (!sizes.contains(type)) {
+        *error = QStringLiteral("unknown message type %1").arg(type);
+        return false;
+    }
+    if (payload.size() < sizes.value(type)) {
+        *error = QStringLiteral("message type %1 too short (%2 bytes)").arg(type).arg(payload.size());
+        return false;
+    }
+    const Window id = Window(readU32(payload, 0));
+    switch (type) {
+    case WindowGeometry:
+        m_tracker.setGeometry(id, qint32(readU32(payload, 1)), qint32(readU32(payload, 2)),
+                              qint32(readU32(payload, 3)), qint32(readU32(payload, 4)));
+        return true;
+    case WindowRaise:
+        m_tracker.raise(id);
+        return true;
+    case WindowZOrder:
+        m_tracker.placeBelow(id, Window(readU32(payload, 1)));
+        return true;
+    case WindowActivate:
+        m_tracker.activate(id);
+        return true;
+    default:
+        break;
+    }
+    const quint32 count = readU32(payload, 0);
+    if (count == 0 || count > MaxMonitors || payload.size() < int(4 + 8 * count)) {
+        *error = QStringLiteral("monitor layout of %1 monitors in %2 bytes").arg(count).arg(payload.size());
+        return false;
+    }
+    std::vector<Monitor> monitors;
+    int width = 0, height = 0;
+    for (quint32 i = 0; i < count; ++i) {
+        const char* record = payload.constData() + 4 + 8 * i;
+        Monitor m { qFromLittleEndian<quint16>(record), qFromLittleEndian<quint16>(record + 2),
+                    qFromLittleEndian<quint16>(record + 4), qFromLittleEndian<quint16>(record + 6) };
+        if (m.right <= m.left || m.bottom <= m.top)
+            continue;
+        monitors.push_back(m);
+        width = std::max(width, m.right);
+        height = std::max(height, m.bottom);
+    }
+    if (monitors.empty()) {
+        *error = QStringLiteral("monitor layout without a usable monitor");
+        return false;
+    }
+    m_monitors = std::move(monitors);
+    *screen = QSize(width, height);
+    return true;
+}
+
+void RailWindows::activate(quint32 windowId)
+{
+    m_tracker.activate(Window(windowId));
+}
+
+void RailWindows::systemCommand(quint32 windowId, quint16 command)
+{
+    const Window id = Window(windowId);
+    const auto it = std::find_if(m_sent.begin(), m_sent.end(),
+                                 [id](const TrackedWindow& w) { return w.id == id; });
+    if (it == m_sent.end())
+        return;
+    switch (command) {
+    case SC_MINIMIZE:
+        m_tracker.minimize(id);
+        break;
+    case SC_MAXIMIZE: {
+        const Monitor m = monitorOf(*it);
+        m_tracker.maximize(id, m.left, m.top, m.right, m.bottom);
+        break;
+    }
+    case SC_RESTORE:
+        m_tracker.restore(id);
+        m_tracker.activate(id);
+        break;
+    case SC_CLOSE:
+        m_tracker.close(id);
+        break;
+    default:
+        break;
+    }
+}
+
+RailWindows::Monitor RailWindows::monitorOf(const TrackedWindow& window) const
+{
+    // The monitor holding the window's centre, else the first one.
+    const int cx = window.x + window.width / 2, cy = window.y + window.height / 2;
+    for (const Monitor& m : m_monitors) {
+        if (cx >= m.left && cx < m.right && cy >= m.top && cy < m.bottom)
+            return m;
+    }
+    if (!m_monitors.empty())
+        return m_monitors.front();
+    int width = 0, height = 0;
+    m_tracker.screenSize(&width, &height);
+    return Monitor { 0, 0, width, height };
+}
