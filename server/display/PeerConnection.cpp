@@ -251,6 +251,8 @@ int PeerConnection::eventHandles(HANDLE* handles, int room)
     }
     if (count < room && m_cliprdr)
         handles[count++] = m_cliprdr->GetEventHandle(m_cliprdr);
+    if (count < room && m_rail)
+        handles[count++] = m_rail->eventHandle();
     return count;
 }
 
@@ -274,10 +276,8 @@ bool PeerConnection::check()
         cliprdr_server_context_free(m_cliprdr);
         m_cliprdr = nullptr;
     }
-    if (m_rail && !m_rail->check()) {
-        qCWarning(lcDisplay) << "client" << m_id << "rail channel failed";
-        m_rail.reset();
-    }
+    if (m_rail)
+        m_rail->check();
     if (m_active && !m_initialSent && m_server.nowMs() - m_activatedAt >= InitialMessagesDelayMs)
         sendInitialMessages();
     return true;
@@ -289,6 +289,11 @@ BOOL PeerConnection::onCapabilities()
     rdpSettings* settings = m_peer->settings;
     freerdp_settings_set_uint32(settings, FreeRDP_DesktopWidth, UINT32(m_server.screen().width()));
     freerdp_settings_set_uint32(settings, FreeRDP_DesktopHeight, UINT32(m_server.screen().height()));
+    // Announced to a rootless client with the capabilities: at a lower level
+    // (extended window support, which the library does not name) the client
+    // refuses the window orders and drops the connection.
+    if (m_server.railWindows())
+        freerdp_settings_set_uint32(settings, FreeRDP_RemoteWndSupportLevel, 2);
     return TRUE;
 }
 
@@ -323,12 +328,8 @@ BOOL PeerConnection::onPostConnect()
         return FALSE;
     openChannels();
     if (m_server.railWindows()
-        && freerdp_settings_get_bool(m_peer->settings, FreeRDP_RemoteApplicationMode)) {
-        // Window orders go out only at this level of support (extended
-        // window support, which the library does not name).
-        freerdp_settings_set_uint32(m_peer->settings, FreeRDP_RemoteWndSupportLevel, 2);
+        && freerdp_settings_get_bool(m_peer->settings, FreeRDP_RemoteApplicationMode))
         startRail();
-    }
     return TRUE;
 }
 

@@ -2,12 +2,16 @@
 
 #include <freerdp/channels/rail.h>
 #include <winpr/error.h>
+#include <winpr/synch.h>
 
 #include <QString>
 
 #include <string>
 
 namespace {
+
+// Commands a client may queue before the server's thread takes them.
+constexpr size_t MaxQueued = 256;
 
 RailChannel* channelOf(RailServerContext* context)
 {
@@ -20,6 +24,7 @@ RailChannel::RailChannel(HANDLE vcm, rdpContext* context, ActivateHandler activa
     : m_activate(std::move(activate))
     , m_command(std::move(command))
 {
+    m_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     m_rail = rail_server_context_new(vcm);
     if (!m_rail)
         return;
@@ -39,26 +44,41 @@ RailChannel::~RailChannel()
         m_rail->Stop(m_rail);
         rail_server_context_free(m_rail);
     }
+    if (m_event)
+        CloseHandle(m_event);
 }
 
 bool RailChannel::start()
 {
-    if (!m_rail || m_rail->Start(m_rail) != CHANNEL_RC_OK)
+    if (!m_rail || !m_event || m_rail->Start(m_rail) != CHANNEL_RC_OK)
         return false;
     RAIL_HANDSHAKE_ORDER handshake { 0x1DB0 };
     return m_rail->ServerHandshake(m_rail, &handshake) == CHANNEL_RC_OK;
 }
 
-bool RailChannel::check()
+void RailChannel::check()
 {
-    // Everything the library has queued for the channel, one order at a time.
-    for (;;) {
-        const UINT status = rail_server_handle_messages(m_rail);
-        if (status == ERROR_NO_DATA)
-            return true;
-        if (status != CHANNEL_RC_OK)
-            return false;
+    std::vector<Command> commands;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        commands.swap(m_queue);
+        ResetEvent(m_event);
     }
+    for (const Command& c : commands) {
+        if (c.activate)
+            m_activate(c.windowId);
+        else
+            m_command(c.windowId, c.command);
+    }
+}
+
+void RailChannel::queue(const Command& command)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_queue.size() >= MaxQueued)
+        return;
+    m_queue.push_back(command);
+    SetEvent(m_event);
 }
 
 UINT RailChannel::onHandshake(RailServerContext*, const RAIL_HANDSHAKE_ORDER*)
@@ -97,12 +117,12 @@ UINT RailChannel::onSysparam(RailServerContext*, const RAIL_SYSPARAM_ORDER*)
 UINT RailChannel::onActivate(RailServerContext* context, const RAIL_ACTIVATE_ORDER* activate)
 {
     if (activate->enabled)
-        channelOf(context)->m_activate(activate->windowId);
+        channelOf(context)->queue(Command { activate->windowId, true, 0 });
     return CHANNEL_RC_OK;
 }
 
 UINT RailChannel::onSyscommand(RailServerContext* context, const RAIL_SYSCOMMAND_ORDER* command)
 {
-    channelOf(context)->m_command(command->windowId, command->command);
+    channelOf(context)->queue(Command { command->windowId, false, command->command });
     return CHANNEL_RC_OK;
 }

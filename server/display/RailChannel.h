@@ -3,10 +3,14 @@
 #include <freerdp/server/rail.h>
 
 #include <functional>
+#include <mutex>
+#include <vector>
 
 // The standard rootless-window channel of one client: the handshake, the
 // answer to the client's start request (the session's program runs already),
-// and the client's activate and system commands handed on.
+// and the client's activate and system commands handed on. The library reads
+// the channel on a thread of its own; commands cross to the server's thread
+// through a queue and an event.
 class RailChannel
 {
 public:
@@ -19,8 +23,10 @@ public:
     RailChannel& operator=(const RailChannel&) = delete;
 
     bool start();
-    // Handles what the client sent; false when the channel failed.
-    bool check();
+    // Signalled while commands wait for check().
+    HANDLE eventHandle() const { return m_event; }
+    // Hands the waiting commands on, on the server's thread.
+    void check();
 
 private:
     static UINT onHandshake(RailServerContext* context, const RAIL_HANDSHAKE_ORDER* handshake);
@@ -30,7 +36,18 @@ private:
     static UINT onActivate(RailServerContext* context, const RAIL_ACTIVATE_ORDER* activate);
     static UINT onSyscommand(RailServerContext* context, const RAIL_SYSCOMMAND_ORDER* command);
 
+    struct Command
+    {
+        UINT32 windowId;
+        bool activate;
+        UINT16 command;
+    };
+    void queue(const Command& command);
+
     RailServerContext* m_rail = nullptr;
+    HANDLE m_event = nullptr;
     ActivateHandler m_activate;
     CommandHandler m_command;
+    std::mutex m_mutex;
+    std::vector<Command> m_queue;
 };

@@ -70,14 +70,18 @@ void RailWindows::sync(const std::vector<std::unique_ptr<PeerConnection>>& peers
     if (!m_tracker.takeChanged())
         return;
 
-    const std::vector<TrackedWindow> now = m_tracker.windows();
-    const Window active = m_tracker.active();
-    std::vector<Window> sentOrder, nowOrder;
-    for (const TrackedWindow& w : m_sent)
-        sentOrder.push_back(w.id);
-    for (const TrackedWindow& w : now)
-        nowOrder.push_back(w.id);
-    const bool desktopChanged = active != m_sentActive || sentOrder != nowOrder;
+    const std::vector<TrackedWindow> before = std::move(m_sent);
+    m_sent = m_tracker.windows();
+    const std::vector<TrackedWindow>& now = m_sent;
+    const Window activeBefore = m_sentActive;
+    m_sentActive = m_tracker.active();
+    const auto ids = [](const std::vector<TrackedWindow>& list) {
+        std::vector<Window> order;
+        for (const TrackedWindow& w : list)
+            order.push_back(w.id);
+        return order;
+    };
+    const bool desktopChanged = m_sentActive != activeBefore || ids(before) != ids(now);
     const auto find = [](const std::vector<TrackedWindow>& list, Window id) -> const TrackedWindow* {
         const auto it = std::find_if(list.begin(), list.end(),
                                      [id](const TrackedWindow& w) { return w.id == id; });
@@ -88,7 +92,9 @@ void RailWindows::sync(const std::vector<std::unique_ptr<PeerConnection>>& peers
         if (!context || !announced(peer->id()))
             continue;
         rdpWindowUpdate* window = context->update->window;
-        for (const TrackedWindow& gone : m_sent) {
+        // Orders collect in the library until the end of a paint.
+        context->update->BeginPaint(context);
+        for (const TrackedWindow& gone : before) {
             if (find(now, gone.id) || !window->WindowDelete)
                 continue;
             WINDOW_ORDER_INFO info {};
@@ -97,19 +103,16 @@ void RailWindows::sync(const std::vector<std::unique_ptr<PeerConnection>>& peers
             window->WindowDelete(context, &info);
         }
         // Owners before the windows they own: the client links to known windows only.
-        for (const TrackedWindow& w : now) {
-            if (!w.owner)
-                sendWindow(context, w, find(m_sent, w.id));
-        }
-        for (const TrackedWindow& w : now) {
-            if (w.owner)
-                sendWindow(context, w, find(m_sent, w.id));
+        for (const bool owned : { false, true }) {
+            for (const TrackedWindow& w : now) {
+                if ((w.owner != 0) == owned)
+                    sendWindow(context, w, find(before, w.id));
+            }
         }
         if (desktopChanged)
             sendDesktop(context);
+        context->update->EndPaint(context);
     }
-    m_sent = now;
-    m_sentActive = active;
 }
 
 void RailWindows::announce(rdpContext* context, int peerId)
@@ -117,6 +120,7 @@ void RailWindows::announce(rdpContext* context, int peerId)
     const bool fresh = m_announced.insert(peerId).second;
     // A blank "before" makes every field differ: all of them are sent.
     const TrackedWindow blank;
+    context->update->BeginPaint(context);
     for (const bool owned : { false, true }) {
         for (const TrackedWindow& w : m_sent) {
             if ((w.owner != 0) == owned)
@@ -124,6 +128,7 @@ void RailWindows::announce(rdpContext* context, int peerId)
         }
     }
     sendDesktop(context);
+    context->update->EndPaint(context);
 }
 
 void RailWindows::sendWindow(rdpContext* context, const TrackedWindow& w, const TrackedWindow* before) const
