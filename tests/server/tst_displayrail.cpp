@@ -286,6 +286,9 @@ void TestDisplayRail::clientCommandsReachTheXWindows()
     QVERIFY(waitForOrder(probe, from, [&](const Order& o) { return o.kind == Order::Delete && o.id == box; }));
     QVERIFY(message.waitForFinished(10000));
     QCOMPARE(message.exitStatus(), QProcess::NormalExit);
+    const QByteArray said = message.readAllStandardError();
+    // Not cut off from the display: Xlib would say so.
+    QVERIFY2(!said.contains("broken") && !said.contains("XIO"), said.constData());
 
     // The monitor layout sizes the screen to cover the client's monitors.
     QVERIFY(probe.send(QStringLiteral("qzrail"), 9,
