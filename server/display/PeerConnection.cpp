@@ -327,8 +327,7 @@ BOOL PeerConnection::onPostConnect()
     if (!logOn())
         return FALSE;
     openChannels();
-    if (m_server.railWindows()
-        && freerdp_settings_get_bool(m_peer->settings, FreeRDP_RemoteApplicationMode))
+    if (servesRail())
         startRail();
     return TRUE;
 }
@@ -370,13 +369,13 @@ BOOL PeerConnection::onActivate()
 
 void PeerConnection::openChannels()
 {
-    // Outside a rootless session the rootless-window channel ("rail") is
-    // opened so that a client writing on it is not dropped, and what arrives
-    // is ignored.
+    // Unless this is a rootless client of a rootless session, the
+    // rootless-window channel ("rail") is opened so that a client writing on
+    // it is not dropped, and what arrives is ignored.
     static const char* const names[] = { "qzdesk", "qzcfg", "qzshare", "qzrail", "rail" };
     for (const char* name : names) {
         if (!WTSVirtualChannelManagerIsChannelJoined(m_vcm, name)
-            || (m_server.railWindows() && qstrcmp(name, "rail") == 0))
+            || (servesRail() && qstrcmp(name, "rail") == 0))
             continue;
         Channel channel;
         channel.name = name;
@@ -515,12 +514,15 @@ void PeerConnection::announceWindows()
         m_server.railWindows()->announce(context, m_id);
 }
 
+bool PeerConnection::servesRail() const
+{
+    return m_server.railWindows()
+        && freerdp_settings_get_bool(m_peer->settings, FreeRDP_RemoteApplicationMode);
+}
+
 rdpContext* PeerConnection::railContext() const
 {
-    if (!m_active || !m_server.railWindows()
-        || !freerdp_settings_get_bool(m_peer->settings, FreeRDP_RemoteApplicationMode))
-        return nullptr;
-    return m_peer->context;
+    return m_active && servesRail() ? m_peer->context : nullptr;
 }
 
 void PeerConnection::sendMinMaxInfo()

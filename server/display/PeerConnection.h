@@ -99,6 +99,8 @@ private:
     void markTiles(const ScreenRect& rect);
     std::vector<ScreenRect> takeDirtyRects();
     void startClipboard();
+    // A rootless client of a rootless session.
+    bool servesRail() const;
     void startRail();
     void announceWindows();
     void sendClipboardText(uint32_t formatId, const QString& text);

@@ -234,6 +234,7 @@ bool RailWindows::handleMessage(quint16 type, const QByteArray& payload, QSize* 
         m_tracker.raise(id);
         return true;
     case WindowZOrder:
+        // The first window goes directly below the second.
         m_tracker.placeBelow(id, Window(readU32(payload, 1)));
         return true;
     case WindowActivate:

@@ -208,10 +208,13 @@ bool X11WindowTracker::handleEvent(const XEvent& ev)
             return true;
         Entry& entry = it->second;
         entry.mapped = false;
-        if (entry.unmappedByUs) {
+        // A program withdraws a window that is already unmapped with a
+        // synthetic event.
+        if (entry.unmappedByUs && !ev.xunmap.send_event) {
             entry.window.state = TrackedWindow::State::Minimized;
         } else {
             // Withdrawn by its program: gone for the clients.
+            entry.unmappedByUs = false;
             entry.window.state = TrackedWindow::State::Normal;
         }
         if (m_active == entry.window.id)
