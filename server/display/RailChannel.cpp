@@ -41,7 +41,9 @@ RailChannel::RailChannel(HANDLE vcm, rdpContext* context, ActivateHandler activa
 RailChannel::~RailChannel()
 {
     if (m_rail) {
-        m_rail->Stop(m_rail);
+        // Ends the library's reading thread.
+        if (m_started)
+            m_rail->Stop(m_rail);
         rail_server_context_free(m_rail);
     }
     if (m_event)
@@ -52,6 +54,7 @@ bool RailChannel::start()
 {
     if (!m_rail || !m_event || m_rail->Start(m_rail) != CHANNEL_RC_OK)
         return false;
+    m_started = true;
     RAIL_HANDSHAKE_ORDER handshake { 0x1DB0 };
     return m_rail->ServerHandshake(m_rail, &handshake) == CHANNEL_RC_OK;
 }

@@ -46,6 +46,7 @@ private:
 
     RailServerContext* m_rail = nullptr;
     HANDLE m_event = nullptr;
+    bool m_started = false;
     ActivateHandler m_activate;
     CommandHandler m_command;
     std::mutex m_mutex;

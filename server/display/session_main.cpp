@@ -1,7 +1,9 @@
 // zentu2_session: runs one session detached from the login that started it:
 // a private Xvnc display, the RDP display server and the user's command, and
 // tears all of them down when any one ends or on SIGTERM. SIGUSR1 is passed
-// to the display server (disconnect all clients).
+// to the display server (disconnect all clients). With "--window-mode
+// rootless" the display server shows the command's windows one by one,
+// without a desktop.
 //
 // Files in the session directory: "session.log" (all output, kept under a
 // size limit, with the part before in "session.log.1"), "display" (":N"),
