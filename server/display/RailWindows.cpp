@@ -6,22 +6,9 @@
 #include <freerdp/update.h>
 #include <freerdp/window.h>
 
-#include <QMap>
-#include <QtEndian>
-
 #include <algorithm>
 
 namespace {
-
-// "qzrail" message types, client to server.
-enum : quint16 {
-    WindowGeometry = 5,
-    WindowRaise = 6,
-    WindowZOrder = 7,
-    WindowActivate = 8,
-    MonitorLayout = 9,
-};
-constexpr quint32 MaxMonitors = 32;
 
 constexpr UINT32 GeometryFields = WINDOW_ORDER_FIELD_WND_OFFSET | WINDOW_ORDER_FIELD_WND_SIZE
     | WINDOW_ORDER_FIELD_CLIENT_AREA_OFFSET | WINDOW_ORDER_FIELD_CLIENT_AREA_SIZE
@@ -46,11 +33,6 @@ bool sameGeometry(const TrackedWindow& a, const TrackedWindow& b)
 {
     return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height
         && a.border == b.border;
-}
-
-quint32 readU32(const QByteArray& payload, int index)
-{
-    return qFromLittleEndian<quint32>(payload.constData() + 4 * index);
 }
 
 } // namespace
@@ -213,59 +195,34 @@ void RailWindows::sendDesktop(rdpContext* context) const
 
 bool RailWindows::handleMessage(quint16 type, const QByteArray& payload, QSize* screen, QString* error)
 {
-    static const QMap<quint16, int> sizes { { WindowGeometry, 20 }, { WindowRaise, 4 },
-                                            { WindowZOrder, 8 }, { WindowActivate, 4 },
-                                            { MonitorLayout, 4 } };
-    if (!sizes.contains(type)) {
-        *error = QStringLiteral("unknown message type %1").arg(type);
+    RailCommand command;
+    if (!decodeRailCommand(type, payload, &command, error))
         return false;
-    }
-    if (payload.size() < sizes.value(type)) {
-        *error = QStringLiteral("message type %1 too short (%2 bytes)").arg(type).arg(payload.size());
-        return false;
-    }
-    const Window id = Window(readU32(payload, 0));
-    switch (type) {
-    case WindowGeometry:
-        m_tracker.setGeometry(id, qint32(readU32(payload, 1)), qint32(readU32(payload, 2)),
-                              qint32(readU32(payload, 3)), qint32(readU32(payload, 4)));
-        return true;
-    case WindowRaise:
+    const Window id = Window(command.windowId);
+    switch (command.kind) {
+    case RailCommand::Geometry:
+        m_tracker.setGeometry(id, command.left, command.top, command.right, command.bottom);
+        break;
+    case RailCommand::Raise:
         m_tracker.raise(id);
-        return true;
-    case WindowZOrder:
-        // The first window goes directly below the second.
-        m_tracker.placeBelow(id, Window(readU32(payload, 1)));
-        return true;
-    case WindowActivate:
+        break;
+    case RailCommand::ZOrder:
+        m_tracker.placeBelow(id, Window(command.otherId));
+        break;
+    case RailCommand::Activate:
         m_tracker.activate(id);
-        return true;
-    default:
+        break;
+    case RailCommand::MonitorLayout: {
+        int width = 0, height = 0;
+        for (const RailCommand::Monitor& m : command.monitors) {
+            width = std::max(width, m.right);
+            height = std::max(height, m.bottom);
+        }
+        m_monitors = std::move(command.monitors);
+        *screen = QSize(width, height);
         break;
     }
-    const quint32 count = readU32(payload, 0);
-    if (count == 0 || count > MaxMonitors || payload.size() < int(4 + 8 * count)) {
-        *error = QStringLiteral("monitor layout of %1 monitors in %2 bytes").arg(count).arg(payload.size());
-        return false;
     }
-    std::vector<Monitor> monitors;
-    int width = 0, height = 0;
-    for (quint32 i = 0; i < count; ++i) {
-        const char* record = payload.constData() + 4 + 8 * i;
-        Monitor m { qFromLittleEndian<quint16>(record), qFromLittleEndian<quint16>(record + 2),
-                    qFromLittleEndian<quint16>(record + 4), qFromLittleEndian<quint16>(record + 6) };
-        if (m.right <= m.left || m.bottom <= m.top)
-            continue;
-        monitors.push_back(m);
-        width = std::max(width, m.right);
-        height = std::max(height, m.bottom);
-    }
-    if (monitors.empty()) {
-        *error = QStringLiteral("monitor layout without a usable monitor");
-        return false;
-    }
-    m_monitors = std::move(monitors);
-    *screen = QSize(width, height);
     return true;
 }
 
@@ -286,7 +243,7 @@ void RailWindows::systemCommand(quint32 windowId, quint16 command)
         m_tracker.minimize(id);
         break;
     case SC_MAXIMIZE: {
-        const Monitor m = monitorOf(*it);
+        const RailCommand::Monitor m = monitorOf(*it);
         m_tracker.maximize(id, m.left, m.top, m.right, m.bottom);
         break;
     }
@@ -302,11 +259,11 @@ void RailWindows::systemCommand(quint32 windowId, quint16 command)
     }
 }
 
-RailWindows::Monitor RailWindows::monitorOf(const TrackedWindow& window) const
+RailCommand::Monitor RailWindows::monitorOf(const TrackedWindow& window) const
 {
     // The monitor holding the window's centre, else the first one.
     const int cx = window.x + window.width / 2, cy = window.y + window.height / 2;
-    for (const Monitor& m : m_monitors) {
+    for (const RailCommand::Monitor& m : m_monitors) {
         if (cx >= m.left && cx < m.right && cy >= m.top && cy < m.bottom)
             return m;
     }
@@ -314,5 +271,5 @@ RailWindows::Monitor RailWindows::monitorOf(const TrackedWindow& window) const
         return m_monitors.front();
     int width = 0, height = 0;
     m_tracker.screenSize(&width, &height);
-    return Monitor { 0, 0, width, height };
+    return RailCommand::Monitor { 0, 0, width, height };
 }

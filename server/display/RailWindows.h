@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RailCommand.h"
 #include "X11WindowTracker.h"
 
 #include <freerdp/freerdp.h>
@@ -39,18 +40,13 @@ public:
     void systemCommand(quint32 windowId, quint16 command);
 
 private:
-    struct Monitor
-    {
-        int left, top, right, bottom;
-    };
-
     void sendWindow(rdpContext* context, const TrackedWindow& window, const TrackedWindow* before) const;
     void sendDesktop(rdpContext* context) const;
-    Monitor monitorOf(const TrackedWindow& window) const;
+    RailCommand::Monitor monitorOf(const TrackedWindow& window) const;
 
     X11WindowTracker& m_tracker;
     std::vector<TrackedWindow> m_sent; // stacking order, bottom first
     Window m_sentActive = 0;
     std::set<int> m_announced;
-    std::vector<Monitor> m_monitors;
+    std::vector<RailCommand::Monitor> m_monitors;
 };
