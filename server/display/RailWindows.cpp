@@ -47,14 +47,13 @@ void RailWindows::sync(const std::vector<std::unique_ptr<PeerConnection>>& peers
     std::set<int> present;
     for (const auto& peer : peers)
         present.insert(peer->id());
-    for (auto it = m_announced.begin(); it != m_announced.end();)
-        it = present.count(*it) ? std::next(it) : m_announced.erase(it);
+    for (auto it = m_known.begin(); it != m_known.end();)
+        it = present.count(it->first) ? std::next(it) : m_known.erase(it);
     if (!m_tracker.takeChanged())
         return;
 
     const std::vector<TrackedWindow> before = std::move(m_sent);
     m_sent = m_tracker.windows();
-    const std::vector<TrackedWindow>& now = m_sent;
     const Window activeBefore = m_sentActive;
     m_sentActive = m_tracker.active();
     const auto ids = [](const std::vector<TrackedWindow>& list) {
@@ -63,54 +62,56 @@ void RailWindows::sync(const std::vector<std::unique_ptr<PeerConnection>>& peers
             order.push_back(w.id);
         return order;
     };
-    const bool desktopChanged = m_sentActive != activeBefore || ids(before) != ids(now);
-    const auto find = [](const std::vector<TrackedWindow>& list, Window id) -> const TrackedWindow* {
-        const auto it = std::find_if(list.begin(), list.end(),
-                                     [id](const TrackedWindow& w) { return w.id == id; });
-        return it == list.end() ? nullptr : &*it;
-    };
+    const bool desktopChanged = m_sentActive != activeBefore || ids(before) != ids(m_sent);
     for (const auto& peer : peers) {
         rdpContext* context = peer->railContext();
-        if (!context || !announced(peer->id()))
-            continue;
-        rdpWindowUpdate* window = context->update->window;
-        // Orders collect in the library until the end of a paint.
-        context->update->BeginPaint(context);
-        for (const TrackedWindow& gone : before) {
-            if (find(now, gone.id) || !window->WindowDelete)
-                continue;
-            WINDOW_ORDER_INFO info {};
-            info.windowId = UINT32(gone.id);
-            info.fieldFlags = WINDOW_ORDER_TYPE_WINDOW | WINDOW_ORDER_STATE_DELETED;
-            window->WindowDelete(context, &info);
-        }
-        // Owners before the windows they own: the client links to known windows only.
-        for (const bool owned : { false, true }) {
-            for (const TrackedWindow& w : now) {
-                if ((w.owner != 0) == owned)
-                    sendWindow(context, w, find(before, w.id));
-            }
-        }
-        if (desktopChanged)
-            sendDesktop(context);
-        context->update->EndPaint(context);
+        const auto known = m_known.find(peer->id());
+        if (context && known != m_known.end())
+            sendChanges(context, known->second, &before, desktopChanged);
     }
 }
 
 void RailWindows::announce(rdpContext* context, int peerId)
 {
-    const bool fresh = m_announced.insert(peerId).second;
+    sendChanges(context, m_known[peerId], nullptr, true);
+}
+
+void RailWindows::sendChanges(rdpContext* context, std::set<Window>& known,
+                              const std::vector<TrackedWindow>* before, bool desktop)
+{
+    const auto find = [](const std::vector<TrackedWindow>& list, Window id) -> const TrackedWindow* {
+        const auto it = std::find_if(list.begin(), list.end(),
+                                     [id](const TrackedWindow& w) { return w.id == id; });
+        return it == list.end() ? nullptr : &*it;
+    };
     // A blank "before" makes every field differ: all of them are sent.
     const TrackedWindow blank;
+    rdpWindowUpdate* window = context->update->window;
+    // Orders collect in the library until the end of a paint.
     context->update->BeginPaint(context);
+    for (Window id : known) {
+        if (find(m_sent, id) || !window->WindowDelete)
+            continue;
+        WINDOW_ORDER_INFO info {};
+        info.windowId = UINT32(id);
+        info.fieldFlags = WINDOW_ORDER_TYPE_WINDOW | WINDOW_ORDER_STATE_DELETED;
+        window->WindowDelete(context, &info);
+    }
+    // Owners before the windows they own: the client links to known windows only.
     for (const bool owned : { false, true }) {
         for (const TrackedWindow& w : m_sent) {
-            if ((w.owner != 0) == owned)
-                sendWindow(context, w, fresh ? nullptr : &blank);
+            if ((w.owner != 0) != owned)
+                continue;
+            const TrackedWindow* sent = before ? find(*before, w.id) : nullptr;
+            sendWindow(context, w, !known.count(w.id) ? nullptr : sent ? sent : &blank);
         }
     }
-    sendDesktop(context);
+    if (desktop)
+        sendDesktop(context);
     context->update->EndPaint(context);
+    known.clear();
+    for (const TrackedWindow& w : m_sent)
+        known.insert(w.id);
 }
 
 void RailWindows::sendWindow(rdpContext* context, const TrackedWindow& w, const TrackedWindow* before) const

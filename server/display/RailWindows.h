@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QSize>
 
+#include <map>
 #include <memory>
 #include <set>
 #include <vector>
@@ -27,10 +28,10 @@ public:
 
     // Sends what changed since the last call to the clients that know the windows.
     void sync(const std::vector<std::unique_ptr<PeerConnection>>& peers);
-    // Tells a client of every window: as new windows the first time, else
-    // (after a reactivation) as updates of all fields.
+    // Tells a client of every window, and from then on of every change:
+    // windows it does not know as new ones, the others (after a
+    // reactivation) with all their fields.
     void announce(rdpContext* context, int peerId);
-    bool announced(int peerId) const { return m_announced.count(peerId) != 0; }
 
     // A "qzrail" message; a monitor layout sets *screen to the size that
     // covers the monitors. False with an error for a malformed message.
@@ -40,6 +41,10 @@ public:
     void systemCommand(quint32 windowId, quint16 command);
 
 private:
+    // Brings a client that knows the given windows up to date; before: what
+    // it was last sent, null for all fields.
+    void sendChanges(rdpContext* context, std::set<Window>& known,
+                     const std::vector<TrackedWindow>* before, bool desktop);
     void sendWindow(rdpContext* context, const TrackedWindow& window, const TrackedWindow* before) const;
     void sendDesktop(rdpContext* context) const;
     RailCommand::Monitor monitorOf(const TrackedWindow& window) const;
@@ -47,6 +52,6 @@ private:
     X11WindowTracker& m_tracker;
     std::vector<TrackedWindow> m_sent; // stacking order, bottom first
     Window m_sentActive = 0;
-    std::set<int> m_announced;
+    std::map<int, std::set<Window>> m_known; // per client id: the windows it knows
     std::vector<RailCommand::Monitor> m_monitors;
 };
