@@ -355,9 +355,92 @@
     </message>
 </context>
 <context>
+    <name>RdpOptionsDialog</name>
+    <message>
+        <location filename="../src/rdp/RdpOptionsDialog.cpp" line="+62"/>
+        <source>Change Update Settings</source>
+        <translation>Aktualisierung anpassen</translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>Image Quality: Highest</source>
+        <translation>Bildqualität: Höchste</translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>Frame Rate: 60 fps</source>
+        <translation>Bildrate: 60 fps</translation>
+    </message>
+    <message>
+        <location line="+11"/>
+        <source>Frame Window: Off</source>
+        <translation>Bildfenster: Aus</translation>
+    </message>
+    <message>
+        <location line="+12"/>
+        <source>Zoom: 1x</source>
+        <translation>Zoom: 1x</translation>
+    </message>
+    <message>
+        <location line="+162"/>
+        <source>Highest</source>
+        <translation>Höchste</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Very Low</source>
+        <translation>Sehr niedrig</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Higher</source>
+        <translation>Höher</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Medium</source>
+        <translation>Mittel</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Lower</source>
+        <translation>Niedriger</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Image Quality: %1</source>
+        <translation>Bildqualität: %1</translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>Frame Rate: %1 fps</source>
+        <translation>Bildrate: %1 fps</translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>Off</source>
+        <translation>Aus</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>%1 frames</source>
+        <translation>%1 Bilder</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Frame Window: %1</source>
+        <translation>Bildfenster: %1</translation>
+    </message>
+    <message>
+        <location line="+21"/>
+        <source>Zoom: %1</source>
+        <translation>Zoom: %1</translation>
+    </message>
+</context>
+<context>
     <name>RdpToolbar</name>
     <message>
-        <location filename="../src/rdp/RdpToolbar.cpp" line="+29"/>
+        <location filename="../src/rdp/RdpToolbar.cpp" line="+30"/>
         <source>Disconnect the session.</source>
         <translation>Die Sitzung trennen.</translation>
     </message>
@@ -367,7 +450,7 @@
         <translation>Größenanpassung ein- oder ausschalten.</translation>
     </message>
     <message>
-        <location line="+7"/>
+        <location line="+6"/>
         <source>Toggle fullscreen mode.</source>
         <translation>Vollbildmodus ein- oder ausschalten.</translation>
     </message>
@@ -377,7 +460,7 @@
         <translation>Die Sitzungseinstellungen anpassen.</translation>
     </message>
     <message>
-        <location line="+4"/>
+        <location line="+3"/>
         <source>Show the sharing controls.</source>
         <translation>Die Bedienelemente der Freigabe anzeigen.</translation>
     </message>
@@ -534,7 +617,7 @@
         <translation>%2 wurde mit dem Fehlercode %1 beendet</translation>
     </message>
     <message>
-        <location filename="../src/ssh/LoopbackListener.cpp" line="+118"/>
+        <location filename="../src/ssh/LoopbackListener.cpp" line="+120"/>
         <source>The listeners on local port %1 cannot be read.</source>
         <translation>Die am lokalen Port %1 lauschenden Programme lassen sich nicht ermitteln.</translation>
     </message>
