@@ -32,6 +32,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSettings>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QStackedWidget>
@@ -908,7 +909,20 @@ void EndToEndTest::localDemoRunsAndEndsWithItsScript()
     const QString typed = m_scratch->filePath(QStringLiteral("typed-Demo"));
     typeIntoSession(display, QStringLiteral("touch %1").arg(typed));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(typed), Timeout);
+    QTRY_VERIFY2_WITH_TIMEOUT(showsSessionDisplay(display->desktopWidget(), x, authorityOf(m_sessionId), &mismatch),
+                              qPrintable(mismatch), Timeout);
     QVERIFY(QFile::exists(sessionDir + QStringLiteral("/password")));
+    // scripts/screenshot keeps this screen for the README.
+    const QString screenshot = qEnvironmentVariable("ZENTU_SCREENSHOT");
+    if (!screenshot.isEmpty()) {
+        // The list, the session window below it and the desktop beside them.
+        m_main->setGeometry(8, 30, 380, 300);
+        m_window->setGeometry(8, 400, 380, 330);
+        display->move(400, 0);
+        m_main->raise();
+        QTest::qWait(1500);
+        QVERIFY(QGuiApplication::primaryScreen()->grabWindow(0).save(screenshot));
+    }
 
     // The client ends; the demo's stop ends the session it left running.
     display->close();
