@@ -878,6 +878,12 @@ void EndToEndTest::localDemoRunsAndEndsWithItsScript()
     QCOMPARE(view->model()->rowCount(), 2);
     QCOMPARE(view->model()->index(0, 0).data(ConnectionModel::SortRole).toString(), QStringLiteral("Local demo"));
     QCOMPARE(view->model()->index(1, 0).data(ConnectionModel::SortRole).toString(), QStringLiteral("Accounting"));
+    // The demo's connection belongs to the script: no edit or remove buttons.
+    view->setCurrentIndex(view->model()->index(1, 0));
+    QVERIFY(findButton(m_main.get(), "EditConnectionButton")->isVisible());
+    view->setCurrentIndex(view->model()->index(0, 0));
+    QVERIFY(!findButton(m_main.get(), "EditConnectionButton")->isVisible());
+    QVERIFY(!findButton(m_main.get(), "RemoveConnectionButton")->isVisible());
 
     // The only question: ssh's about the unknown host key, answered once.
     m_window = openConnection(*m_main, 0);
