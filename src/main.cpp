@@ -32,7 +32,7 @@ int main(int argc, char* argv[])
 
     ConnectionListWidget window(userConnectionsDirectory(programDirectory),
                                 globalConnectionsDirectory(programDirectory), nullptr,
-                                globalWritable);
+                                globalWritable, demoConnectionsDirectory());
     window.setWindowTitle(QCoreApplication::translate("main", "Connections"));
 
     MainWindowHelper helper(&window);

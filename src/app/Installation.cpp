@@ -52,6 +52,12 @@ QString userConnectionsDirectory(const QString& programDirectory)
     return QDir(userDirectory()).filePath(ConnectionsName);
 }
 
+QString demoConnectionsDirectory()
+{
+    const QString directory = qEnvironmentVariable("ZENTU_DEMO_CONNECTIONS");
+    return QDir::isAbsolutePath(directory) ? QDir::cleanPath(directory) : QString();
+}
+
 QString licenceDirectory(const QString& programDirectory)
 {
     return QDir::cleanPath(QDir(programDirectory).filePath(QStringLiteral("../doc")));

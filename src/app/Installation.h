@@ -22,6 +22,10 @@ bool isDataDirectoryWritable(const QString& programDirectory);
 // for local and portable installations.
 QString globalConnectionsDirectory(const QString& programDirectory);
 QString userConnectionsDirectory(const QString& programDirectory);
+// The directory named by $ZENTU_DEMO_CONNECTIONS when it is absolute, else
+// empty: the connections of a demo server started beside the client, listed
+// first and read-only.
+QString demoConnectionsDirectory();
 
 // "doc" beside the executable's directory: the licence files of the
 // components the program is built from.

@@ -24,6 +24,8 @@
 #include <QTableView>
 #include <QUrl>
 
+#include <functional>
+
 namespace {
 
 const QString GeometryKey = QStringLiteral("Geometry");
@@ -57,17 +59,41 @@ QPushButton* makeFlatButton(const QString& objectName, const QString& icon, cons
     return button;
 }
 
+// Sorts by the model's sort role, with the rows the predicate pins above all others.
+class PinnedFirstProxy : public QSortFilterProxyModel
+{
+public:
+    PinnedFirstProxy(std::function<bool(int)> pinned, QObject* parent)
+        : QSortFilterProxyModel(parent), m_pinned(std::move(pinned))
+    {
+    }
+
+protected:
+    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override
+    {
+        const bool leftPinned = m_pinned(left.row());
+        if (leftPinned != m_pinned(right.row()))
+            return leftPinned == (sortOrder() == Qt::AscendingOrder);
+        return QSortFilterProxyModel::lessThan(left, right);
+    }
+
+private:
+    const std::function<bool(int)> m_pinned;
+};
+
 } // namespace
 
 ConnectionListWidget::ConnectionListWidget(const QString& userDirectory,
                                            const QString& globalDirectory, QWidget* parent,
-                                           bool globalWritable)
+                                           bool globalWritable, const QString& pinnedDirectory)
     : QWidget(parent)
     , m_userDirectory(QDir::cleanPath(userDirectory))
     , m_globalDirectory(QDir::cleanPath(globalDirectory))
+    , m_pinnedDirectory(QDir::cleanPath(pinnedDirectory))
     , m_globalWritable(globalWritable)
     , m_model(new ConnectionModel(this))
-    , m_proxy(new QSortFilterProxyModel(this))
+    , m_proxy(new PinnedFirstProxy(
+          [this](int row) { return isPinned(m_model->connectionAt(row)); }, this))
     , m_view(new QTableView(this))
 {
     m_proxy->setDynamicSortFilter(false);
@@ -335,13 +361,14 @@ bool ConnectionListWidget::activateWindow(const QString& key)
 
 void ConnectionListWidget::loadConnections()
 {
-    ConnectionScan scan = scanConnectionFiles({m_globalDirectory, m_userDirectory});
+    ConnectionScan scan = scanConnectionFiles({m_pinnedDirectory, m_globalDirectory, m_userDirectory});
     qCDebug(lcConnections).nospace().noquote() << "listing " << scan.connections.size()
                                      << " connections from " << m_globalDirectory << " and "
                                      << m_userDirectory;
+    // The sort reads the files to find the pinned rows.
+    m_files = std::move(scan.files);
     m_model->setConnections(std::move(scan.connections));
     refreshView();
-    m_files = std::move(scan.files);
 }
 
 void ConnectionListWidget::openEditor(const Connection& connection)
@@ -386,8 +413,16 @@ Connection ConnectionListWidget::selectedConnection() const
     return m_model->connectionAt(m_proxy->mapToSource(selected.first()).row());
 }
 
+bool ConnectionListWidget::isPinned(const Connection& connection) const
+{
+    return !m_pinnedDirectory.isEmpty()
+           && m_files.value(connection.uid()).startsWith(m_pinnedDirectory + QLatin1Char('/'));
+}
+
 bool ConnectionListWidget::isProtected(const Connection& connection) const
 {
+    if (isPinned(connection))
+        return true;
     if (m_globalDirectory.isEmpty() || m_globalWritable)
         return false;
     return m_files.value(connection.uid()).startsWith(m_globalDirectory + QLatin1Char('/'));

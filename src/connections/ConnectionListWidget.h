@@ -15,14 +15,16 @@ class QTableView;
 // The main window: the saved connections with buttons to add, edit, remove
 // and open them. It keeps which file each connection came from and a
 // registry of the windows it opened per connection, so that opening one twice
-// raises the first.
+// raises the first. Connections of the pinned directory (a demo server's)
+// come first and cannot be edited or removed here.
 class ConnectionListWidget : public QWidget
 {
     Q_OBJECT
 
 public:
     ConnectionListWidget(const QString& userDirectory, const QString& globalDirectory,
-                         QWidget* parent = nullptr, bool globalWritable = false);
+                         QWidget* parent = nullptr, bool globalWritable = false,
+                         const QString& pinnedDirectory = QString());
 
     void addConnection(const Connection& connection, bool saveAsGlobal);
     void editConnection(const Connection& connection);
@@ -59,12 +61,14 @@ private:
     void askRemoval(const Connection& connection);
     Connection selectedConnection() const;
     bool isProtected(const Connection& connection) const;
+    bool isPinned(const Connection& connection) const;
     void refreshView();
     void selectConnection(const QModelIndex& sourceIndex);
     void placeRowButtons();
 
     const QString m_userDirectory;
     const QString m_globalDirectory;
+    const QString m_pinnedDirectory;
     const bool m_globalWritable;
     ConnectionModel* m_model;
     QSortFilterProxyModel* m_proxy;

@@ -3,7 +3,9 @@
 // desktop windows. Every process a test causes is ended and checked for.
 #include "CloseHelper.h"
 #include "ConnectionListWidget.h"
+#include "ConnectionModel.h"
 #include "DisplayCapture.h"
+#include "Installation.h"
 #include "LoginFixture.h"
 #include "RdpDesktopWidget.h"
 #include "RdpMainWidget.h"
@@ -19,21 +21,28 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
+#include <QDirIterator>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSettings>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QStackedWidget>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUuid>
 
 #include <algorithm>
 #include <csignal>
@@ -231,6 +240,23 @@ private:
 
 SizeRequestLog* SizeRequestLog::s_log = nullptr;
 
+// Runs scripts/demo-server as scripts/run does, with the given environment.
+bool runDemoServer(const QString& action, const QProcessEnvironment& environment, QByteArray* output,
+                   QString* error)
+{
+    QProcess script;
+    script.setProcessEnvironment(environment);
+    script.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    script.start(qEnvironmentVariable("ZENTU_SOURCE_DIR") + QStringLiteral("/scripts/demo-server"), {action});
+    if (!script.waitForFinished(Timeout) || script.exitStatus() != QProcess::NormalExit || script.exitCode() != 0) {
+        *error = QStringLiteral("demo-server %1 failed (%2)").arg(action).arg(script.exitCode());
+        return false;
+    }
+    if (output)
+        *output = script.readAllStandardOutput();
+    return true;
+}
+
 } // namespace
 
 class EndToEndTest : public QObject
@@ -250,6 +276,7 @@ private slots:
     void displayUsesOnlyItsOwnTunnel();
     void lostLoginEndsItsDisplay();
     void applicationQuitsAfterLastDisplay();
+    void localDemoRunsAndEndsWithItsScript();
 
 private:
     // Starts a server and logs in to it from the main window.
@@ -857,6 +884,196 @@ void EndToEndTest::applicationQuitsAfterLastDisplay()
     // ssh held the display's forward open; it ends with it.
     QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
     QTRY_VERIFY_WITH_TIMEOUT(!SessionFixture::processRunning(ssh), Timeout);
+}
+
+void EndToEndTest::localDemoRunsAndEndsWithItsScript()
+{
+    // A user with no ssh key and no known_hosts file. ssh reads the passwd
+    // home, not $HOME, so a launcher first on PATH points it at this HOME.
+    const QString home = qEnvironmentVariable("HOME");
+    const QString knownHosts = home + QStringLiteral("/.ssh/known_hosts");
+    QVERIFY(QDir().mkpath(home + QStringLiteral("/.ssh")));
+    QFile::remove(knownHosts);
+    const QString launcherDir = m_scratch->filePath(QStringLiteral("bin"));
+    QVERIFY(QDir().mkpath(launcherDir));
+    {
+        QFile launcher(launcherDir + QStringLiteral("/ssh"));
+        QVERIFY(launcher.open(QIODevice::WriteOnly));
+        launcher.write(QStringLiteral("#!/bin/sh\nexec %1 -F /dev/null -o UserKnownHostsFile='%2' "
+                                      "-o GlobalKnownHostsFile=/dev/null -o IdentityFile='%3/.ssh/id_ed25519' \"$@\"\n")
+                           .arg(QStandardPaths::findExecutable(QStringLiteral("ssh")), knownHosts, home)
+                           .toLocal8Bit());
+        launcher.close();
+        QVERIFY(launcher.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    const QString state = m_scratch->filePath(QStringLiteral("state"));
+    const QString demoState = state + QStringLiteral("/zentu-demo");
+    m_login = std::make_unique<LoginFixture>(m_scratch->path(), demoState + QStringLiteral("/data"));
+
+    // The user's own saved connection stays as it is and is listed too.
+    QVERIFY(QDir().mkpath(m_login->userDirectory()));
+    Connection own;
+    own.setUid(QUuid::createUuid());
+    own.setName(QStringLiteral("Accounting"));
+    own.setHost(QStringLiteral("192.0.2.1"));
+    const QString ownPath = QDir(m_login->userDirectory()).filePath(Connection::fileName(own.uid()));
+    QString error;
+    QVERIFY2(writeConnectionFile(ownPath, own, &error), qPrintable(error));
+    const auto contents = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QByteArray ownBefore = contents(ownPath);
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), state);
+    environment.insert(QStringLiteral("PATH"), launcherDir + QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
+    for (const char* name : {"SSH_AUTH_SOCK", "SSH_ASKPASS", "SSH_ASKPASS_REQUIRE", "ZENTU_DEMO_CONNECTIONS"})
+        environment.remove(QLatin1String(name));
+    // The client runs with the script's environment, as under scripts/run.
+    QList<QPair<QByteArray, QByteArray>> saved;
+    const auto setVariable = [&saved](const QString& name, const QString& value) {
+        const QByteArray key = name.toLocal8Bit();
+        saved.append({key, qEnvironmentVariableIsSet(key.constData()) ? qgetenv(key.constData()) : QByteArray()});
+        if (value.isNull())
+            qunsetenv(key.constData());
+        else
+            qputenv(key.constData(), value.toLocal8Bit());
+    };
+    const auto restore = qScopeGuard([&saved]() {
+        for (auto it = saved.crbegin(); it != saved.crend(); ++it) {
+            if (it->second.isNull())
+                qunsetenv(it->first.constData());
+            else
+                qputenv(it->first.constData(), it->second);
+        }
+    });
+    for (const char* name : {"PATH", "SSH_AUTH_SOCK", "SSH_ASKPASS", "SSH_ASKPASS_REQUIRE"})
+        setVariable(QLatin1String(name), environment.value(QLatin1String(name), QString()));
+
+    const auto startDemo = [&](QString* why) {
+        QByteArray lines;
+        if (!runDemoServer(QStringLiteral("start"), environment, nullptr, why)
+            || !runDemoServer(QStringLiteral("env"), environment, &lines, why))
+            return false;
+        for (const QByteArray& line : lines.split('\n')) {
+            const int equals = line.indexOf('=');
+            if (equals > 0)
+                setVariable(QString::fromLocal8Bit(line.left(equals)), QString::fromLocal8Bit(line.mid(equals + 1)));
+        }
+        return true;
+    };
+    bool demoRunning = false;
+    const auto stopDemo = qScopeGuard([&]() {
+        QString ignored;
+        if (demoRunning)
+            runDemoServer(QStringLiteral("stop"), environment, nullptr, &ignored);
+    });
+    demoRunning = startDemo(&error);
+    QVERIFY2(demoRunning, qPrintable(error));
+    const qint64 sshd = contents(demoState + QStringLiteral("/sshd.pid")).trimmed().toLongLong();
+    const qint64 agent = contents(demoState + QStringLiteral("/agent.pid")).trimmed().toLongLong();
+    QCOMPARE(processName(sshd), QStringLiteral("sshd"));
+    QCOMPARE(processName(agent), QStringLiteral("ssh-agent"));
+
+    // "Local demo" heads the list, above the user's own connection.
+    m_main = std::make_unique<ConnectionListWidget>(m_login->userDirectory(), m_login->globalDirectory(), nullptr,
+                                                    false, demoConnectionsDirectory());
+    m_main->show();
+    auto* view = m_main->findChild<QTableView*>(QStringLiteral("ConnectionListView"));
+    QCOMPARE(view->model()->rowCount(), 2);
+    QCOMPARE(view->model()->index(0, 0).data(ConnectionModel::SortRole).toString(), QStringLiteral("Local demo"));
+    QCOMPARE(view->model()->index(1, 0).data(ConnectionModel::SortRole).toString(), QStringLiteral("Accounting"));
+    // The demo's connection belongs to the script: no edit or remove buttons.
+    view->setCurrentIndex(view->model()->index(1, 0));
+    QVERIFY(findButton(m_main.get(), "EditConnectionButton")->isVisible());
+    view->setCurrentIndex(view->model()->index(0, 0));
+    QVERIFY(!findButton(m_main.get(), "EditConnectionButton")->isVisible());
+    QVERIFY(!findButton(m_main.get(), "RemoveConnectionButton")->isVisible());
+
+    // The only question: ssh's about the unknown host key, answered once.
+    m_window = openConnection(*m_main, 0);
+    QVERIFY(m_window);
+    QPointer<OperationStatusDialog> status = m_window->findChild<OperationStatusDialog*>();
+    QVERIFY(status);
+    auto* stack = status->findChild<QStackedWidget*>(QStringLiteral("StackedWidget"));
+    QTRY_VERIFY_WITH_TIMEOUT(!status || stack->currentIndex() != OperationStatusDialog::ProgressPage, Timeout);
+    QVERIFY2(status, qPrintable(messageBoxTexts()));
+    QCOMPARE(stack->currentIndex(), int(OperationStatusDialog::AnswerPage));
+    const QString question = status->findChild<QLabel*>(QStringLiteral("InstructionsLabel"))->text();
+    QVERIFY2(question.startsWith(QStringLiteral("The authenticity of host '[127.0.0.1]:")), qPrintable(question));
+    QTest::keyClicks(status->findChild<QLineEdit*>(QStringLiteral("AnswerLineEdit")), QStringLiteral("yes"));
+    QTest::mouseClick(findButton(status, "ContinueButton"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!status, Timeout);
+    QVERIFY2(m_window, qPrintable(messageBoxTexts()));
+    m_processes.insert(sshProcessId(m_window), QStringLiteral("ssh"));
+
+    // A real desktop: the xterm's pixels, and keys typed into it.
+    QPointer<RdpMainWidget> display = start(QStringLiteral("xterm"));
+    QVERIFY2(display, qPrintable(m_problem));
+    const QString x = runtimeOf(m_sessionId).value(QStringLiteral("display")).toString();
+    const QString sessionDir = runtimeOf(m_sessionId).value(QStringLiteral("dir")).toString();
+    QVERIFY2(sessionDir.startsWith(demoState + QLatin1Char('/')), qPrintable(sessionDir));
+    QTRY_VERIFY_WITH_TIMEOUT(brightPixels(captureDisplay(x, authorityOf(m_sessionId))) > 10000, Timeout);
+    QString mismatch;
+    QTRY_VERIFY2_WITH_TIMEOUT(showsSessionDisplay(display->desktopWidget(), x, authorityOf(m_sessionId), &mismatch),
+                              qPrintable(mismatch), Timeout);
+    const QString typed = m_scratch->filePath(QStringLiteral("typed-Demo"));
+    typeIntoSession(display, QStringLiteral("touch %1").arg(typed));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(typed), Timeout);
+    QTRY_VERIFY2_WITH_TIMEOUT(showsSessionDisplay(display->desktopWidget(), x, authorityOf(m_sessionId), &mismatch),
+                              qPrintable(mismatch), Timeout);
+    QVERIFY(QFile::exists(sessionDir + QStringLiteral("/password")));
+    // scripts/screenshot keeps this screen for the README.
+    const QString screenshot = qEnvironmentVariable("ZENTU_SCREENSHOT");
+    if (!screenshot.isEmpty()) {
+        // The list, the session window below it and the desktop beside them.
+        m_main->setGeometry(8, 30, 380, 300);
+        m_window->setGeometry(8, 400, 380, 330);
+        display->move(400, 0);
+        m_main->raise();
+        QTest::qWait(1500);
+        QVERIFY(QGuiApplication::primaryScreen()->grabWindow(0).save(screenshot));
+    }
+
+    // The client ends; the demo's stop ends the session it left running.
+    display->close();
+    m_window->close();
+    QTRY_VERIFY_WITH_TIMEOUT(!display && !m_window, Timeout);
+    m_main.reset();
+    QVERIFY2(runDemoServer(QStringLiteral("stop"), environment, nullptr, &error), qPrintable(error));
+    demoRunning = false;
+    m_processes.insert(sshd, QStringLiteral("sshd"));
+    m_processes.insert(agent, QStringLiteral("ssh-agent"));
+    for (auto it = m_processes.cbegin(); it != m_processes.cend(); ++it)
+        QVERIFY2(!SessionFixture::processRunning(it.key()) || processName(it.key()) != it.value(),
+                 qPrintable(QStringLiteral("%1 (%2) left running").arg(it.value()).arg(it.key())));
+    // No session password, session key or login key stays; the host key does,
+    // so that the next start needs no question.
+    QDirIterator files(demoState, QDir::Files | QDir::System | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString path = files.next();
+        const QByteArray data = contents(path);
+        QVERIFY2(files.fileName() != QLatin1String("password") && !data.contains("\"password\"")
+                     && (!data.contains("PRIVATE KEY") || path == demoState + QStringLiteral("/host_ed25519")),
+                 qPrintable(path));
+    }
+    QCOMPARE(contents(knownHosts).count('\n'), 1);
+    QCOMPARE(contents(ownPath), ownBefore);
+    QCOMPARE(QDir(m_login->userDirectory()).entryList(QDir::Files | QDir::Hidden), {Connection::fileName(own.uid())});
+
+    // A second run reuses the state: the login asks nothing.
+    demoRunning = startDemo(&error);
+    QVERIFY2(demoRunning, qPrintable(error));
+    m_main = std::make_unique<ConnectionListWidget>(m_login->userDirectory(), m_login->globalDirectory(), nullptr,
+                                                    false, demoConnectionsDirectory());
+    m_main->show();
+    m_window = logIn(*m_main, 0, &m_problem);
+    QVERIFY2(m_window, qPrintable(m_problem));
+    m_processes.insert(sshProcessId(m_window), QStringLiteral("ssh"));
+    QCOMPARE(contents(knownHosts).count('\n'), 1);
+    m_window->close();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
 }
 
 int main(int argc, char** argv)

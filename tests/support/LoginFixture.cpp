@@ -30,11 +30,11 @@ const int Timeout = 30000;
 
 } // namespace
 
-LoginFixture::LoginFixture(const QString& root)
+LoginFixture::LoginFixture(const QString& root, const QString& serverData)
     : m_root(root)
     , m_userDirectory(root + QStringLiteral("/connections"))
     , m_globalDirectory(root + QStringLiteral("/global"))
-    , m_serverData(root + QStringLiteral("/server/data"))
+    , m_serverData(serverData.isEmpty() ? root + QStringLiteral("/server/data") : serverData)
 {
 }
 

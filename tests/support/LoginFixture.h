@@ -26,8 +26,9 @@ class SessionListWidget;
 class LoginFixture
 {
 public:
-    // Everything lives below root, which must exist.
-    explicit LoginFixture(const QString& root);
+    // Everything lives below root, which must exist; the server's session
+    // data in serverData when given (a server started elsewhere keeps it there).
+    explicit LoginFixture(const QString& root, const QString& serverData = QString());
 
     // Starts sshd and points this process's ssh client environment at it.
     bool start(QString* error, const SshServer::Options& options = SshServer::Options());
