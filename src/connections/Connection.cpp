@@ -103,8 +103,9 @@ QDomDocument Connection::toXml() const
     document.appendChild(root);
     if (!m_uid.isNull())
         appendText(document, root, UidTag, m_uid.toString());
-    if (!m_name.isEmpty())
-        appendText(document, root, NameTag, m_name);
+    // The file format requires the name, empty or not: a record read from a
+    // file with an empty one must still be readable once saved.
+    appendText(document, root, NameTag, m_name);
     if (!m_host.isEmpty())
         appendText(document, root, HostTag, m_host);
     if (m_port != DefaultPort)
