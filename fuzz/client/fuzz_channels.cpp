@@ -3,9 +3,10 @@
 // arrive in taken from the input: the frame's reassembly and the channel's
 // decoding of what the server sends.
 //
-// Input: one byte choosing the channel (qzdesk, qzshare, qzcfg), then chunk
-// records of flags byte, 16-bit total, data length byte and data. Flag bits:
-// 0 first, 1 last, 2 suspend, 3 total scaled past the largest message.
+// Input: one byte choosing the channel (qzdesk, qzshare, qzcfg, or qzrail,
+// on which the server sends nothing), then chunk records of flags byte,
+// 16-bit total, data length byte and data. Flag bits: 0 first, 1 last,
+// 2 suspend, 3 total scaled past the largest message.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,7 @@
 
 #include "qzcfg/qzcfg.h"
 #include "qzdesk/qzdesk.h"
+#include "qzrail/qzrail.h"
 #include "qzshare/qzshare.h"
 
 namespace {
@@ -120,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     Library library;
     bool loaded = false;
-    switch (data[0] % 3) {
+    switch (data[0] % 4) {
     case 0:
         loaded = qzdesk_VirtualChannelEntryEx(reinterpret_cast<PCHANNEL_ENTRY_POINTS_EX>(&library.points), &library);
         if (loaded) {
@@ -139,13 +141,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             share->MouseEvent = shareMouse;
         }
         break;
-    default:
+    case 2:
         loaded = qzcfg_VirtualChannelEntryEx(reinterpret_cast<PCHANNEL_ENTRY_POINTS_EX>(&library.points), &library);
         if (loaded) {
             auto* cfg = static_cast<QzcfgClientContext*>(library.iface);
             cfg->OptionsUpdatedNotify = cfgText;
             cfg->SetOptionsResponse = cfgText;
         }
+        break;
+    default:
+        loaded = qzrail_VirtualChannelEntryEx(reinterpret_cast<PCHANNEL_ENTRY_POINTS_EX>(&library.points), &library);
         break;
     }
     if (!loaded || !library.iface)
