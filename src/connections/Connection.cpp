@@ -103,8 +103,9 @@ QDomDocument Connection::toXml() const
     document.appendChild(root);
     if (!m_uid.isNull())
         appendText(document, root, UidTag, m_uid.toString());
-    if (!m_name.isEmpty())
-        appendText(document, root, NameTag, m_name);
+    // The file format requires the name, empty or not: a record read from a
+    // file with an empty one must still be readable once saved.
+    appendText(document, root, NameTag, m_name);
     if (!m_host.isEmpty())
         appendText(document, root, HostTag, m_host);
     if (m_port != DefaultPort)
@@ -195,6 +196,67 @@ bool removeConnectionFile(const QString& path, QString* error)
     return true;
 }
 
+struct ConnectionFileReader::Private
+{
+    SchemaMessageHandler messages;
+    NoAccessManager noAccess;
+    QXmlSchema schema;
+    QXmlSchemaValidator validator;
+    bool valid = false;
+};
+
+ConnectionFileReader::ConnectionFileReader()
+    : d(std::make_unique<Private>())
+{
+    d->schema.setMessageHandler(&d->messages);
+    d->schema.setNetworkAccessManager(&d->noAccess);
+    QFile schemaFile(QStringLiteral(":/schemas/resources/Connection.schema"));
+    d->valid = schemaFile.open(QIODevice::ReadOnly)
+               && d->schema.load(&schemaFile, QUrl(QStringLiteral("qrc:/schemas/resources/Connection.schema")))
+               && d->schema.isValid();
+    if (!d->valid) {
+        qCWarning(lcConnections) << "the connection schema could not be loaded";
+        return;
+    }
+    d->validator.setSchema(d->schema);
+    d->validator.setMessageHandler(&d->messages);
+    d->validator.setNetworkAccessManager(&d->noAccess);
+}
+
+ConnectionFileReader::~ConnectionFileReader() = default;
+
+bool ConnectionFileReader::isValid() const
+{
+    return d->valid;
+}
+
+bool ConnectionFileReader::read(const QByteArray& data, const QString& path, Connection* connection)
+{
+    if (!d->valid)
+        return false;
+    if (data.size() > MaxConnectionFileSize) {
+        qCDebug(lcConnections) << "skipping oversized connection file" << path;
+        return false;
+    }
+    QDomDocument document;
+    if (!document.setContent(data)) {
+        qCDebug(lcConnections) << "skipping unparsable connection file" << path;
+        return false;
+    }
+    const Connection parsed = Connection::fromXml(document);
+    // A file that is byte for byte what this program writes for a record
+    // with a uid and a name conforms to the schema by construction; schema
+    // validation costs several times the rest of the scan, so only other
+    // files go through the validator.
+    const bool canonical = parsed.isValid() && !parsed.name().isEmpty() && parsed.toXml().toByteArray(1) == data;
+    if (!canonical && !d->validator.validate(data, QUrl::fromLocalFile(path))) {
+        qCDebug(lcConnections) << "skipping invalid connection file" << path;
+        return false;
+    }
+    *connection = parsed;
+    return true;
+}
+
 ConnectionScan scanConnectionFiles(const QStringList& directories)
 {
     QStringList candidates;
@@ -215,22 +277,9 @@ ConnectionScan scanConnectionFiles(const QStringList& directories)
     ConnectionScan scan;
     if (candidates.isEmpty())
         return scan;
-
-    SchemaMessageHandler messages;
-    NoAccessManager noAccess;
-    QXmlSchema schema;
-    schema.setMessageHandler(&messages);
-    schema.setNetworkAccessManager(&noAccess);
-    QFile schemaFile(QStringLiteral(":/schemas/resources/Connection.schema"));
-    if (!schemaFile.open(QIODevice::ReadOnly)
-        || !schema.load(&schemaFile, QUrl(QStringLiteral("qrc:/schemas/resources/Connection.schema")))
-        || !schema.isValid()) {
-        qCWarning(lcConnections) << "the connection schema could not be loaded";
+    ConnectionFileReader reader;
+    if (!reader.isValid())
         return scan;
-    }
-    QXmlSchemaValidator validator(schema);
-    validator.setMessageHandler(&messages);
-    validator.setNetworkAccessManager(&noAccess);
 
     for (const QString& path : qAsConst(candidates)) {
         QByteArray data;
@@ -238,26 +287,9 @@ ConnectionScan scanConnectionFiles(const QStringList& directories)
             qCDebug(lcConnections) << "cannot read" << path << "as a regular file";
             continue;
         }
-        if (data.size() > MaxConnectionFileSize) {
-            qCDebug(lcConnections) << "skipping oversized connection file" << path;
+        Connection connection;
+        if (!reader.read(data, path, &connection))
             continue;
-        }
-        QDomDocument document;
-        if (!document.setContent(data)) {
-            qCDebug(lcConnections) << "skipping unparsable connection file" << path;
-            continue;
-        }
-        const Connection connection = Connection::fromXml(document);
-        // A file that is byte for byte what this program writes for a
-        // record with a uid and a name conforms to the schema by
-        // construction; schema validation costs several times the rest of
-        // the scan, so only other files go through the validator.
-        const bool canonical = connection.isValid() && !connection.name().isEmpty()
-                               && connection.toXml().toByteArray(1) == data;
-        if (!canonical && !validator.validate(data, QUrl::fromLocalFile(path))) {
-            qCDebug(lcConnections) << "skipping invalid connection file" << path;
-            continue;
-        }
         if (!connection.isValid() || scan.files.contains(connection.uid()))
             continue;
         scan.connections.append(connection);

@@ -7,6 +7,8 @@
 #include <QUuid>
 #include <QVector>
 
+#include <memory>
+
 // One saved SSH connection to a Zentu server. The uid identifies the record
 // and names its file; it never changes once the record is created.
 class Connection
@@ -56,6 +58,26 @@ using ConnectionFileIndex = QMap<QUuid, QString>;
 // stays untouched unless the new content has been written completely.
 bool writeConnectionFile(const QString& path, const Connection& connection, QString* error);
 bool removeConnectionFile(const QString& path, QString* error);
+
+// Reads connection files against the compiled-in schema, which it compiles
+// once for any number of files.
+class ConnectionFileReader
+{
+public:
+    ConnectionFileReader();
+    ~ConnectionFileReader();
+
+    // False when the schema could not be loaded: then no file is read.
+    bool isValid() const;
+    // The record in a file's bytes; false when they are not a connection
+    // file (too large, not XML, or not valid against the schema). The path
+    // only names the file in the debug log and the validator's messages.
+    bool read(const QByteArray& data, const QString& path, Connection* connection);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
 
 // What a scan of the connection directories found: the valid records in
 // scan order and, per uid, the file it came from.

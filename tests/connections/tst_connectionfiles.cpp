@@ -69,6 +69,8 @@ private slots:
     void minimalFileKeepsDefaults();
     void readsFieldsLeniently_data();
     void readsFieldsLeniently();
+    void readRecordSurvivesSave_data();
+    void readRecordSurvivesSave();
     void scanSkipsBadFiles_data();
     void scanSkipsBadFiles();
     void scanFetchesAndBlocksOnNothing_data();
@@ -154,6 +156,32 @@ void TestConnectionFiles::readsFieldsLeniently()
     QCOMPARE(connection.uid(), QUuid(UidText));
     QCOMPARE(connection.fips(), fips);
     QCOMPARE(int(connection.port()), port);
+}
+
+// Files another program wrote: the record read from one is saved and must
+// be read back unchanged.
+void TestConnectionFiles::readRecordSurvivesSave_data()
+{
+    QTest::addColumn<QString>("elements");
+
+    QTest::newRow("empty name") << "<Name></Name>";
+    QTest::newRow("blank name") << "<Name> </Name><Host>h</Host>";
+}
+
+void TestConnectionFiles::readRecordSurvivesSave()
+{
+    QFETCH(QString, elements);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(UidText + QStringLiteral(".rv32"));
+    QVERIFY(writeFile(path, QStringLiteral("<SshConnection><Uid>%1</Uid>%2</SshConnection>").arg(UidText, elements).toUtf8()));
+    const ConnectionScan scan = scanConnectionFiles({dir.path()});
+    QCOMPARE(scan.connections.size(), 1);
+
+    QString error;
+    QVERIFY2(writeConnectionFile(path, scan.connections.first(), &error), qPrintable(error));
+    const ConnectionScan again = scanConnectionFiles({dir.path()});
+    QCOMPARE(again.connections.size(), 1);
+    QVERIFY(again.connections.first() == scan.connections.first());
 }
 
 void TestConnectionFiles::scanSkipsBadFiles_data()

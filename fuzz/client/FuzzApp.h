@@ -1,0 +1,19 @@
+#pragma once
+
+// Set-up shared by the targets that need Qt's application object.
+#include <QCoreApplication>
+#include <QLoggingCategory>
+
+// Creates the application object once for the whole run and keeps the debug
+// log quiet: writing it would cost more than the code under test.
+inline void fuzzApplication()
+{
+    static int argc = 1;
+    static char name[] = "fuzz";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app = [] {
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.warning=false"));
+        return new QCoreApplication(argc, argv);
+    }();
+    Q_UNUSED(app)
+}
