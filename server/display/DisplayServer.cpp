@@ -316,6 +316,7 @@ quint64 DisplayServer::frameIntervalMs() const
 void DisplayServer::processX()
 {
     m_screen.processEvents([this](const XEvent& ev) { m_clipboard->handleEvent(ev); });
+    m_clipboard->expireRequests();
     applyScreenSize();
 }
 
