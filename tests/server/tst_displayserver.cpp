@@ -106,18 +106,25 @@ QString clipboardOf(const QProcessEnvironment& display)
 bool startXfreerdp(QProcess& viewer, const SessionFixture& session)
 {
     viewer.setProcessChannelMode(QProcess::MergedChannels);
-    viewer.start(QStringLiteral("xfreerdp"),
-                 { QStringLiteral("/v:127.0.0.1:%1").arg(session.port()), QStringLiteral("/sec:rdp"),
+    // Line-buffered: the log lines waited for come when written, not with a
+    // later block of frame messages that an idle session never sends.
+    viewer.start(QStringLiteral("stdbuf"),
+                 { QStringLiteral("-oL"), QStringLiteral("xfreerdp"),
+                   QStringLiteral("/v:127.0.0.1:%1").arg(session.port()), QStringLiteral("/sec:rdp"),
                    QStringLiteral("/cert:ignore"), QStringLiteral("/u:tester"),
                    QStringLiteral("/p:%1").arg(session.password()), QStringLiteral("/rfx"),
                    QStringLiteral("/bpp:32"), QStringLiteral("/gdi:sw"), QStringLiteral("+clipboard"),
                    QStringLiteral("/log-level:DEBUG") });
-    // Started once the first frame is in and the clipboard channel has
-    // sent its first format list: a copy made before that may go unseen.
+    // Started once the first frame is in and xfreerdp has answered the
+    // server's request for the text of its first format list, which it sends
+    // before it looks at its display's clipboard. xfreerdp fetches the
+    // formats of a new owner and requested text through one window property:
+    // a copy made while that request is open can reach the server as an
+    // empty format list, and the copy is lost.
     QByteArray log;
     return viewer.waitForStarted(10000) && QTest::qWaitFor([&] {
                log += viewer.readAll();
-               return log.contains("SurfaceFrameMarker") && log.contains("ClientFormatList");
+               return log.contains("SurfaceFrameMarker") && log.contains("ClientFormatDataResponse");
            }, 15000);
 }
 
