@@ -330,6 +330,7 @@ void DisplayServer::processX()
         if (!m_windowTracker || !m_windowTracker->handleEvent(ev))
             m_clipboard->handleEvent(ev);
     });
+    m_clipboard->expireRequests();
     applyScreenSize();
     if (m_railWindows)
         m_railWindows->sync(m_peers);

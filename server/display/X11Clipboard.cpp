@@ -34,6 +34,7 @@ void X11Clipboard::requestText(TextCallback callback)
     }
     m_pending.push_back(std::move(callback));
     if (m_pending.size() == 1) {
+        m_askedAt = std::chrono::steady_clock::now();
         XConvertSelection(m_dpy, m_clipboard, m_utf8, m_property, m_window, CurrentTime);
         XFlush(m_dpy);
     }
@@ -50,6 +51,13 @@ void X11Clipboard::setText(const QString& text)
     XSetSelectionOwner(m_dpy, m_clipboard, m_window, CurrentTime);
     m_owner = XGetSelectionOwner(m_dpy, m_clipboard) == m_window;
     XFlush(m_dpy);
+}
+
+void X11Clipboard::expireRequests()
+{
+    constexpr std::chrono::seconds AnswerTimeout(5);
+    if (!m_pending.empty() && std::chrono::steady_clock::now() - m_askedAt >= AnswerTimeout)
+        finishRequests(QString());
 }
 
 void X11Clipboard::finishRequests(const QString& text)

@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <vector>
 
@@ -30,6 +31,9 @@ public:
     // Some X client (or this server) holds text for pasting.
     bool hasOwner() const;
     bool handleEvent(const XEvent& ev);
+    // Answers requests with empty text once the owner has kept them waiting
+    // too long, so that later requests ask again.
+    void expireRequests();
 
 private:
     void answerRequest(const XSelectionRequestEvent& request);
@@ -42,5 +46,8 @@ private:
     QString m_ownText;
     bool m_owner = false;
     std::vector<TextCallback> m_pending;
+    // When the conversion that m_pending waits for was asked for: an owner
+    // that hangs or ends before it answers never sends its notice.
+    std::chrono::steady_clock::time_point m_askedAt;
     std::function<void()> m_ownerChanged;
 };

@@ -28,6 +28,7 @@
 #include <memory>
 #include <vector>
 
+#include <signal.h>
 #include <sys/resource.h>
 
 namespace {
@@ -108,18 +109,25 @@ QString clipboardOf(const QProcessEnvironment& display)
 bool startXfreerdp(QProcess& viewer, const SessionFixture& session)
 {
     viewer.setProcessChannelMode(QProcess::MergedChannels);
-    viewer.start(QStringLiteral("xfreerdp"),
-                 { QStringLiteral("/v:127.0.0.1:%1").arg(session.port()), QStringLiteral("/sec:rdp"),
+    // Line-buffered: the log lines waited for come when written, not with a
+    // later block of frame messages that an idle session never sends.
+    viewer.start(QStringLiteral("stdbuf"),
+                 { QStringLiteral("-oL"), QStringLiteral("xfreerdp"),
+                   QStringLiteral("/v:127.0.0.1:%1").arg(session.port()), QStringLiteral("/sec:rdp"),
                    QStringLiteral("/cert:ignore"), QStringLiteral("/u:tester"),
                    QStringLiteral("/p:%1").arg(session.password()), QStringLiteral("/rfx"),
                    QStringLiteral("/bpp:32"), QStringLiteral("/gdi:sw"), QStringLiteral("+clipboard"),
                    QStringLiteral("/log-level:DEBUG") });
-    // Started once the first frame is in and the clipboard channel has
-    // sent its first format list: a copy made before that may go unseen.
+    // Started once the first frame is in and xfreerdp has answered the
+    // server's request for the text of its first format list, which it sends
+    // before it looks at its display's clipboard. xfreerdp fetches the
+    // formats of a new owner and requested text through one window property:
+    // a copy made while that request is open can reach the server as an
+    // empty format list, and the copy is lost.
     QByteArray log;
     return viewer.waitForStarted(10000) && QTest::qWaitFor([&] {
                log += viewer.readAll();
-               return log.contains("SurfaceFrameMarker") && log.contains("ClientFormatList");
+               return log.contains("SurfaceFrameMarker") && log.contains("ClientFormatDataResponse");
            }, 15000);
 }
 
@@ -212,6 +220,7 @@ private slots:
     void takenPortDoesNotPassForTheSession();
     void clipboardDataLengthIsChecked_data();
     void clipboardDataLengthIsChecked();
+    void clipboardOwnerThatNeverAnswersIsGivenUp();
     void idleConnectionsLeaveTheSessionServing();
     void sharingAdmitsViewersUnderTheOwnersControl();
 };
@@ -579,6 +588,63 @@ void TestDisplayServer::clipboardDataLengthIsChecked()
     framesDuring(probe, 1500);
     QVERIFY2(probe.connected(), qPrintable(session.log()));
     QCOMPARE(clipboardOf(session.environment()), QString());
+}
+
+void TestDisplayServer::clipboardOwnerThatNeverAnswersIsGivenUp()
+{
+    SessionFixture session;
+    QString error;
+    QVERIFY2(session.start(QStringLiteral("xterm"), QStringLiteral("640x480"), &error), qPrintable(error));
+    RdpProbe probe;
+    RdpProbe::Options options = optionsFor(session);
+    options.rawClipboard = true;
+    QVERIFY2(probe.connect(options, &error), qPrintable(error));
+    auto received = [&](quint16 type) {
+        const QList<ChannelMessage>& list = probe.messages(QStringLiteral("cliprdr"));
+        return int(std::count_if(list.begin(), list.end(), [&](const ChannelMessage& m) { return m.type == type; }));
+    };
+    auto lastAnswer = [&] {
+        const QList<ChannelMessage>& list = probe.messages(QStringLiteral("cliprdr"));
+        const auto it = std::find_if(list.rbegin(), list.rend(), [](const ChannelMessage& m) { return m.type == 5; });
+        return it == list.rend() ? QByteArray("none") : it->payload;
+    };
+    auto copyInSession = [&](QProcess& owner, const QString& text) {
+        owner.setProcessEnvironment(session.environment());
+        owner.start(QStringLiteral("xclip"),
+                    { QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard") });
+        owner.waitForStarted(10000);
+        owner.write(text.toUtf8());
+        owner.waitForBytesWritten(10000);
+        owner.closeWriteChannel();
+    };
+    QByteArray unicodeRequest(4, '\0');
+    qToLittleEndian<quint32>(13, unicodeRequest.data());
+
+    // The session's owner stops before it answers the server's conversion
+    // (4 asks for the text, 5 answers), then ends without answering at all.
+    QVERIFY(probe.waitFor([&] { return received(1) == 1; }, 10000));
+    QProcess hung;
+    copyInSession(hung, QStringLiteral("never sent"));
+    QVERIFY(probe.waitFor([&] { return received(2) > 0; }, 10000));
+    QCOMPARE(kill(pid_t(hung.processId()), SIGSTOP), 0);
+    QVERIFY(probe.send(QStringLiteral("cliprdr"), 4, unicodeRequest));
+    framesDuring(probe, 500);
+    hung.kill();
+    hung.waitForFinished(5000);
+    QVERIFY(probe.waitFor([&] { return received(5) == 1; }, 15000));
+    QCOMPARE(lastAnswer(), QByteArray());
+
+    // The next copy is fetched as usual.
+    const QString text = QStringLiteral("answered \u00e9");
+    const int offers = received(2);
+    QProcess owner;
+    copyInSession(owner, text);
+    QVERIFY(probe.waitFor([&] { return received(2) > offers; }, 10000));
+    QVERIFY(probe.send(QStringLiteral("cliprdr"), 4, unicodeRequest));
+    QVERIFY(probe.waitFor([&] { return received(5) == 2; }, 10000));
+    QCOMPARE(lastAnswer(), QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2) + QByteArray(2, '\0'));
+    owner.kill();
+    owner.waitForFinished(5000);
 }
 
 void TestDisplayServer::idleConnectionsLeaveTheSessionServing()
