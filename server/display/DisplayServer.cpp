@@ -74,6 +74,9 @@ bool DisplayServer::start(QString* error)
         return false;
     m_knownWidth = m_screen.width();
     m_knownHeight = m_screen.height();
+    QString tlsError;
+    if (!m_tls.make(m_config.keyFile, &tlsError))
+        qCWarning(lcDisplay) << tlsError << "- clients joining directly cannot connect";
     m_input = std::make_unique<X11Input>(m_screen.display());
     m_clipboard = std::make_unique<X11Clipboard>(m_screen.display(), m_screen.root());
     m_clipboard->setOwnerChangedHandler([this] {
@@ -167,6 +170,8 @@ void DisplayServer::acceptPeer(freerdp_peer* peer)
         qCWarning(lcDisplay) << "client" << connection->id() << "failed to initialize";
         return;
     }
+    if (m_tls.isValid() && !m_tls.offerTo(peer->settings))
+        qCWarning(lcDisplay) << "client" << connection->id() << "is offered no TLS";
     m_peers.push_back(std::move(connection));
 }
 

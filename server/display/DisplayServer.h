@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SharingSession.h"
+#include "TlsCertificate.h"
 #include "UpdateOptions.h"
 #include "X11Clipboard.h"
 #include "X11Input.h"
@@ -44,6 +46,7 @@ public:
     X11Input& input() { return *m_input; }
     X11Clipboard& clipboard() { return *m_clipboard; }
     const UpdateOptions& options() const { return m_options; }
+    SharingSession& sharing() { return m_sharing; }
     quint64 nowMs() const;
 
     bool checkPassword(const QByteArray& password) const;
@@ -73,11 +76,14 @@ private:
     std::unique_ptr<X11Input> m_input;
     std::unique_ptr<X11Clipboard> m_clipboard;
     UpdateOptions m_options;
+    TlsCertificate m_tls;
     TileDiff m_diff;
     freerdp_listener* m_listener = nullptr;
     HANDLE m_signalEvent = nullptr;
     HANDLE m_xEvent = nullptr;
     int m_signalFd = -1;
+    // Before the peers: they leave it when they are destroyed.
+    SharingSession m_sharing { *this };
     std::vector<std::unique_ptr<PeerConnection>> m_peers;
     int m_nextPeerId = 1;
     quint64 m_droppedWaiting = 0;

@@ -3,6 +3,7 @@
 #include "ChannelMessage.h"
 #include "DisplayServer.h"
 #include "DisplayLog.h"
+#include "SharingSession.h"
 
 #include <freerdp/channels/cliprdr.h>
 #include <freerdp/constants.h>
@@ -157,6 +158,7 @@ PeerConnection::PeerConnection(DisplayServer& server, freerdp_peer* peer, int id
 PeerConnection::~PeerConnection()
 {
     *m_alive = false;
+    m_server.sharing().leave(this);
     if (m_cliprdr) {
         m_cliprdr->Close(m_cliprdr);
         cliprdr_server_context_free(m_cliprdr);
@@ -292,7 +294,9 @@ bool PeerConnection::logOn()
     if (m_authenticated)
         return true;
     const char* password = freerdp_settings_get_string(m_peer->settings, FreeRDP_Password);
-    if (!m_server.checkPassword(QByteArray(password ? password : ""))) {
+    const char* user = freerdp_settings_get_string(m_peer->settings, FreeRDP_Username);
+    if (!m_server.sharing().admit(this, QByteArray(password ? password : ""),
+                                  QString::fromUtf8(user ? user : ""))) {
         qCWarning(lcDisplay) << "client" << m_id << "refused: wrong password";
         return false;
     }
@@ -417,7 +421,11 @@ void PeerConnection::handleChannelMessage(const QByteArray& name, const QByteArr
         qCWarning(lcDisplay) << "client" << m_id << name << "dropped:" << error;
         return;
     }
-    if (name == "qzdesk" && message.type == 1) {
+    if (name == "qzshare") {
+        m_server.sharing().handleMessage(this, message);
+    } else if (name == "qzdesk" && message.type == 1 && !m_server.sharing().isOwner(this)) {
+        qCWarning(lcDisplay) << "client" << m_id << "is no owner: desktop size request refused";
+    } else if (name == "qzdesk" && message.type == 1) {
         quint16 size[2];
         if (!decodeU16List(message.payload, 2, size)) {
             qCWarning(lcDisplay) << "client" << m_id << "short desktop size request dropped";
@@ -469,6 +477,7 @@ void PeerConnection::sendInitialMessages()
     // Announcing an empty session clipboard would replace the client's own.
     if (m_cliprdr && m_server.clipboard().hasOwner())
         announceClipboard();
+    m_server.sharing().ready(this);
 }
 
 void PeerConnection::sendMinMaxInfo()
@@ -507,31 +516,38 @@ void PeerConnection::resizeDesktop(int width, int height)
 void PeerConnection::onKeyboard(UINT16 flags, UINT8 code)
 {
     noteClientActivity();
-    m_server.input().keyboard(flags, code);
+    if (m_server.sharing().hasControl(this))
+        m_server.input().keyboard(flags, code);
 }
 
 void PeerConnection::onUnicode(UINT16 flags, UINT16 code)
 {
     noteClientActivity();
-    m_server.input().unicode(flags, code);
+    if (m_server.sharing().hasControl(this))
+        m_server.input().unicode(flags, code);
 }
 
 void PeerConnection::onMouse(UINT16 flags, UINT16 x, UINT16 y)
 {
     noteClientActivity();
+    if (!m_server.sharing().hasControl(this))
+        return;
     m_server.input().mouse(flags, x, y);
+    m_server.sharing().pointerEvent(this, flags, x, y);
 }
 
 void PeerConnection::onExtendedMouse(UINT16 flags, UINT16 x, UINT16 y)
 {
     noteClientActivity();
-    m_server.input().extendedMouse(flags, x, y);
+    if (m_server.sharing().hasControl(this))
+        m_server.input().extendedMouse(flags, x, y);
 }
 
 void PeerConnection::onSynchronize(UINT32 flags)
 {
     noteClientActivity();
-    m_server.input().synchronize(flags);
+    if (m_server.sharing().hasControl(this))
+        m_server.input().synchronize(flags);
 }
 
 void PeerConnection::onFrameAcknowledge(UINT32 frameId)
@@ -869,6 +885,9 @@ UINT PeerConnection::onClipboardFormatList(const CLIPRDR_FORMAT_LIST* list)
     response.msgFlags = CB_RESPONSE_OK;
     m_cliprdr->ServerFormatListResponse(m_cliprdr, &response);
     m_requestedFormat = 0;
+    // Only the participant in control changes the session's clipboard.
+    if (!m_server.sharing().hasControl(this))
+        return CHANNEL_RC_OK;
     for (UINT32 i = 0; i < list->numFormats; ++i) {
         const uint32_t id = list->formats[i].formatId;
         if (id == FormatUnicodeText || (id == FormatText && m_requestedFormat == 0))
@@ -910,6 +929,11 @@ UINT PeerConnection::onClipboardDataResponse(const CLIPRDR_FORMAT_DATA_RESPONSE*
 UINT PeerConnection::onClipboardDataRequest(const CLIPRDR_FORMAT_DATA_REQUEST* request)
 {
     const uint32_t formatId = request->requestedFormatId;
+    // What the owner copied is not for participants who merely watch.
+    if (!m_server.sharing().hasControl(this)) {
+        sendClipboardText(formatId, QString());
+        return CHANNEL_RC_OK;
+    }
     std::weak_ptr<bool> alive = m_alive;
     m_server.clipboard().requestText([this, alive, formatId](const QString& text) {
         if (!alive.expired())

@@ -29,7 +29,7 @@ public:
     bool initialize(const QString& keyFile);
     int id() const { return m_id; }
     quint64 acceptedAt() const { return m_acceptedAt; }
-    // Logged on with the session's password: counted as a client from then on.
+    // Logged on as the owner or a viewer: counted as a client from then on.
     bool authenticated() const { return m_authenticated; }
     // Appends the handles to wait on; returns how many were added.
     int eventHandles(HANDLE* handles, int room);
@@ -127,4 +127,5 @@ private:
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 
     friend class DisplayServer;
+    friend class SharingSession;
 };

@@ -39,9 +39,12 @@ struct ProbeChannel
     QByteArray partial;
 };
 
-QMap<QString, ProbeChannel*>& openChannels()
+// Per probe: a test may run several clients at once.
+using ChannelKey = QPair<const RdpProbe*, QString>;
+
+QMap<ChannelKey, ProbeChannel*>& openChannels()
 {
-    static QMap<QString, ProbeChannel*> channels;
+    static QMap<ChannelKey, ProbeChannel*> channels;
     return channels;
 }
 
@@ -69,10 +72,10 @@ void VCAPITYPE initEvent(LPVOID user, LPVOID initHandle, UINT event, LPVOID, UIN
     case CHANNEL_EVENT_CONNECTED:
         if (channel->entryPoints.pVirtualChannelOpenEx(initHandle, &channel->openHandle,
                                                        channel->def.name, openEvent) == CHANNEL_RC_OK)
-            openChannels().insert(QString::fromLatin1(channel->def.name), channel);
+            openChannels().insert(ChannelKey(channel->probe, QString::fromLatin1(channel->def.name)), channel);
         break;
     case CHANNEL_EVENT_DISCONNECTED:
-        openChannels().remove(QString::fromLatin1(channel->def.name));
+        openChannels().remove(ChannelKey(channel->probe, QString::fromLatin1(channel->def.name)));
         channel->entryPoints.pVirtualChannelCloseEx(initHandle, channel->openHandle);
         break;
     case CHANNEL_EVENT_TERMINATED:
@@ -209,11 +212,11 @@ bool RdpProbe::connect(const Options& options, QString* error)
     freerdp_settings_set_uint32(s, FreeRDP_ServerPort, options.port);
     freerdp_settings_set_string(s, FreeRDP_Username, options.user.toUtf8().constData());
     freerdp_settings_set_string(s, FreeRDP_Password, options.password.toUtf8().constData());
-    freerdp_settings_set_bool(s, FreeRDP_RdpSecurity, TRUE);
-    freerdp_settings_set_bool(s, FreeRDP_TlsSecurity, FALSE);
+    freerdp_settings_set_bool(s, FreeRDP_RdpSecurity, !options.tls);
+    freerdp_settings_set_bool(s, FreeRDP_TlsSecurity, options.tls);
     freerdp_settings_set_bool(s, FreeRDP_NlaSecurity, FALSE);
     freerdp_settings_set_bool(s, FreeRDP_ExtSecurity, FALSE);
-    freerdp_settings_set_bool(s, FreeRDP_UseRdpSecurityLayer, TRUE);
+    freerdp_settings_set_bool(s, FreeRDP_UseRdpSecurityLayer, !options.tls);
     freerdp_settings_set_bool(s, FreeRDP_IgnoreCertificate, TRUE);
     freerdp_settings_set_bool(s, FreeRDP_SoftwareGdi, TRUE);
     freerdp_settings_set_uint32(s, FreeRDP_ColorDepth, 32);
@@ -303,7 +306,7 @@ bool RdpProbe::send(const QString& channel, quint16 type, const QByteArray& payl
 
 bool RdpProbe::sendRaw(const QString& channel, const QByteArray& data)
 {
-    ProbeChannel* open = openChannels().value(channel);
+    ProbeChannel* open = openChannels().value(ChannelKey(this, channel));
     if (!open)
         return false;
     void* buffer = malloc(size_t(data.size()));

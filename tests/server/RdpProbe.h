@@ -34,6 +34,8 @@ public:
         bool withholdAcknowledgements = false;
         // Join the clipboard channel as a raw channel: the test writes its messages.
         bool rawClipboard = false;
+        // TLS instead of RDP security, as clients that join directly use.
+        bool tls = false;
     };
 
     RdpProbe();

@@ -2,6 +2,7 @@
 
 #include "ChannelMessage.h"
 #include "SessionKey.h"
+#include "ShareMessages.h"
 #include "TileDiff.h"
 #include "UpdateOptions.h"
 
@@ -10,6 +11,22 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include "qzshare/qzshare.h"
+
+namespace {
+
+// The payload of a client's message as its channel plug-in builds it.
+QByteArray clientPayload(wStream* s)
+{
+    const QByteArray message(reinterpret_cast<const char*>(Stream_Buffer(s)), int(Stream_Length(s)));
+    Stream_Free(s, TRUE);
+    ChannelMessage decoded;
+    QString error;
+    return decodeChannelMessage(message, &decoded, &error) ? decoded.payload : QByteArray("invalid");
+}
+
+} // namespace
 
 class TestDisplayProtocol : public QObject
 {
@@ -27,6 +44,9 @@ private slots:
     void tileDiffReportsOnlyChangedTiles();
     void tileDiffAfterResize();
     void sessionKeyNeedsAFullLengthExponent();
+    void shareMessagesMatchTheClient();
+    void shortShareRequestsAreDropped_data();
+    void shortShareRequestsAreDropped();
 };
 
 void TestDisplayProtocol::messageRoundTrip()
@@ -215,6 +235,71 @@ void TestDisplayProtocol::sessionKeyNeedsAFullLengthExponent()
     const QString made = dir.filePath(QStringLiteral("key.pem"));
     QVERIFY2(writeSessionKey(made, &error), qPrintable(error));
     QVERIFY2(sessionKeyUsable(made, &error), qPrintable(error));
+}
+
+void TestDisplayProtocol::shareMessagesMatchTheClient()
+{
+    // What the server sends, decoded by the client's own decoder.
+    const QList<ShareParticipant> participants {
+        { 0, false, QStringLiteral("owner") },
+        { 7, true, QStringLiteral("J\u00f6rg \U0001F600") },
+        { 9, false, QStringLiteral("nul\0inside") },
+    };
+    const QByteArray status = encodeShareStatus(true, participants);
+    QzshareServerStatus decoded;
+    QVERIFY(qzshare_decode_server_status(reinterpret_cast<const BYTE*>(status.constData()),
+                                         size_t(status.size()), &decoded));
+    QCOMPARE(int(decoded.sharing), 1);
+    QCOMPARE(decoded.count, 3u);
+    QVERIFY(!decoded.truncated);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(decoded.participants[i].id, participants.at(i).id);
+        QCOMPARE((decoded.participants[i].flags & 3) != 0, participants.at(i).control);
+    }
+    QCOMPARE(QString::fromUtf8(decoded.participants[1].name), participants.at(1).name);
+    QCOMPARE(QString::fromUtf8(decoded.participants[2].name), QStringLiteral("nulinside"));
+    qzshare_server_status_free(&decoded);
+
+    const QByteArray mouse = encodeShareMouse(300, 200, 0x8800);
+    UINT16 x = 0, y = 0;
+    UINT32 flags = 0;
+    QVERIFY(qzshare_decode_mouse_event(reinterpret_cast<const BYTE*>(mouse.constData()),
+                                       size_t(mouse.size()), &x, &y, &flags));
+    QCOMPARE(x, UINT16(300));
+    QCOMPARE(y, UINT16(200));
+    QCOMPARE(flags, UINT32(0x8800));
+
+    // What the client sends, decoded by the server.
+    QString password;
+    QVERIFY(decodeSharePassword(clientPayload(qzshare_encode_start_sharing("p\xc3\xa4ss 1")), &password));
+    QCOMPARE(password, QStringLiteral("p\u00e4ss 1"));
+    quint32 id = 0;
+    QVERIFY(decodeShareU32(clientPayload(qzshare_encode_kick_user(7)), &id));
+    QCOMPARE(id, 7u);
+    QVERIFY(decodeShareU32(clientPayload(qzshare_encode_give_control(9)), &id));
+    QCOMPARE(id, 9u);
+}
+
+void TestDisplayProtocol::shortShareRequestsAreDropped_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<bool>("isPassword");
+    QTest::newRow("client id of 3 bytes") << QByteArray::fromHex("010000") << false;
+    QTest::newRow("empty client id") << QByteArray() << false;
+    QTest::newRow("password without terminator") << QByteArray::fromHex("610062006300") << true;
+    QTest::newRow("password ending in half a unit") << QByteArray::fromHex("61006200") + '\0' << true;
+    QTest::newRow("empty password payload") << QByteArray() << true;
+}
+
+void TestDisplayProtocol::shortShareRequestsAreDropped()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(bool, isPassword);
+    QString password = QStringLiteral("kept");
+    quint32 id = 42;
+    QVERIFY(!(isPassword ? decodeSharePassword(payload, &password) : decodeShareU32(payload, &id)));
+    QCOMPARE(password, QStringLiteral("kept"));
+    QCOMPARE(id, 42u);
 }
 
 QTEST_GUILESS_MAIN(TestDisplayProtocol)

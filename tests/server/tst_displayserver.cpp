@@ -5,6 +5,7 @@
 #include "DisplayCapture.h"
 #include "RdpProbe.h"
 #include "SessionFixture.h"
+#include "ShareMessages.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -20,6 +21,8 @@
 #include <QtEndian>
 
 #include <freerdp/input.h>
+
+#include "qzshare/qzshare.h"
 
 #include <algorithm>
 #include <memory>
@@ -120,6 +123,68 @@ bool startXfreerdp(QProcess& viewer, const SessionFixture& session)
            }, 15000);
 }
 
+// The last sharing status the probe heard, decoded as the client plug-in
+// does: "on" or "off", then each participant as id, name and "*" for control.
+QString shareStatus(const RdpProbe& probe)
+{
+    const QList<ChannelMessage>& list = probe.messages(QStringLiteral("qzshare"));
+    for (int i = list.size() - 1; i >= 0; --i) {
+        if (list.at(i).type != ShareMessage::ServerStatus)
+            continue;
+        const QByteArray& payload = list.at(i).payload;
+        QzshareServerStatus status;
+        if (!qzshare_decode_server_status(reinterpret_cast<const BYTE*>(payload.constData()),
+                                          size_t(payload.size()), &status))
+            return QStringLiteral("undecodable");
+        QStringList text { QLatin1String(status.sharing ? "on" : "off") };
+        for (UINT32 p = 0; p < status.count; ++p) {
+            text << QStringLiteral("%1 %2%3").arg(status.participants[p].id)
+                        .arg(QString::fromUtf8(status.participants[p].name),
+                             QLatin1String((status.participants[p].flags & 3) ? "*" : ""));
+        }
+        qzshare_server_status_free(&status);
+        return text.join(QLatin1String(", "));
+    }
+    return QString();
+}
+
+// The values of the 32-bit sharing messages of a type (client id, disconnect info).
+QList<quint32> shareValues(const RdpProbe& probe, quint16 type)
+{
+    QList<quint32> values;
+    for (const ChannelMessage& m : probe.messages(QStringLiteral("qzshare"))) {
+        quint32 value = 0;
+        if (m.type == type && decodeShareU32(m.payload, &value))
+            values << value;
+    }
+    return values;
+}
+
+QByteArray startSharingPayload(const QString& password)
+{
+    QByteArray payload;
+    for (QChar c : password)
+        payload.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+    return payload.append(2, '\0');
+}
+
+// Where the session's pointer is.
+QPoint pointerOf(const SessionFixture& session)
+{
+    QProcess xdotool;
+    xdotool.setProcessEnvironment(session.environment());
+    xdotool.start(QStringLiteral("xdotool"), { QStringLiteral("getmouselocation"), QStringLiteral("--shell") });
+    xdotool.waitForFinished(10000);
+    QPoint point(-1, -1);
+    for (const QByteArray& line : xdotool.readAllStandardOutput().split('\n')) {
+        if (line.startsWith("X="))
+            point.setX(line.mid(2).toInt());
+        else if (line.startsWith("Y="))
+            point.setY(line.mid(2).toInt());
+    }
+    return point;
+}
+
 } // namespace
 
 class TestDisplayServer : public QObject
@@ -148,6 +213,7 @@ private slots:
     void clipboardDataLengthIsChecked_data();
     void clipboardDataLengthIsChecked();
     void idleConnectionsLeaveTheSessionServing();
+    void sharingAdmitsViewersUnderTheOwnersControl();
 };
 
 void TestDisplayServer::connectShowsTheSessionDisplay()
@@ -582,6 +648,129 @@ void TestDisplayServer::idleConnectionsLeaveTheSessionServing()
     const int flood = text.lastIndexOf(QLatin1String("zentu-flood"));
     QVERIFY(flood >= 0);
     QVERIFY2(text.size() - flood < 4096, qPrintable(text.mid(flood, 3000)));
+}
+
+void TestDisplayServer::sharingAdmitsViewersUnderTheOwnersControl()
+{
+    SessionFixture session;
+    QString error;
+    const QString log = session.directory() + QStringLiteral("/xev.log");
+    QVERIFY2(session.start(QStringLiteral("xev -geometry 400x300+0+0 > %1").arg(log),
+                           QStringLiteral("800x600"), &error),
+             qPrintable(error));
+    const QString qzshare = QStringLiteral("qzshare");
+    RdpProbe owner;
+    RdpProbe::Options ownerOptions = optionsFor(session);
+    ownerOptions.user = QStringLiteral("olga");
+    QVERIFY2(owner.connect(ownerOptions, &error), qPrintable(error));
+    QVERIFY(owner.waitFor([&] { return shareStatus(owner) == QLatin1String("off, 0 olga*"); }, 15000));
+    QCOMPARE(shareValues(owner, ShareMessage::ClientId), QList<quint32> { 0 });
+    QVERIFY(owner.waitFor([&] { return readFile(log).contains(QLatin1String("MapNotify")); }, 10000));
+    owner.sendMouse(PTR_FLAGS_MOVE, 120, 110);
+    QProcess copied;
+    copied.setProcessEnvironment(session.environment());
+    copied.start(QStringLiteral("xclip"), { QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard") });
+    QVERIFY(copied.waitForStarted(10000));
+    copied.write("the owner's secret");
+    copied.closeWriteChannel();
+    QTRY_COMPARE_WITH_TIMEOUT(clipboardOf(session.environment()), QStringLiteral("the owner's secret"), 10000);
+
+    // The owner's client makes the sharing password and sends it.
+    const QString password = QStringLiteral("3f2a9c0d5b7e41a6b8c9d0e1f2a3b4c5");
+    QVERIFY(owner.send(qzshare, ShareMessage::StartSharing, startSharingPayload(password)));
+    QVERIFY(owner.waitFor([&] { return shareStatus(owner) == QLatin1String("on, 0 olga*"); }, 10000));
+
+    RdpProbe viewer;
+    // Channel messages leave a probe while it is pumped.
+    const auto both = [&](const std::function<bool()>& condition) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!condition() && timer.elapsed() < 10000) {
+            owner.pump(20);
+            viewer.pump(20);
+        }
+        return condition();
+    };
+    RdpProbe::Options viewerOptions = optionsFor(session);
+    viewerOptions.user = QStringLiteral("vic");
+    viewerOptions.password = password;
+    viewerOptions.rawClipboard = true;
+    QVERIFY2(viewer.connect(viewerOptions, &error), qPrintable(error));
+    QVERIFY(viewer.waitFor([&] { return shareStatus(viewer) == QLatin1String("on, 0 olga*, 1 vic"); }, 15000));
+    QCOMPARE(shareValues(viewer, ShareMessage::ClientId), QList<quint32> { 1 });
+    QVERIFY(owner.waitFor([&] { return shareStatus(owner) == QLatin1String("on, 0 olga*, 1 vic"); }, 10000));
+
+    // Without control the viewer's keys, pointer, resize and sharing commands change nothing.
+    const QPoint before = pointerOf(session);
+    viewer.sendKey(0x30, true); // "b"
+    viewer.sendKey(0x30, false);
+    viewer.sendMouse(PTR_FLAGS_MOVE, 300, 200);
+    QVERIFY(viewer.send(QStringLiteral("qzdesk"), 1, encodeU16List({ 1111, 666 })));
+    QVERIFY(viewer.send(qzshare, ShareMessage::StartSharing, startSharingPayload(QStringLiteral("mine"))));
+    QVERIFY(viewer.send(qzshare, ShareMessage::GiveControl, encodeShareU32(1)));
+    QVERIFY(viewer.send(qzshare, ShareMessage::KickUser, encodeShareU32(0)));
+    QVERIFY(viewer.send(qzshare, ShareMessage::EndSharing, QByteArray()));
+    QVERIFY(viewer.send(qzshare, ShareMessage::GiveControl, QByteArray(3, '\1')));
+    // Neither way through the clipboard: the session's text is refused (flags
+    // 2) and the viewer's offer of text (format 13) is not taken up.
+    QVERIFY(viewer.sendRaw(QStringLiteral("cliprdr"), QByteArray::fromHex("04000000040000000d000000")));
+    QVERIFY(viewer.sendRaw(QStringLiteral("cliprdr"), QByteArray::fromHex("02000000060000000d0000000000")));
+    framesDuring(viewer, 1500);
+    QVERIFY(viewer.connected());
+    owner.sendKey(0x1E, true); // "a"
+    owner.sendKey(0x1E, false);
+    QVERIFY(owner.waitFor([&] { return readFile(log).contains(QLatin1String("keysym 0x61, a)")); }, 10000));
+    QVERIFY(!readFile(log).contains(QLatin1String("keysym 0x62, b)")));
+    QCOMPARE(pointerOf(session), before);
+    QCOMPARE(screenOf(session).size(), QSize(800, 600));
+    QCOMPARE(shareStatus(owner), QStringLiteral("on, 0 olga*, 1 vic"));
+    QByteArray answer("none");
+    for (const ChannelMessage& m : viewer.messages(QStringLiteral("cliprdr"))) {
+        QVERIFY(m.type != 4);
+        answer = m.type == 5 ? m.payload : answer;
+    }
+    QCOMPARE(answer, QByteArray());
+
+    // With control its input is applied and its pointer shown to the owner.
+    QVERIFY(owner.send(qzshare, ShareMessage::GiveControl, encodeShareU32(1)));
+    QVERIFY(both([&] { return shareStatus(viewer) == QLatin1String("on, 0 olga, 1 vic*"); }));
+    viewer.sendMouse(PTR_FLAGS_MOVE, 300, 200);
+    viewer.sendKey(0x2E, true); // "c"
+    viewer.sendKey(0x2E, false);
+    QVERIFY(viewer.waitFor([&] { return readFile(log).contains(QLatin1String("keysym 0x63, c)")); }, 10000));
+    QCOMPARE(pointerOf(session), QPoint(300, 200));
+    QVERIFY(owner.waitFor([&] {
+        for (const ChannelMessage& m : owner.messages(qzshare)) {
+            if (m.type == ShareMessage::MouseEvent && m.payload == encodeShareMouse(300, 200, PTR_FLAGS_MOVE))
+                return true;
+        }
+        return false;
+    }, 10000));
+
+    // The controller hands control on; kicked, a viewer is told and dropped.
+    QVERIFY(viewer.send(qzshare, ShareMessage::GiveControl, encodeShareU32(0)));
+    QVERIFY(both([&] { return shareStatus(owner) == QLatin1String("on, 0 olga*, 1 vic"); }));
+    QVERIFY(owner.send(qzshare, ShareMessage::KickUser, encodeShareU32(1)));
+    QVERIFY(both([&] { return !viewer.connected() && shareStatus(owner) == QLatin1String("on, 0 olga*"); }));
+    QVERIFY(!shareValues(viewer, ShareMessage::DisconnectInfo).isEmpty());
+
+    // A viewer joining directly uses TLS. Ending the sharing drops every
+    // viewer and the password stops working.
+    RdpProbe second;
+    viewerOptions.user = QStringLiteral("wendy");
+    viewerOptions.tls = true;
+    QVERIFY2(second.connect(viewerOptions, &error), qPrintable(error));
+    QVERIFY(owner.waitFor([&] { return shareStatus(owner) == QLatin1String("on, 0 olga*, 2 wendy"); }, 10000));
+    QVERIFY(owner.send(qzshare, ShareMessage::EndSharing, QByteArray()));
+    QVERIFY(owner.waitFor([&] { return shareStatus(owner) == QLatin1String("off, 0 olga*"); }, 10000));
+    second.waitFor([&] { return !second.connected(); }, 10000);
+    QVERIFY(!second.connected());
+    RdpProbe late;
+    QVERIFY(!late.connect(viewerOptions, &error));
+    QVERIFY(owner.pump(100));
+    QVERIFY(!session.log().contains(password));
+    copied.kill();
+    copied.waitForFinished(5000);
 }
 
 QTEST_GUILESS_MAIN(TestDisplayServer)
