@@ -4,6 +4,7 @@
 #include "RdpClipboard.h"
 #include "RdpInstance.h"
 #include "RdpLogging.h"
+#include "RdpViewer.h"
 
 #include <freerdp/addin.h>
 #include <freerdp/client/channels.h>
@@ -47,7 +48,7 @@ PVIRTUALCHANNELENTRY RdpInstanceLoadStaticAddinEntry(LPCSTR name, LPCSTR subsyst
     return freerdp_channels_load_static_addin_entry(name, subsystem, type, flags);
 }
 
-// What the server sends on qzdesk and qzshare is only logged for now.
+// What the server sends on qzdesk is only logged for now.
 // These callbacks run on the channels' receive threads.
 UINT RdpInstanceQzdeskDesktopResized(QzdeskClientContext*, UINT16 width, UINT16 height)
 {
@@ -62,27 +63,50 @@ UINT RdpInstanceQzdeskMinMaxInfo(QzdeskClientContext*, UINT16 minWidth, UINT16 m
     return 1;
 }
 
-UINT RdpInstanceQzshareClientId(QzshareClientContext*, UINT32 clientId)
+// The sharing messages go to the instance's slots as queued calls; the
+// library stops the receive threads before the context goes away.
+RdpInstance* sharingInstance(QzshareClientContext* qzshare)
 {
-    qCDebug(lcRdp) << "sharing client id" << clientId;
+    auto* context = static_cast<RdpClientContext*>(qzshare->custom);
+    return context ? context->instance : nullptr;
+}
+
+UINT RdpInstanceQzshareClientId(QzshareClientContext* qzshare, UINT32 clientId)
+{
+    if (RdpInstance* instance = sharingInstance(qzshare))
+        QMetaObject::invokeMethod(instance, "handleQzshareClientId", Qt::QueuedConnection,
+                                  Q_ARG(unsigned long, clientId));
     return 1;
 }
 
-UINT RdpInstanceQzshareServerStatus(QzshareClientContext*, BYTE sharing, const QzshareParticipant*, UINT32 count)
+UINT RdpInstanceQzshareServerStatus(QzshareClientContext* qzshare, BYTE sharing,
+                                    const QzshareParticipant* participants, UINT32 count)
 {
-    qCDebug(lcRdp) << "sharing" << (sharing != 0) << "with" << count << "participants";
+    QList<RdpViewer> viewers;
+    viewers.reserve(static_cast<int>(count));
+    for (UINT32 i = 0; i < count; ++i) {
+        const QzshareParticipant& entry = participants[i];
+        viewers.append(RdpViewer(entry.id, QString::fromUtf8(entry.name), entry.id == 0, (entry.flags & 3) != 0));
+    }
+    if (RdpInstance* instance = sharingInstance(qzshare))
+        QMetaObject::invokeMethod(instance, "handleQzshareServerStatus", Qt::QueuedConnection,
+                                  Q_ARG(bool, sharing != 0), Q_ARG(QList<RdpViewer>, viewers));
     return 1;
 }
 
-UINT RdpInstanceQzshareDisconnectInfo(QzshareClientContext*, UINT32 value)
+UINT RdpInstanceQzshareDisconnectInfo(QzshareClientContext* qzshare, UINT32 value)
 {
-    qCDebug(lcRdp) << "sharing disconnect info" << value;
+    if (RdpInstance* instance = sharingInstance(qzshare))
+        QMetaObject::invokeMethod(instance, "handleQzshareDisconnectInfo", Qt::QueuedConnection,
+                                  Q_ARG(unsigned long, value));
     return 1;
 }
 
-UINT RdpInstanceQzshareMouseEvent(QzshareClientContext*, UINT16 x, UINT16 y, UINT32 flags)
+UINT RdpInstanceQzshareMouseEvent(QzshareClientContext* qzshare, UINT16 x, UINT16 y, UINT32 flags)
 {
-    qCDebug(lcRdp) << "participant pointer at" << x << y << "flags" << flags;
+    if (RdpInstance* instance = sharingInstance(qzshare))
+        QMetaObject::invokeMethod(instance, "handleQzshareMouseEvent", Qt::QueuedConnection,
+                                  Q_ARG(QPoint, QPoint(x, y)), Q_ARG(unsigned long, flags));
     return 1;
 }
 

@@ -16,6 +16,7 @@ struct RdpPointer;
 class RdpInstance;
 class RdpMainWidget;
 class RdpOptionsDialog;
+class RdpSharingDialog;
 
 // The per-connection library context: the library's own structure first,
 // then ours. The library allocates it zeroed and frees it, so it holds
@@ -36,6 +37,8 @@ struct RdpClientContext
     RdpMainWidget* mainWidget;
     // Created once connected, in both window modes.
     RdpOptionsDialog* optionsDialog;
+    // Desktop mode with the sharing channel only.
+    RdpSharingDialog* sharingDialog;
 
     double scale;
     double inverseScale;

@@ -11,11 +11,14 @@
 #include "RdpLogging.h"
 #include "RdpMainWidget.h"
 #include "RdpOptionsDialog.h"
+#include "RdpSharingDialog.h"
 #include "RdpWindowMode.h"
 #include "RdpWorker.h"
 
 #include <QApplication>
+#include <QHash>
 #include <QSettings>
+#include <QStringList>
 
 #include <freerdp/gdi/gdi.h>
 #include <freerdp/locale/keyboard.h>
@@ -102,6 +105,7 @@ RdpInstance::RdpInstance(QObject* parent)
     : QObject(parent)
 {
     qRegisterMetaType<QList<unsigned long>>("QList<unsigned long>");
+    qRegisterMetaType<QList<RdpViewer>>("QList<RdpViewer>");
     connect(QApplication::clipboard(), &QClipboard::changed, this, &RdpInstance::sendDataFormats);
 }
 
@@ -240,6 +244,8 @@ void RdpInstance::connectFinished(const QVariant& result)
     if (!freerdp_settings_get_bool(settings, FreeRDP_RemoteApplicationMode))
         createDesktopWindow();
     createOptionsDialog();
+    if (m_context->mainWidget && m_context->qzshare)
+        createSharingDialog();
 
     m_isConnected = true;
     m_connectSocket.reset();
@@ -277,6 +283,87 @@ void RdpInstance::createOptionsDialog()
     dialog->setWindowTitle(
         QString::fromUtf8(freerdp_settings_get_string(m_context->rdp()->settings, FreeRDP_WindowTitle)));
     m_context->optionsDialog = dialog;
+}
+
+void RdpInstance::createSharingDialog()
+{
+    auto* dialog = new RdpSharingDialog(m_context, m_params.value(QStringLiteral("SshHost")).toString(),
+                                        static_cast<quint16>(m_params.value(QStringLiteral("SshPort")).toUInt()),
+                                        m_context->mainWidget);
+    dialog->setWindowTitle(
+        QString::fromUtf8(freerdp_settings_get_string(m_context->rdp()->settings, FreeRDP_WindowTitle)));
+    m_context->sharingDialog = dialog;
+    m_context->mainWidget->setSharingEnabled(true);
+    if (m_shareClientId != RdpViewer::NoId)
+        dialog->setClientId(m_shareClientId);
+    dialog->setStatus(m_sharing, m_viewers);
+}
+
+void RdpInstance::handleQzshareClientId(unsigned long id)
+{
+    if (!m_context)
+        return;
+    m_shareClientId = static_cast<quint32>(id);
+    if (m_context->sharingDialog)
+        m_context->sharingDialog->setClientId(m_shareClientId);
+}
+
+void RdpInstance::handleQzshareServerStatus(bool sharing, const QList<RdpViewer>& viewers)
+{
+    if (!m_context)
+        return;
+    RdpMainWidget* window = m_context->mainWidget;
+    QStringList lines;
+    if (!m_viewers.isEmpty()) {
+        const auto names = [](const QList<RdpViewer>& list) {
+            QHash<quint32, QString> result;
+            for (const RdpViewer& viewer : list)
+                result.insert(viewer.id(), viewer.name());
+            return result;
+        };
+        const auto controller = [](const QList<RdpViewer>& list) {
+            quint32 id = 0;
+            for (const RdpViewer& viewer : list) {
+                if (viewer.isController())
+                    id = viewer.id();
+            }
+            return id;
+        };
+        const QHash<quint32, QString> oldNames = names(m_viewers);
+        const QHash<quint32, QString> newNames = names(viewers);
+        const quint32 newController = controller(viewers);
+        if (controller(m_viewers) != newController) {
+            if (newNames.contains(newController))
+                lines << tr("%1 now has control of the session.").arg(newNames.value(newController));
+            if (window)
+                window->handleOverlayMouseEvent(QPoint(-1, -1), 0);
+        }
+        for (auto it = newNames.cbegin(); it != newNames.cend(); ++it) {
+            if (!oldNames.contains(it.key()))
+                lines << tr("%1 has joined the session.").arg(it.value());
+        }
+        for (auto it = oldNames.cbegin(); it != oldNames.cend(); ++it) {
+            if (!newNames.contains(it.key()))
+                lines << tr("%1 has left the session.").arg(it.value());
+        }
+    }
+    if (!lines.isEmpty() && window)
+        window->showSharingNotification(lines.join(QLatin1Char('\n')));
+    m_viewers = viewers;
+    m_sharing = sharing;
+    if (m_context->sharingDialog)
+        m_context->sharingDialog->setStatus(sharing, viewers);
+}
+
+void RdpInstance::handleQzshareDisconnectInfo(unsigned long)
+{
+}
+
+void RdpInstance::handleQzshareMouseEvent(const QPoint& point, unsigned long flags)
+{
+    if (m_context && m_context->mainWidget)
+        m_context->mainWidget->handleOverlayMouseEvent(RdpCoordinates::remoteToLocal(point, m_context->inverseScale),
+                                                       flags);
 }
 
 void RdpInstance::handleQzcfgOptionsUpdatedNotify(const QString& text)
@@ -333,6 +420,8 @@ void RdpInstance::stop(int reason)
         m_stopEvent = nullptr;
         delete m_context->optionsDialog;
         m_context->optionsDialog = nullptr;
+        delete m_context->sharingDialog;
+        m_context->sharingDialog = nullptr;
         delete m_context->mainWidget;
         m_context->mainWidget = nullptr;
     } else {
@@ -350,6 +439,9 @@ void RdpInstance::stop(int reason)
     freerdp_disconnect(instance);
     m_clipboardReady = false;
     m_requests.reset();
+    m_shareClientId = RdpViewer::NoId;
+    m_sharing = false;
+    m_viewers.clear();
 
     m_exitCode = RdpExitCode::fromReason(reason);
     m_isConnected = false;

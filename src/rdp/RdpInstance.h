@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "RdpClipboardCodec.h"
+#include "RdpViewer.h"
 
 class RdpConnectSocket;
 struct RdpClientContext;
@@ -58,12 +59,17 @@ private slots:
     void handleCliprdrServerFormatDataResponse(const QByteArray& data);
     void handleQzcfgOptionsUpdatedNotify(const QString& text);
     void handleQzcfgSetOptionsResponse(const QString& text);
+    void handleQzshareClientId(unsigned long id);
+    void handleQzshareServerStatus(bool sharing, const QList<RdpViewer>& viewers);
+    void handleQzshareDisconnectInfo(unsigned long value);
+    void handleQzshareMouseEvent(const QPoint& point, unsigned long flags);
     void sendDataFormats(QClipboard::Mode mode);
 
 private:
     void applyWindowMode(const QString& windowMode, const QString& title);
     void createDesktopWindow();
     void createOptionsDialog();
+    void createSharingDialog();
     void postWait();
     void stop(int reason);
     void announceClipboardFormats();
@@ -85,4 +91,8 @@ private:
     bool m_ignoreSelectionChange = false;
     // The text last put on the local clipboard from the server.
     QString m_serverClipboardText;
+    // What the sharing channel said last; it may speak before the dialog exists.
+    quint32 m_shareClientId = RdpViewer::NoId;
+    bool m_sharing = false;
+    QList<RdpViewer> m_viewers;
 };

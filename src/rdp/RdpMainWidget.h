@@ -8,6 +8,7 @@
 
 class QScrollArea;
 class RdpDesktopWidget;
+class RdpSharingNotification;
 class RdpToolbar;
 struct RdpClientContext;
 
@@ -24,6 +25,11 @@ public:
     void setDesktopWidget(RdpDesktopWidget* widget);
     RdpDesktopWidget* desktopWidget() const { return m_desktop; }
     RdpToolbar* toolbar() const { return m_toolbar; }
+    RdpSharingNotification* sharingNotification() const { return m_notification; }
+
+    void setSharingEnabled(bool enabled);
+    // Slides the banner in at the top-right corner; it slides out 5 s later.
+    void showSharingNotification(const QString& text);
 
     // Toolbar rectangles, exposed for the window's own checks.
     QRect toolbarShownRect() const;
@@ -34,6 +40,8 @@ public slots:
     void exitFullScreen();
     // The zoom changed: the desktop widget takes the remote desktop's new local size.
     void handleScaleChanged();
+    // Another participant's pointer, local pixels; (-1, -1) hides it.
+    void handleOverlayMouseEvent(QPoint pos, unsigned long flags);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -48,11 +56,18 @@ private slots:
     void animateToolbarOut();
     void hideToolbar();
     void setFullScreen(bool on);
+    void animateSharingNotificationIn();
+    void animateSharingNotificationOut();
+    void hideSharingNotification();
+    void sharingNotificationAnimated();
 
 private:
     // The toolbar's rectangle, centred horizontally, with its top edge at top.
     QRect toolbarRect(int top) const;
     void slideToolbar(const QRect& from, const QRect& to);
+    QRect notificationShownRect() const;
+    QRect notificationHiddenRect() const;
+    void slideSharingNotification(const QRect& from, const QRect& to);
 
     RdpClientContext* m_context;
     QScrollArea* m_scrollArea;
@@ -60,6 +75,9 @@ private:
     RdpToolbar* m_toolbar;
     QPropertyAnimation m_toolbarAnimation;
     QTimer m_toolbarTimer;
+    RdpSharingNotification* m_notification;
+    QPropertyAnimation m_notificationAnimation;
+    QTimer m_notificationTimer;
     bool m_firstShow = true;
     Qt::WindowFlags m_savedFlags;
     QRect m_savedGeometry;

@@ -3,6 +3,7 @@
 #include "RdpClientContext.h"
 #include "RdpInstance.h"
 #include "RdpOptionsDialog.h"
+#include "RdpSharingDialog.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -31,8 +32,7 @@ RdpToolbar::RdpToolbar(RdpClientContext* context, QWidget* parent)
     QPushButton* resize = addButton(QStringLiteral("ResizeButton"), QStringLiteral("arrow-resize"),
                                     tr("Toggle resize mode."));
     resize->setCheckable(true);
-    // Resizing needs the desktop channel, and the sharing button its
-    // channel and dialog; this client loads neither of them.
+    // Resizing needs the desktop channel; this client does not load it.
     resize->setEnabled(false);
     row->addWidget(resize);
     m_fullscreenButton = addButton(QStringLiteral("FullscreenButton"), QStringLiteral("arrow-expand"),
@@ -42,10 +42,11 @@ RdpToolbar::RdpToolbar(RdpClientContext* context, QWidget* parent)
     QPushButton* options = addButton(QStringLiteral("OptionsButton"), QStringLiteral("gear-a"),
                                      tr("Adjust session settings."));
     row->addWidget(options);
-    QPushButton* sharing = addButton(QStringLiteral("SharingButton"), QStringLiteral("android-share-alt"),
-                                     tr("Show the sharing controls."));
-    sharing->setEnabled(false);
-    row->addWidget(sharing);
+    m_sharingButton = addButton(QStringLiteral("SharingButton"), QStringLiteral("android-share-alt"),
+                                tr("Show the sharing controls."));
+    // Enabled once the sharing channel is up and its dialog exists.
+    m_sharingButton->setEnabled(false);
+    row->addWidget(m_sharingButton);
 
     // A light bar of its own, whatever the palette: the icons are black and
     // the bar lies over the remote screen.
@@ -77,6 +78,11 @@ void RdpToolbar::setFullscreenChecked(bool checked)
     m_fullscreenButton->setChecked(checked);
 }
 
+void RdpToolbar::setSharingEnabled(bool enabled)
+{
+    m_sharingButton->setEnabled(enabled);
+}
+
 void RdpToolbar::on_DisconnectButton_clicked()
 {
     if (m_context->instance)
@@ -91,6 +97,15 @@ void RdpToolbar::on_FullscreenButton_clicked(bool checked)
 void RdpToolbar::on_OptionsButton_clicked()
 {
     if (RdpOptionsDialog* dialog = m_context->optionsDialog) {
+        dialog->setWindowModality(Qt::WindowModal);
+        dialog->show();
+    }
+    emit buttonClicked();
+}
+
+void RdpToolbar::on_SharingButton_clicked()
+{
+    if (RdpSharingDialog* dialog = m_context->sharingDialog) {
         dialog->setWindowModality(Qt::WindowModal);
         dialog->show();
     }

@@ -14,6 +14,7 @@ public:
     RdpToolbar(RdpClientContext* context, QWidget* parent);
 
     void setFullscreenChecked(bool checked);
+    void setSharingEnabled(bool enabled);
 
 signals:
     void buttonClicked();
@@ -23,10 +24,12 @@ private slots:
     void on_DisconnectButton_clicked();
     void on_FullscreenButton_clicked(bool checked);
     void on_OptionsButton_clicked();
+    void on_SharingButton_clicked();
 
 private:
     QPushButton* addButton(const QString& name, const QString& icon, const QString& toolTip);
 
     RdpClientContext* m_context;
     QPushButton* m_fullscreenButton;
+    QPushButton* m_sharingButton;
 };
