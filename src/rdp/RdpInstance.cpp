@@ -20,6 +20,8 @@
 #include <QSettings>
 #include <QStringList>
 
+#include <algorithm>
+
 #include <freerdp/gdi/gdi.h>
 #include <freerdp/locale/keyboard.h>
 #include <freerdp/primitives.h>
@@ -186,7 +188,10 @@ bool RdpInstance::start(const QString& host, quint16 port, const QString& user,
     }
     freerdp_settings_set_uint32(settings, FreeRDP_ServerPort, port);
     freerdp_settings_set_string(settings, FreeRDP_Username, user.toLocal8Bit().constData());
-    freerdp_settings_set_string(settings, FreeRDP_Password, password.toLocal8Bit().constData());
+    // The library keeps its own copy; ours is overwritten at once.
+    QByteArray passwordBytes = password.toLocal8Bit();
+    freerdp_settings_set_string(settings, FreeRDP_Password, passwordBytes.constData());
+    std::fill(passwordBytes.begin(), passwordBytes.end(), '\0');
 
     applyWindowMode(windowMode, title);
 
