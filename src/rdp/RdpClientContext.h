@@ -11,6 +11,7 @@
 
 #include "RdpCoordinates.h"
 
+class RdpCertificateCheck;
 class RdpFrameGrouper;
 struct RdpPointer;
 class RdpInstance;
@@ -34,6 +35,8 @@ struct RdpClientContext
     QzcfgClientContext* qzcfg;
 
     RdpInstance* instance;
+    // Direct connections only: the user's say on untrusted certificates.
+    RdpCertificateCheck* certificates;
     RdpMainWidget* mainWidget;
     // Created once connected, in both window modes.
     RdpOptionsDialog* optionsDialog;

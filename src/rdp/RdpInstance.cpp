@@ -1,5 +1,6 @@
 #include "RdpInstance.h"
 
+#include "RdpCertificateCheck.h"
 #include "RdpChannels.h"
 #include "RdpClientContext.h"
 #include "RdpConnectSocket.h"
@@ -84,6 +85,7 @@ BOOL RdpInstanceClientNew(freerdp* instance, rdpContext*)
 {
     instance->PreConnect = RdpInstancePreConnect;
     instance->PostConnect = RdpInstancePostConnect;
+    RdpCertificateCheck::install(instance);
     return TRUE;
 }
 
@@ -158,11 +160,18 @@ bool RdpInstance::start(const QString& host, quint16 port, const QString& user,
     rdpSettings* settings = rdp->settings;
     freerdp_settings_set_uint32(settings, FreeRDP_OsMajorType, OSMAJORTYPE_UNIX);
     freerdp_settings_set_uint32(settings, FreeRDP_OsMinorType, OSMINORTYPE_NATIVE_XSERVER);
-    freerdp_settings_set_bool(settings, FreeRDP_RdpSecurity, TRUE);
+    // A direct connection crosses the network on its own: TLS only, so
+    // that nobody can talk it down to the unauthenticated RDP security, and
+    // an untrusted certificate is never accepted without the user's say.
+    freerdp_settings_set_bool(settings, FreeRDP_RdpSecurity, !direct);
     freerdp_settings_set_bool(settings, FreeRDP_TlsSecurity, direct);
     freerdp_settings_set_bool(settings, FreeRDP_NlaSecurity, FALSE);
     freerdp_settings_set_bool(settings, FreeRDP_ExtSecurity, FALSE);
-    freerdp_settings_set_bool(settings, FreeRDP_UseRdpSecurityLayer, TRUE);
+    freerdp_settings_set_bool(settings, FreeRDP_UseRdpSecurityLayer, !direct);
+    if (direct) {
+        freerdp_settings_set_uint32(settings, FreeRDP_AuthenticationLevel, 2);
+        m_context->certificates = new RdpCertificateCheck(this);
+    }
     freerdp_settings_set_bool(settings, FreeRDP_SoftwareGdi, TRUE);
     freerdp_settings_set_bool(settings, FreeRDP_RemoteFxCodec, TRUE);
     freerdp_settings_set_bool(settings, FreeRDP_FastPathOutput, TRUE);
@@ -242,7 +251,9 @@ void RdpInstance::connectFinished(const QVariant& result)
     bool ok = false;
     const int succeeded = result.toInt(&ok);
     if (!ok || succeeded == 0) {
-        stop(RdpExitCode::ConnectFailed);
+        // A refused certificate was the user's choice or has been explained.
+        const bool refused = m_context->certificates && m_context->certificates->refused();
+        stop(refused ? RdpExitCode::Quiet : RdpExitCode::ConnectFailed);
         return;
     }
     rdpSettings* settings = m_context->rdp()->settings;
@@ -434,6 +445,8 @@ void RdpInstance::stop(int reason)
         // or a silent tunnel would block the GUI thread for minutes.
         freerdp_abort_connect(instance);
         m_connectSocket->cancel();
+        if (m_context->certificates)
+            m_context->certificates->cancel();
         disconnect(m_worker, nullptr, this, nullptr);
         delete m_worker;
         m_worker = nullptr;
@@ -453,6 +466,8 @@ void RdpInstance::stop(int reason)
     gdi_free(instance);
     delete m_context->frames;
     m_context->frames = nullptr;
+    delete m_context->certificates;
+    m_context->certificates = nullptr;
     m_context->instance = nullptr;
     freerdp_client_context_free(m_context->rdp());
     m_context = nullptr;

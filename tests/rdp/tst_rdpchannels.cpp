@@ -9,14 +9,17 @@
 #include "RdpSharingNotification.h"
 #include "RdpTestServers.h"
 #include "RdpToolbar.h"
+#include "TopLevels.h"
 
 #include <freerdp/gdi/gdi.h>
 #include <winpr/wlog.h>
 
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLoggingCategory>
+#include <QMessageBox>
 #include <QMutex>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -329,6 +332,7 @@ private slots:
     void optionsSlidersMapAndLabel();
     void optionsDialogFollowsServerAndRemembersChoices();
     void sharingHandsOutKeyAndControl();
+    void directConnectionAsksOnceForAnUntrustedCertificate();
 
 private:
     // A connected qzdesk channel whose callback records into received.
@@ -922,6 +926,84 @@ void TestRdpChannels::sharingHandsOutKeyAndControl()
     QTRY_COMPARE_WITH_TIMEOUT(viewerFinished.size(), 1, Timeout);
     owner.quit();
     QCOMPARE(owner.exitCode(), 0);
+}
+
+void TestRdpChannels::directConnectionAsksOnceForAnUntrustedCertificate()
+{
+    // FreeRDP keeps accepted certificates below the configuration directory.
+    QTemporaryDir config;
+    QVERIFY(config.isValid());
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    const auto restoreConfig = qScopeGuard([&savedConfig] { qputenv("XDG_CONFIG_HOME", savedConfig); });
+    RdpDisplayServer server;
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+
+    const auto question = [] {
+        for (QMessageBox* box : visibleTopLevels<QMessageBox>()) {
+            if (box->objectName() == QLatin1String("CertificateQuestion"))
+                return box;
+        }
+        return static_cast<QMessageBox*>(nullptr);
+    };
+    // Connects directly; answers the certificate question with the named button,
+    // or expects none when button is null. True once connected.
+    const auto connectDirect = [&](const char* button, bool* asked) {
+        RdpInstance instance;
+        QSignalSpy connected(&instance, &RdpInstance::connected);
+        QSignalSpy finished(&instance, &RdpInstance::finished);
+        instance.start(QStringLiteral("127.0.0.1"), server.port(), QStringLiteral("tester"), server.password(), 0,
+                       QStringLiteral("800x600"), QStringLiteral("Direct"), true, QVariantMap());
+        *asked = QTest::qWaitFor([&] { return question() || !connected.isEmpty() || !finished.isEmpty(); }, Timeout)
+                 && question();
+        if (*asked) {
+            QMessageBox* box = question();
+            if (!box->text().contains(QStringLiteral("127.0.0.1:%1").arg(server.port()))
+                || !box->text().contains(QStringLiteral("Fingerprint: ")))
+                return false;
+            box->findChild<QPushButton*>(QLatin1String(button))->click();
+        }
+        const bool ok = QTest::qWaitFor([&] { return !connected.isEmpty() || !finished.isEmpty(); }, Timeout)
+                        && !connected.isEmpty();
+        instance.quit();
+        return ok && instance.exitCode() == 0;
+    };
+    bool asked = false;
+    QVERIFY(!connectDirect("RefuseButton", &asked));
+    QVERIFY(asked);
+    QVERIFY(visibleTopLevels<QMessageBox>().isEmpty());
+    QVERIFY(connectDirect("AcceptButton", &asked));
+    QVERIFY(asked);
+    QVERIFY(connectDirect(nullptr, &asked));
+    QVERIFY(!asked);
+
+    // The store now holds another certificate for this host and port: refused
+    // without a question, and the user hears both fingerprints.
+    QDirIterator files(config.path(), {QStringLiteral("known_hosts2")}, QDir::Files, QDirIterator::Subdirectories);
+    QVERIFY(files.hasNext());
+    QFile store(files.next());
+    QVERIFY(store.open(QIODevice::ReadOnly));
+    QList<QByteArray> fields = store.readAll().trimmed().split(' ');
+    store.close();
+    QVERIFY(fields.size() >= 3);
+    const QByteArray seen = fields.at(2);
+    const QByteArray forged = QByteArray(seen).replace(QByteArrayLiteral("a"), QByteArrayLiteral("b")).replace(
+        QByteArrayLiteral("0"), QByteArrayLiteral("1"));
+    QVERIFY(forged != seen);
+    fields[2] = forged;
+    QVERIFY(store.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    store.write(fields.join(' ') + '\n');
+    store.close();
+    QVERIFY(!connectDirect(nullptr, &asked));
+    QVERIFY(!asked);
+    QTRY_COMPARE_WITH_TIMEOUT(visibleTopLevels<QMessageBox>().size(), 1, Timeout);
+    QMessageBox* warning = visibleTopLevels<QMessageBox>().constFirst();
+    const QString text = warning->text();
+    warning->close();
+    QVERIFY2(text.contains(QStringLiteral("127.0.0.1:%1 has changed").arg(server.port()))
+                 && text.contains(QString::fromLatin1(forged)) && text.contains(QString::fromLatin1(seen).toLower()),
+             qPrintable(text));
 }
 
 QTEST_MAIN(TestRdpChannels)
