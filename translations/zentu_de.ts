@@ -29,7 +29,7 @@
     <message>
         <location filename="../src/sessions/Bookmark.cpp" line="+34"/>
         <source>Single Application</source>
-        <translation type="unfinished"></translation>
+        <translation>Einzelne Anwendung</translation>
     </message>
 </context>
 <context>
@@ -37,12 +37,12 @@
     <message>
         <location filename="../src/sessions/BookmarkDialog.cpp" line="+69"/>
         <source>Bookmarks</source>
-        <translation type="unfinished"></translation>
+        <translation>Lesezeichen</translation>
     </message>
     <message>
         <location line="+3"/>
         <source>History</source>
-        <translation type="unfinished"></translation>
+        <translation>Verlauf</translation>
     </message>
 </context>
 <context>
@@ -50,17 +50,17 @@
     <message>
         <location filename="../src/sessions/BookmarkModel.cpp" line="+54"/>
         <source>Name</source>
-        <translation type="unfinished">Name</translation>
+        <translation>Name</translation>
     </message>
     <message>
         <location line="+2"/>
         <source>Command</source>
-        <translation type="unfinished"></translation>
+        <translation>Befehl</translation>
     </message>
     <message>
         <location line="+2"/>
         <source>Window Size</source>
-        <translation type="unfinished"></translation>
+        <translation>Fenstergröße</translation>
     </message>
 </context>
 <context>
@@ -192,39 +192,44 @@
         <translation>%1 (%2)</translation>
     </message>
     <message>
-        <location filename="../src/ssh/ConnectionFailure.cpp" line="+69"/>
+        <location filename="../src/ssh/ConnectionFailure.cpp" line="+71"/>
         <source>Unable to contact the server. Check that the server is properly installed and that the SCI is accessible to the user &quot;%1&quot;.</source>
-        <translation type="unfinished"></translation>
+        <translation>Der Server ist nicht erreichbar. Prüfen Sie, ob der Server richtig installiert ist und der Benutzer „%1“ auf die SCI zugreifen kann.</translation>
     </message>
     <message>
         <location line="+5"/>
         <source>Unable to authenticate the user &quot;%1&quot;.</source>
-        <translation type="unfinished"></translation>
+        <translation>Der Benutzer „%1“ konnte nicht authentifiziert werden.</translation>
     </message>
     <message>
         <location line="+3"/>
         <source>The host &quot;%1&quot; was not recognized. Make sure the hostname is correct.</source>
-        <translation type="unfinished"></translation>
+        <translation>Der Host „%1“ ist unbekannt. Prüfen Sie, ob der Hostname richtig ist.</translation>
     </message>
     <message>
         <location line="+5"/>
         <source>Unable to connect to the host &quot;%1&quot;. The host may be down.</source>
-        <translation type="unfinished"></translation>
+        <translation>Keine Verbindung zum Host „%1“ möglich. Der Host ist vielleicht nicht in Betrieb.</translation>
     </message>
     <message>
         <location line="+4"/>
         <source>The program &quot;%1&quot; failed to start. The %2 install may be corrupt.</source>
-        <translation type="unfinished"></translation>
+        <translation>Das Programm „%1“ konnte nicht gestartet werden. Die Installation von %2 ist möglicherweise beschädigt.</translation>
     </message>
     <message>
         <location line="+4"/>
         <source>The program &quot;%1&quot; failed to start. Make sure a version of %2 is installed.</source>
-        <translation type="unfinished"></translation>
+        <translation>Das Programm „%1“ konnte nicht gestartet werden. Prüfen Sie, ob %2 installiert ist.</translation>
     </message>
     <message>
-        <location line="+14"/>
+        <location line="+5"/>
+        <source>The local port of the SSH tunnel was taken by another program. Try to connect again.</source>
+        <translation>Ein anderes Programm hat den lokalen Port des SSH-Tunnels belegt. Versuchen Sie erneut, die Verbindung herzustellen.</translation>
+    </message>
+    <message>
+        <location line="+13"/>
         <source>There was a problem with the connection.</source>
-        <translation type="unfinished"></translation>
+        <translation>Bei der Verbindung ist ein Problem aufgetreten.</translation>
     </message>
 </context>
 <context>
@@ -278,7 +283,7 @@
     <message>
         <location filename="../src/ssh/JsonRpcHandler.cpp" line="+130"/>
         <source>Got invalid JSON</source>
-        <translation type="unfinished"></translation>
+        <translation>Ungültiges JSON empfangen</translation>
     </message>
 </context>
 <context>
@@ -286,17 +291,17 @@
     <message>
         <location filename="../src/ssh/NetString.cpp" line="+125"/>
         <source>Got an invalid NetString</source>
-        <translation type="unfinished"></translation>
+        <translation>Ungültigen NetString empfangen</translation>
     </message>
     <message>
         <location line="+2"/>
         <source>Got an invalid NetString length</source>
-        <translation type="unfinished"></translation>
+        <translation>Ungültige NetString-Länge empfangen</translation>
     </message>
     <message>
         <location line="+2"/>
         <source>Got a NetString length that is too big</source>
-        <translation type="unfinished"></translation>
+        <translation>Zu große NetString-Länge empfangen</translation>
     </message>
 </context>
 <context>
@@ -304,28 +309,28 @@
     <message>
         <location filename="../src/ssh/OperationStatusDialog.cpp" line="+28"/>
         <source>Connecting...</source>
-        <translation type="unfinished"></translation>
+        <translation>Verbindung wird hergestellt...</translation>
     </message>
     <message>
         <location line="+26"/>
         <source>This host is not recognized by the system. Are you sure you want to continue?</source>
-        <translation type="unfinished"></translation>
+        <translation>Dieser Host ist dem System nicht bekannt. Möchten Sie wirklich fortfahren?</translation>
     </message>
     <message>
         <location line="+13"/>
         <source>The username for this connection:</source>
-        <translation type="unfinished"></translation>
+        <translation>Der Benutzername für diese Verbindung:</translation>
     </message>
     <message>
         <location line="+21"/>
         <location line="+88"/>
         <source>Abort</source>
-        <translation type="unfinished"></translation>
+        <translation>Abbrechen</translation>
     </message>
     <message>
         <location line="-4"/>
         <source>Continue</source>
-        <translation type="unfinished"></translation>
+        <translation>Fortfahren</translation>
     </message>
 </context>
 <context>
@@ -341,118 +346,212 @@
     <message>
         <location filename="../src/ssh/RandomToken.cpp" line="+11"/>
         <source>Error opening the file &quot;%1&quot;: %2</source>
-        <translation type="unfinished"></translation>
+        <translation>Fehler beim Öffnen der Datei „%1“: %2</translation>
     </message>
     <message>
         <location line="+6"/>
         <source>Error reading from the file &quot;%1&quot;: %2</source>
-        <translation type="unfinished"></translation>
+        <translation>Fehler beim Lesen der Datei „%1“: %2</translation>
+    </message>
+</context>
+<context>
+    <name>RdpOptionsDialog</name>
+    <message>
+        <location filename="../src/rdp/RdpOptionsDialog.cpp" line="+62"/>
+        <source>Change Update Settings</source>
+        <translation>Aktualisierung anpassen</translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>Image Quality: Highest</source>
+        <translation>Bildqualität: Höchste</translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>Frame Rate: 60 fps</source>
+        <translation>Bildrate: 60 fps</translation>
+    </message>
+    <message>
+        <location line="+11"/>
+        <source>Frame Window: Off</source>
+        <translation>Bildfenster: Aus</translation>
+    </message>
+    <message>
+        <location line="+12"/>
+        <source>Zoom: 1x</source>
+        <translation>Zoom: 1x</translation>
+    </message>
+    <message>
+        <location line="+162"/>
+        <source>Highest</source>
+        <translation>Höchste</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Very Low</source>
+        <translation>Sehr niedrig</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Higher</source>
+        <translation>Höher</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Medium</source>
+        <translation>Mittel</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Lower</source>
+        <translation>Niedriger</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Image Quality: %1</source>
+        <translation>Bildqualität: %1</translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>Frame Rate: %1 fps</source>
+        <translation>Bildrate: %1 fps</translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>Off</source>
+        <translation>Aus</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>%1 frames</source>
+        <translation>%1 Bilder</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Frame Window: %1</source>
+        <translation>Bildfenster: %1</translation>
+    </message>
+    <message>
+        <location line="+21"/>
+        <source>Zoom: %1</source>
+        <translation>Zoom: %1</translation>
     </message>
 </context>
 <context>
     <name>RdpToolbar</name>
     <message>
-        <location filename="../src/rdp/RdpToolbar.cpp" line="+29"/>
+        <location filename="../src/rdp/RdpToolbar.cpp" line="+30"/>
         <source>Disconnect the session.</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Sitzung trennen.</translation>
     </message>
     <message>
         <location line="+2"/>
         <source>Toggle resize mode.</source>
-        <translation type="unfinished"></translation>
+        <translation>Größenanpassung ein- oder ausschalten.</translation>
     </message>
     <message>
-        <location line="+7"/>
+        <location line="+6"/>
         <source>Toggle fullscreen mode.</source>
-        <translation type="unfinished"></translation>
+        <translation>Vollbildmodus ein- oder ausschalten.</translation>
     </message>
     <message>
         <location line="+4"/>
         <source>Adjust session settings.</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Sitzungseinstellungen anpassen.</translation>
     </message>
     <message>
-        <location line="+4"/>
+        <location line="+3"/>
         <source>Show the sharing controls.</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Bedienelemente der Freigabe anzeigen.</translation>
     </message>
 </context>
 <context>
     <name>SessionListWidget</name>
     <message>
         <location filename="../src/sessions/SessionDisplay.cpp" line="+23"/>
+        <location line="+46"/>
         <source>There was a problem connecting to the session.</source>
-        <translation type="unfinished"></translation>
+        <translation>Beim Verbinden mit der Sitzung ist ein Problem aufgetreten.</translation>
+    </message>
+    <message>
+        <location line="-45"/>
+        <source>Make sure it is still running and that SSH tunneling is enabled.</source>
+        <translation>Prüfen Sie, ob sie noch läuft und ob SSH-Tunnel erlaubt sind.</translation>
+    </message>
+    <message>
+        <location line="+3"/>
+        <source>The session was taken over by another connection.</source>
+        <translation>Die Sitzung wurde von einer anderen Verbindung übernommen.</translation>
     </message>
     <message>
         <location line="+1"/>
-        <source>Make sure it is still running and that SSH tunneling is enabled.</source>
-        <translation type="unfinished"></translation>
+        <source>It is now shown there. Connect again to show it here.</source>
+        <translation>Sie wird jetzt dort angezeigt. Verbinden Sie sich erneut, um sie hier anzuzeigen.</translation>
     </message>
     <message>
         <location line="+3"/>
         <source>Oops! We are not sure what happened here.</source>
-        <translation type="unfinished"></translation>
+        <translation>Hoppla! Wir wissen nicht genau, was hier passiert ist.</translation>
     </message>
     <message>
         <location line="+1"/>
         <source>Please contact %1 support if this happens again.</source>
-        <translation type="unfinished"></translation>
+        <translation>Wenn das wieder vorkommt, wenden Sie sich bitte an den Support von %1.</translation>
     </message>
     <message>
-        <location filename="../src/sessions/SessionListWidget.cpp" line="+43"/>
+        <location filename="../src/sessions/SessionListWidget.cpp" line="+45"/>
         <source>Manage bookmarks and history.</source>
-        <translation type="unfinished"></translation>
+        <translation>Lesezeichen und Verlauf verwalten.</translation>
     </message>
     <message>
         <location line="+3"/>
         <source>Show the SSH log.</source>
-        <translation type="unfinished"></translation>
+        <translation>Das SSH-Protokoll anzeigen.</translation>
     </message>
     <message>
         <location line="+3"/>
         <source>Start a new session.</source>
-        <translation type="unfinished"></translation>
+        <translation>Eine neue Sitzung starten.</translation>
     </message>
     <message>
-        <location line="+258"/>
+        <location line="+297"/>
         <source>Terminate &quot;%1&quot;?</source>
-        <translation type="unfinished"></translation>
+        <translation>„%1“ beenden?</translation>
     </message>
     <message>
         <location line="+1"/>
         <source>Terminate</source>
-        <translation type="unfinished"></translation>
+        <translation>Beenden</translation>
     </message>
     <message>
         <location line="+1"/>
         <source>Keep</source>
-        <translation type="unfinished">Behalten</translation>
+        <translation>Behalten</translation>
     </message>
     <message>
         <location line="+17"/>
         <source>Failed to disconnect the session.</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Sitzung konnte nicht getrennt werden.</translation>
     </message>
     <message>
         <location line="+6"/>
         <source>Failed to terminate the session.</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Sitzung konnte nicht beendet werden.</translation>
     </message>
     <message>
         <location line="+63"/>
         <source>Failed to connect to the session.</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Verbindung zur Sitzung konnte nicht hergestellt werden.</translation>
     </message>
     <message>
         <location line="+18"/>
         <source>Failed to start the session.</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Sitzung konnte nicht gestartet werden.</translation>
     </message>
     <message>
         <location line="+33"/>
         <source>Connection Log</source>
-        <translation type="unfinished"></translation>
+        <translation>Verbindungsprotokoll</translation>
     </message>
 </context>
 <context>
@@ -460,52 +559,77 @@
     <message>
         <location filename="../src/sessions/SessionModel.cpp" line="+27"/>
         <source>Name</source>
-        <translation type="unfinished">Name</translation>
+        <translation>Name</translation>
     </message>
     <message>
         <location line="+2"/>
         <source>Started</source>
-        <translation type="unfinished"></translation>
+        <translation>Gestartet</translation>
     </message>
     <message>
         <location line="+2"/>
         <source>Last Connect</source>
-        <translation type="unfinished"></translation>
+        <translation>Zuletzt verbunden</translation>
     </message>
     <message>
         <location line="+2"/>
         <source>Last Disconnect</source>
-        <translation type="unfinished"></translation>
+        <translation>Zuletzt getrennt</translation>
     </message>
 </context>
 <context>
     <name>SshDevice</name>
     <message>
-        <location filename="../src/ssh/SshDevice.cpp" line="+138"/>
-        <source>The user for &quot;%1&quot;: </source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <location line="+12"/>
-        <location line="+162"/>
+        <location filename="../src/ssh/SshDevice.cpp" line="+159"/>
+        <location line="+203"/>
         <source>%1 crashed</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 ist abgestürzt</translation>
     </message>
     <message>
-        <location line="-118"/>
+        <location line="-159"/>
         <source>Failed to find an open port for tunneling</source>
-        <translation type="unfinished"></translation>
+        <translation>Kein freier Port für den Tunnel gefunden</translation>
     </message>
     <message>
         <location line="-25"/>
-        <location line="+121"/>
+        <location line="+161"/>
         <source>%1 failed to start</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 konnte nicht gestartet werden</translation>
     </message>
     <message>
-        <location line="+27"/>
+        <location line="-23"/>
+        <source>No local port from %1 to %2 was free for the SSH tunnel. Close other connections and log in again.</source>
+        <translation>Kein lokaler Port von %1 bis %2 war für den SSH-Tunnel frei. Schließen Sie andere Verbindungen und melden Sie sich erneut an.</translation>
+    </message>
+    <message>
+        <location line="+7"/>
+        <source>The SSH connection has ended.</source>
+        <translation>Die SSH-Verbindung wurde beendet.</translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>The SSH tunnel is not safe to use: %1</source>
+        <translation>Der SSH-Tunnel ist nicht sicher: %1</translation>
+    </message>
+    <message>
+        <location line="+39"/>
         <source>%2 quit with error code %1</source>
-        <translation type="unfinished"></translation>
+        <translation>%2 wurde mit dem Fehlercode %1 beendet</translation>
+    </message>
+    <message>
+        <location filename="../src/ssh/LoopbackListener.cpp" line="+120"/>
+        <source>The listeners on local port %1 cannot be read.</source>
+        <translation>Die am lokalen Port %1 lauschenden Programme lassen sich nicht ermitteln.</translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>Nothing listens on local port %1.</source>
+        <translation>Am lokalen Port %1 lauscht kein Programm.</translation>
+    </message>
+    <message>
+        <location line="+6"/>
+        <source>Another program listens on local port %1.</source>
+        <translation>Ein anderes Programm lauscht am lokalen Port %1.</translation>
     </message>
 </context>
 <context>
@@ -513,38 +637,38 @@
     <message>
         <location filename="../src/sessions/StartSessionDialog.cpp" line="+34"/>
         <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;Command&lt;span style=&quot; color:#aa0000;&quot;&gt;*&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
-        <translation type="unfinished"></translation>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;Befehl&lt;span style=&quot; color:#aa0000;&quot;&gt;*&lt;/span&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
     </message>
     <message>
         <location line="+39"/>
         <location line="+26"/>
         <source>Suggestions</source>
-        <translation type="unfinished"></translation>
+        <translation>Vorschläge</translation>
     </message>
     <message>
         <location line="-26"/>
         <source>Bookmarks</source>
-        <translation type="unfinished"></translation>
+        <translation>Lesezeichen</translation>
     </message>
     <message>
         <location line="+0"/>
         <source>History</source>
-        <translation type="unfinished"></translation>
+        <translation>Verlauf</translation>
     </message>
     <message>
         <location line="+10"/>
         <source>Single Application</source>
-        <translation type="unfinished"></translation>
+        <translation>Einzelne Anwendung</translation>
     </message>
     <message>
         <location line="+2"/>
         <source>   %1 (%2)</source>
-        <translation type="unfinished"></translation>
+        <translation>   %1 (%2)</translation>
     </message>
     <message>
         <location line="+1"/>
         <source>   %1</source>
-        <translation type="unfinished"></translation>
+        <translation>   %1</translation>
     </message>
 </context>
 <context>
@@ -552,13 +676,13 @@
     <message>
         <location filename="../src/sessions/WindowModeWidget.cpp" line="+9"/>
         <source>Single Application</source>
-        <translation type="unfinished"></translation>
+        <translation>Einzelne Anwendung</translation>
     </message>
 </context>
 <context>
     <name>main</name>
     <message>
-        <location filename="../src/main.cpp" line="+38"/>
+        <location filename="../src/main.cpp" line="+36"/>
         <source>Connections</source>
         <translation>Verbindungen</translation>
     </message>

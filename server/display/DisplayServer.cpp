@@ -48,6 +48,8 @@ DisplayServer::DisplayServer(DisplayConfig config)
 DisplayServer::~DisplayServer()
 {
     m_peers.clear();
+    m_railWindows.reset();
+    m_windowTracker.reset();
     if (m_listener) {
         m_listener->Close(m_listener);
         freerdp_listener_free(m_listener);
@@ -83,6 +85,10 @@ bool DisplayServer::start(QString* error)
         for (auto& peer : m_peers)
             peer->announceClipboard();
     });
+    if (m_config.rootless) {
+        m_windowTracker = std::make_unique<X11WindowTracker>(m_screen.display(), m_screen.root());
+        m_railWindows = std::make_unique<RailWindows>(*m_windowTracker);
+    }
 
     sigset_t watched;
     sigemptyset(&watched);
@@ -320,8 +326,13 @@ quint64 DisplayServer::frameIntervalMs() const
 
 void DisplayServer::processX()
 {
-    m_screen.processEvents([this](const XEvent& ev) { m_clipboard->handleEvent(ev); });
+    m_screen.processEvents([this](const XEvent& ev) {
+        if (!m_windowTracker || !m_windowTracker->handleEvent(ev))
+            m_clipboard->handleEvent(ev);
+    });
     applyScreenSize();
+    if (m_railWindows)
+        m_railWindows->sync(m_peers);
 }
 
 void DisplayServer::sendFrames()

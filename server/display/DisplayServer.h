@@ -2,10 +2,12 @@
 
 #include "SharingSession.h"
 #include "TlsCertificate.h"
+#include "RailWindows.h"
 #include "UpdateOptions.h"
 #include "X11Clipboard.h"
 #include "X11Input.h"
 #include "X11Screen.h"
+#include "X11WindowTracker.h"
 
 #include <freerdp/listener.h>
 
@@ -25,6 +27,7 @@ struct DisplayConfig
     QString keyFile;
     QString stateFile; // receives the number of connected clients and when the last one left
     QString portFile;  // receives the port listened on, once the listener is up
+    bool rootless = false; // no desktop: clients get the session's windows one by one
 };
 
 // The RDP server of one session display: accepts clients on loopback and
@@ -47,6 +50,8 @@ public:
     X11Clipboard& clipboard() { return *m_clipboard; }
     const UpdateOptions& options() const { return m_options; }
     SharingSession& sharing() { return m_sharing; }
+    // The session's windows in a rootless session, else null.
+    RailWindows* railWindows() { return m_railWindows.get(); }
     quint64 nowMs() const;
 
     bool checkPassword(const QByteArray& password) const;
@@ -75,6 +80,8 @@ private:
     X11Screen m_screen;
     std::unique_ptr<X11Input> m_input;
     std::unique_ptr<X11Clipboard> m_clipboard;
+    std::unique_ptr<X11WindowTracker> m_windowTracker;
+    std::unique_ptr<RailWindows> m_railWindows;
     UpdateOptions m_options;
     TlsCertificate m_tls;
     TileDiff m_diff;

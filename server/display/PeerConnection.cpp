@@ -144,6 +144,8 @@ constexpr UINT32 MaxClipboardBytes = 8u << 20;
 // connecting are lost; its first acknowledgement or input shows it has, else
 // this delay is assumed.
 constexpr quint64 InitialMessagesDelayMs = 1000;
+// A client told to leave gets this long to hang up before it is dropped.
+constexpr quint64 LeaveGraceMs = 3000;
 
 } // namespace
 
@@ -159,6 +161,7 @@ PeerConnection::~PeerConnection()
 {
     *m_alive = false;
     m_server.sharing().leave(this);
+    m_rail.reset();
     if (m_cliprdr) {
         m_cliprdr->Close(m_cliprdr);
         cliprdr_server_context_free(m_cliprdr);
@@ -252,11 +255,15 @@ int PeerConnection::eventHandles(HANDLE* handles, int room)
     }
     if (count < room && m_cliprdr)
         handles[count++] = m_cliprdr->GetEventHandle(m_cliprdr);
+    if (count < room && m_rail)
+        handles[count++] = m_rail->eventHandle();
     return count;
 }
 
 bool PeerConnection::check()
 {
+    if (m_closed && m_server.nowMs() - m_closedAt > LeaveGraceMs)
+        return false;
     if (!startWhenSpoken())
         return false;
     if (m_started && !m_peer->CheckFileDescriptor(m_peer))
@@ -275,6 +282,8 @@ bool PeerConnection::check()
         cliprdr_server_context_free(m_cliprdr);
         m_cliprdr = nullptr;
     }
+    if (m_rail)
+        m_rail->check();
     if (m_active && !m_initialSent && m_server.nowMs() - m_activatedAt >= InitialMessagesDelayMs)
         sendInitialMessages();
     return true;
@@ -286,6 +295,11 @@ BOOL PeerConnection::onCapabilities()
     rdpSettings* settings = m_peer->settings;
     freerdp_settings_set_uint32(settings, FreeRDP_DesktopWidth, UINT32(m_server.screen().width()));
     freerdp_settings_set_uint32(settings, FreeRDP_DesktopHeight, UINT32(m_server.screen().height()));
+    // Announced to a rootless client with the capabilities: at a lower level
+    // (extended window support, which the library does not name) the client
+    // refuses the window orders and drops the connection.
+    if (m_server.railWindows())
+        freerdp_settings_set_uint32(settings, FreeRDP_RemoteWndSupportLevel, 2);
     return TRUE;
 }
 
@@ -321,6 +335,8 @@ BOOL PeerConnection::onPostConnect()
     if (!logOn())
         return FALSE;
     openChannels();
+    if (servesRail())
+        startRail();
     return TRUE;
 }
 
@@ -353,16 +369,21 @@ BOOL PeerConnection::onActivate()
     m_nextCursorIndex = 0;
     addFullDamage();
     m_server.requestCursorUpdate();
+    // Back from a reactivation: the windows may have changed meanwhile.
+    if (m_initialSent)
+        announceWindows();
     return TRUE;
 }
 
 void PeerConnection::openChannels()
 {
-    // Rootless windows ("rail") are not offered: the channel is opened so that
-    // a client writing on it is not dropped, and what arrives is ignored.
+    // Unless this is a rootless client of a rootless session, the
+    // rootless-window channel ("rail") is opened so that a client writing on
+    // it is not dropped, and what arrives is ignored.
     static const char* const names[] = { "qzdesk", "qzcfg", "qzshare", "qzrail", "rail" };
     for (const char* name : names) {
-        if (!WTSVirtualChannelManagerIsChannelJoined(m_vcm, name))
+        if (!WTSVirtualChannelManagerIsChannelJoined(m_vcm, name)
+            || (servesRail() && qstrcmp(name, "rail") == 0))
             continue;
         Channel channel;
         channel.name = name;
@@ -438,6 +459,13 @@ void PeerConnection::handleChannelMessage(const QByteArray& name, const QByteArr
         while (json.endsWith('\0'))
             json.chop(1);
         m_server.setOptions(this, json);
+    } else if (name == "qzrail" && m_server.railWindows()) {
+        QSize screen;
+        QString error;
+        if (!m_server.railWindows()->handleMessage(message.type, message.payload, &screen, &error))
+            qCWarning(lcDisplay) << "client" << m_id << "qzrail message dropped:" << error;
+        else if (screen.isValid())
+            m_server.requestDesktopSize(this, screen.width(), screen.height());
     } else {
         qCInfo(lcDisplay) << "client" << m_id << name << "message type" << message.type
                           << "of" << message.payload.size() << "bytes ignored";
@@ -478,6 +506,36 @@ void PeerConnection::sendInitialMessages()
     if (m_cliprdr && m_server.clipboard().hasOwner())
         announceClipboard();
     m_server.sharing().ready(this);
+    announceWindows();
+}
+
+void PeerConnection::startRail()
+{
+    RailWindows* windows = m_server.railWindows();
+    m_rail = std::make_unique<RailChannel>(
+        m_vcm, m_peer->context, [windows](UINT32 id) { windows->activate(id); },
+        [windows](UINT32 id, UINT16 command) { windows->systemCommand(id, command); });
+    if (!m_rail->start()) {
+        qCWarning(lcDisplay) << "client" << m_id << "rail channel did not start";
+        m_rail.reset();
+    }
+}
+
+void PeerConnection::announceWindows()
+{
+    if (rdpContext* context = railContext())
+        m_server.railWindows()->announce(context, m_id);
+}
+
+bool PeerConnection::servesRail() const
+{
+    return m_server.railWindows()
+        && freerdp_settings_get_bool(m_peer->settings, FreeRDP_RemoteApplicationMode);
+}
+
+rdpContext* PeerConnection::railContext() const
+{
+    return m_active && servesRail() ? m_peer->context : nullptr;
 }
 
 void PeerConnection::sendMinMaxInfo()
@@ -973,6 +1031,7 @@ void PeerConnection::sendErrorInfoAndClose(uint32_t errorInfo)
     // with the error info as the reason.
     m_peer->Close(m_peer);
     m_closed = true;
+    m_closedAt = m_server.nowMs();
     m_active = false;
 }
 

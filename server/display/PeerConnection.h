@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RailChannel.h"
 #include "X11Screen.h"
 
 #include <freerdp/codec/rfx.h>
@@ -51,6 +52,9 @@ public:
     // Tells the client why it is dropped; it then closes the connection itself.
     void sendErrorInfoAndClose(uint32_t errorInfo);
     bool closedByClient();
+    // The context to send window orders on, once this client of a rootless
+    // session knows the windows and is active; else null.
+    rdpContext* railContext() const;
 
     // Library callbacks, reached through the peer's context.
     BOOL onCapabilities();
@@ -95,6 +99,10 @@ private:
     void markTiles(const ScreenRect& rect);
     std::vector<ScreenRect> takeDirtyRects();
     void startClipboard();
+    // A rootless client of a rootless session.
+    bool servesRail() const;
+    void startRail();
+    void announceWindows();
     void sendClipboardText(uint32_t formatId, const QString& text);
 
     DisplayServer& m_server;
@@ -107,11 +115,13 @@ private:
     bool m_authenticated = false;
     bool m_active = false;
     bool m_closed = false;
+    quint64 m_closedAt = 0;
     bool m_outputSuppressed = false;
     bool m_initialSent = false;
     quint64 m_activatedAt = 0;
     std::vector<Channel> m_channels;
     CliprdrServerContext* m_cliprdr = nullptr;
+    std::unique_ptr<RailChannel> m_rail;
     uint32_t m_requestedFormat = 0;
     RFX_CONTEXT* m_rfx = nullptr;
     int m_rfxCompression = 0;

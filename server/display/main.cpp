@@ -36,7 +36,9 @@ int main(int argc, char** argv)
     const QCommandLineOption state(QStringLiteral("state-file"),
                                    QStringLiteral("file that receives the client count"),
                                    QStringLiteral("file"));
-    parser.addOptions({ display, port, portFile, passwordFile, key, state });
+    const QCommandLineOption rootless(QStringLiteral("rootless"),
+                                      QStringLiteral("no desktop: each window of the session on its own"));
+    parser.addOptions({ display, port, portFile, passwordFile, key, state, rootless });
     parser.process(app);
 
     DisplayConfig config;
@@ -46,6 +48,7 @@ int main(int argc, char** argv)
     config.keyFile = parser.value(key);
     config.stateFile = parser.value(state);
     config.portFile = parser.value(portFile);
+    config.rootless = parser.isSet(rootless);
     QFile password(parser.value(passwordFile));
     if (!password.open(QIODevice::ReadOnly)) {
         std::fprintf(stderr, "zentu2_display: cannot read the password file\n");

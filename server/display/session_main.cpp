@@ -1,7 +1,9 @@
 // zentu2_session: runs one session detached from the login that started it:
 // a private Xvnc display, the RDP display server and the user's command, and
 // tears all of them down when any one ends or on SIGTERM. SIGUSR1 is passed
-// to the display server (disconnect all clients).
+// to the display server (disconnect all clients). With "--window-mode
+// rootless" the display server shows the command's windows one by one,
+// without a desktop.
 //
 // Files in the session directory: "session.log" (all output, kept under a
 // size limit, with the part before in "session.log.1"), "display" (":N"),
@@ -33,6 +35,8 @@ struct Options
 {
     // port: a fixed one for the display server; by default it picks a free one.
     std::string dir, geometry = "1024x768", command, port = "0", displayServer;
+    // "rootless": the display server shows each window on its own, no desktop.
+    std::string windowMode;
 };
 
 // Bytes in one log file; the whole log is at most twice this.
@@ -202,10 +206,11 @@ int main(int argc, char** argv)
         else if (key == "--command") o.command = value;
         else if (key == "--port") o.port = value;
         else if (key == "--display-server") o.displayServer = value;
+        else if (key == "--window-mode") o.windowMode = value;
     }
     if (o.dir.empty() || o.command.empty() || o.displayServer.empty()) {
         std::fprintf(stderr, "usage: zentu2_session --dir D --display-server PATH "
-                             "--command CMD [--geometry WxH] [--port P]\n");
+                             "--command CMD [--geometry WxH] [--port P] [--window-mode rootless]\n");
         return 2;
     }
     setsid();
@@ -276,10 +281,13 @@ int main(int argc, char** argv)
         // file once it listens: nothing else can pass for it in between.
         const std::string portFile = o.dir + "/port";
         unlink(portFile.c_str());
-        server = spawn({ o.displayServer, "--display", display, "--port", o.port, "--port-file",
-                         portFile, "--password-file", o.dir + "/password", "--key",
-                         o.dir + "/key.pem", "--state-file", o.dir + "/clients" },
-                       {});
+        std::vector<std::string> serverArguments { o.displayServer, "--display", display, "--port",
+                                                   o.port, "--port-file", portFile, "--password-file",
+                                                   o.dir + "/password", "--key", o.dir + "/key.pem",
+                                                   "--state-file", o.dir + "/clients" };
+        if (o.windowMode == "rootless")
+            serverArguments.push_back("--rootless");
+        server = spawn(serverArguments, {});
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
         while (alive(server) && reportedPort(portFile) == 0
                && std::chrono::steady_clock::now() < deadline)

@@ -142,12 +142,13 @@ bool SessionLauncher::startSession(SessionRecord& session, QString* error, QStri
 
     // The display server picks its port and names it in the folder.
     const QString geometry = screenGeometry(session.geometry);
+    QStringList arguments { QStringLiteral("--dir"), dir, QStringLiteral("--display-server"),
+                            displayServer, QStringLiteral("--geometry"), geometry,
+                            QStringLiteral("--command"), session.command };
+    if (session.geometry == QLatin1String("rootless"))
+        arguments << QStringLiteral("--window-mode") << session.geometry;
     qint64 pid = 0;
-    if (!QProcess::startDetached(supervisor,
-                                 { QStringLiteral("--dir"), dir, QStringLiteral("--display-server"),
-                                   displayServer, QStringLiteral("--geometry"), geometry,
-                                   QStringLiteral("--command"), session.command },
-                                 QDir::homePath(), &pid))
+    if (!QProcess::startDetached(supervisor, arguments, QDir::homePath(), &pid))
         return fail(QStringLiteral("The session supervisor did not start."));
 
     QElapsedTimer timer;

@@ -48,34 +48,36 @@ PVIRTUALCHANNELENTRY RdpInstanceLoadStaticAddinEntry(LPCSTR name, LPCSTR subsyst
     return freerdp_channels_load_static_addin_entry(name, subsystem, type, flags);
 }
 
-// What the server sends on qzdesk is only logged for now.
-// These callbacks run on the channels' receive threads.
-UINT RdpInstanceQzdeskDesktopResized(QzdeskClientContext*, UINT16 width, UINT16 height)
+// These run on the channels' receive threads: they hand the message to the
+// instance's slot as a queued call and never touch widgets. The library
+// stops the receive threads before the context goes away.
+template <typename Interface, typename... Args>
+void forwardToInstance(Interface* channel, const char* slot, Args... args)
+{
+    auto* context = static_cast<RdpClientContext*>(channel->custom);
+    if (context && context->instance)
+        QMetaObject::invokeMethod(context->instance, slot, Qt::QueuedConnection, args...);
+}
+
+UINT RdpInstanceQzdeskDesktopResized(QzdeskClientContext* qzdesk, UINT16 width, UINT16 height)
 {
     qCDebug(lcRdp) << "desktop resized to" << width << "x" << height;
+    forwardToInstance(qzdesk, "handleQzdeskDesktopResized", Q_ARG(QSize, QSize(width, height)));
     return 1;
 }
 
-UINT RdpInstanceQzdeskMinMaxInfo(QzdeskClientContext*, UINT16 minWidth, UINT16 minHeight, UINT16 maxWidth,
+UINT RdpInstanceQzdeskMinMaxInfo(QzdeskClientContext* qzdesk, UINT16 minWidth, UINT16 minHeight, UINT16 maxWidth,
                                  UINT16 maxHeight)
 {
     qCDebug(lcRdp) << "desktop sizes from" << minWidth << "x" << minHeight << "to" << maxWidth << "x" << maxHeight;
+    forwardToInstance(qzdesk, "handleQzdeskMinMaxInfo", Q_ARG(QSize, QSize(minWidth, minHeight)),
+                      Q_ARG(QSize, QSize(maxWidth, maxHeight)));
     return 1;
-}
-
-// The sharing messages go to the instance's slots as queued calls; the
-// library stops the receive threads before the context goes away.
-RdpInstance* sharingInstance(QzshareClientContext* qzshare)
-{
-    auto* context = static_cast<RdpClientContext*>(qzshare->custom);
-    return context ? context->instance : nullptr;
 }
 
 UINT RdpInstanceQzshareClientId(QzshareClientContext* qzshare, UINT32 clientId)
 {
-    if (RdpInstance* instance = sharingInstance(qzshare))
-        QMetaObject::invokeMethod(instance, "handleQzshareClientId", Qt::QueuedConnection,
-                                  Q_ARG(unsigned long, clientId));
+    forwardToInstance(qzshare, "handleQzshareClientId", Q_ARG(unsigned long, clientId));
     return 1;
 }
 
@@ -88,46 +90,34 @@ UINT RdpInstanceQzshareServerStatus(QzshareClientContext* qzshare, BYTE sharing,
         const QzshareParticipant& entry = participants[i];
         viewers.append(RdpViewer(entry.id, QString::fromUtf8(entry.name), entry.id == 0, (entry.flags & 3) != 0));
     }
-    if (RdpInstance* instance = sharingInstance(qzshare))
-        QMetaObject::invokeMethod(instance, "handleQzshareServerStatus", Qt::QueuedConnection,
-                                  Q_ARG(bool, sharing != 0), Q_ARG(QList<RdpViewer>, viewers));
+    forwardToInstance(qzshare, "handleQzshareServerStatus", Q_ARG(bool, sharing != 0),
+                      Q_ARG(QList<RdpViewer>, viewers));
     return 1;
 }
 
 UINT RdpInstanceQzshareDisconnectInfo(QzshareClientContext* qzshare, UINT32 value)
 {
-    if (RdpInstance* instance = sharingInstance(qzshare))
-        QMetaObject::invokeMethod(instance, "handleQzshareDisconnectInfo", Qt::QueuedConnection,
-                                  Q_ARG(unsigned long, value));
+    forwardToInstance(qzshare, "handleQzshareDisconnectInfo", Q_ARG(unsigned long, value));
     return 1;
 }
 
 UINT RdpInstanceQzshareMouseEvent(QzshareClientContext* qzshare, UINT16 x, UINT16 y, UINT32 flags)
 {
-    if (RdpInstance* instance = sharingInstance(qzshare))
-        QMetaObject::invokeMethod(instance, "handleQzshareMouseEvent", Qt::QueuedConnection,
-                                  Q_ARG(QPoint, QPoint(x, y)), Q_ARG(unsigned long, flags));
-    return 1;
-}
-
-// The options texts go to the instance on the GUI thread.
-UINT forwardQzcfgText(QzcfgClientContext* qzcfg, const char* slot, const char* text)
-{
-    auto* context = static_cast<RdpClientContext*>(qzcfg->custom);
-    if (context && context->instance)
-        QMetaObject::invokeMethod(context->instance, slot, Qt::AutoConnection, Q_ARG(QString, QString::fromUtf8(text)));
+    forwardToInstance(qzshare, "handleQzshareMouseEvent", Q_ARG(QPoint, QPoint(x, y)), Q_ARG(unsigned long, flags));
     return 1;
 }
 
 UINT RdpInstanceQzcfgOptionsUpdatedNotify(QzcfgClientContext* qzcfg, const char* text)
 {
     qCDebug(lcRdp) << "server options" << text;
-    return forwardQzcfgText(qzcfg, "handleQzcfgOptionsUpdatedNotify", text);
+    forwardToInstance(qzcfg, "handleQzcfgOptionsUpdatedNotify", Q_ARG(QString, QString::fromUtf8(text)));
+    return 1;
 }
 
 UINT RdpInstanceQzcfgSetOptionsResponse(QzcfgClientContext* qzcfg, const char* text)
 {
-    return forwardQzcfgText(qzcfg, "handleQzcfgSetOptionsResponse", text);
+    forwardToInstance(qzcfg, "handleQzcfgSetOptionsResponse", Q_ARG(QString, QString::fromUtf8(text)));
+    return 1;
 }
 
 template <typename Event>

@@ -11,13 +11,16 @@
 #include "RdpGraphics.h"
 #include "RdpLogging.h"
 #include "RdpMainWidget.h"
+#include "RdpMonitorLayout.h"
 #include "RdpOptionsDialog.h"
 #include "RdpSharingDialog.h"
+#include "RdpToolbar.h"
 #include "RdpWindowMode.h"
 #include "RdpWorker.h"
 
 #include <QApplication>
 #include <QHash>
+#include <QScreen>
 #include <QSettings>
 #include <QStringList>
 
@@ -111,6 +114,21 @@ RdpInstance::RdpInstance(QObject* parent)
     qRegisterMetaType<QList<unsigned long>>("QList<unsigned long>");
     qRegisterMetaType<QList<RdpViewer>>("QList<RdpViewer>");
     connect(QApplication::clipboard(), &QClipboard::changed, this, &RdpInstance::sendDataFormats);
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    for (QScreen* screen : screens)
+        watchScreen(screen);
+    connect(qApp, &QGuiApplication::screenAdded, this, [this](QScreen* screen) {
+        watchScreen(screen);
+        sendMonitorLayout();
+    });
+    connect(qApp, &QGuiApplication::screenRemoved, this, &RdpInstance::sendMonitorLayout);
+    connect(qApp, &QGuiApplication::primaryScreenChanged, this, &RdpInstance::sendMonitorLayout);
+}
+
+void RdpInstance::watchScreen(QScreen* screen)
+{
+    connect(screen, &QScreen::geometryChanged, this, &RdpInstance::sendMonitorLayout);
+    connect(screen, &QScreen::availableGeometryChanged, this, &RdpInstance::sendMonitorLayout);
 }
 
 RdpInstance::~RdpInstance()
@@ -262,6 +280,7 @@ void RdpInstance::connectFinished(const QVariant& result)
     createOptionsDialog();
     if (m_context->mainWidget && m_context->qzshare)
         createSharingDialog();
+    sendMonitorLayout();
 
     m_isConnected = true;
     m_connectSocket.reset();
@@ -283,6 +302,9 @@ void RdpInstance::createDesktopWindow()
     window->setDesktopWidget(desktop);
     window->setWindowTitle(QString::fromUtf8(freerdp_settings_get_string(settings, FreeRDP_WindowTitle)));
     m_context->mainWidget = window;
+    applyDesktopLimits();
+    window->setResizeMode(false);
+    window->setResizeEnabled(mayResize());
     if (freerdp_settings_get_bool(settings, FreeRDP_Fullscreen))
         window->enterFullScreen();
     else
@@ -309,7 +331,9 @@ void RdpInstance::createSharingDialog()
     dialog->setWindowTitle(
         QString::fromUtf8(freerdp_settings_get_string(m_context->rdp()->settings, FreeRDP_WindowTitle)));
     m_context->sharingDialog = dialog;
-    m_context->mainWidget->setSharingEnabled(true);
+    // The interface is there even when the server does not speak the
+    // channel: its first message, the client id, shows that it does.
+    m_context->mainWidget->setSharingEnabled(m_shareClientId != RdpViewer::NoId);
     if (m_shareClientId != RdpViewer::NoId)
         dialog->setClientId(m_shareClientId);
     dialog->setStatus(m_sharing, m_viewers);
@@ -322,6 +346,12 @@ void RdpInstance::handleQzshareClientId(unsigned long id)
     m_shareClientId = static_cast<quint32>(id);
     if (m_context->sharingDialog)
         m_context->sharingDialog->setClientId(m_shareClientId);
+    if (RdpMainWidget* window = m_context->mainWidget) {
+        window->setSharingEnabled(m_context->sharingDialog != nullptr);
+        if (!mayResize())
+            window->setResizeMode(false);
+        window->setResizeEnabled(mayResize());
+    }
 }
 
 void RdpInstance::handleQzshareServerStatus(bool sharing, const QList<RdpViewer>& viewers)
@@ -392,6 +422,68 @@ void RdpInstance::handleQzcfgSetOptionsResponse(const QString& text)
 {
     if (m_context && m_context->optionsDialog)
         m_context->optionsDialog->handleSetOptionsResponse(text);
+}
+
+// The library offers the interface of every channel we load, also when the
+// server has not joined it, and a request on such a channel ends the
+// connection. The allowed sizes, which the server sends first, show that it
+// speaks the desktop channel: resizing is enabled from then on.
+void RdpInstance::handleQzdeskMinMaxInfo(const QSize& min, const QSize& max)
+{
+    m_minDesktop = min;
+    m_maxDesktop = max;
+    applyDesktopLimits();
+    if (m_context && m_context->mainWidget)
+        m_context->mainWidget->setResizeEnabled(mayResize());
+}
+
+void RdpInstance::applyScale()
+{
+    applyDesktopLimits();
+    if (m_context && m_context->mainWidget)
+        m_context->mainWidget->handleScaleChanged();
+    sendMonitorLayout();
+}
+
+bool RdpInstance::mayResize() const
+{
+    // Only the owner (client id 0, or a server without sharing) resizes the
+    // shared desktop: everybody else would fight over its size.
+    const bool viewer = m_shareClientId != RdpViewer::NoId && m_shareClientId != 0;
+    return m_context && m_context->qzdesk && m_minDesktop.isValid() && !viewer;
+}
+
+void RdpInstance::applyDesktopLimits()
+{
+    if (!m_context || !m_context->mainWidget || !m_minDesktop.isValid() || !m_maxDesktop.isValid())
+        return;
+    RdpDesktopWidget* desktop = m_context->mainWidget->desktopWidget();
+    if (!desktop)
+        return;
+    const double inverse = m_context->inverseScale;
+    desktop->setMinimumSize(RdpCoordinates::remoteToLocal(QRect(QPoint(0, 0), m_minDesktop), inverse).size());
+    desktop->setMaximumSize(RdpCoordinates::remoteToLocal(QRect(QPoint(0, 0), m_maxDesktop), inverse).size());
+}
+
+void RdpInstance::handleQzdeskDesktopResized(const QSize& size)
+{
+    if (!m_context || !m_context->mainWidget)
+        return;
+    if (RdpDesktopWidget* desktop = m_context->mainWidget->desktopWidget())
+        desktop->resize(RdpCoordinates::remoteToLocal(QRect(QPoint(0, 0), size), m_context->inverseScale).size());
+}
+
+// Only rootless sessions are shown on the local monitors' layout; in desktop
+// mode the server may not even have joined the rootless channel.
+void RdpInstance::sendMonitorLayout()
+{
+    if (!m_context || !m_context->qzrail
+        || !freerdp_settings_get_bool(m_context->rdp()->settings, FreeRDP_RemoteApplicationMode))
+        return;
+    const QVector<QzrailMonitor> records = RdpMonitorLayout::records(
+        RdpMonitorLayout::workAreas(), m_context->scale, RdpCoordinates::virtualDesktop().topLeft());
+    const UINT32 count = UINT32(qMin(records.size(), int(QZRAIL_MAX_MONITORS)));
+    m_context->qzrail->MonitorLayout(m_context->qzrail, count, records.constData());
 }
 
 void RdpInstance::postWait()

@@ -3,6 +3,7 @@
 #include <QClipboard>
 #include <QList>
 #include <QObject>
+#include <QSize>
 #include <QVariant>
 #include <QVariantMap>
 
@@ -16,6 +17,7 @@
 class RdpConnectSocket;
 struct RdpClientContext;
 class RdpWorkerThread;
+class QScreen;
 
 // One RDP connection to one remote session. The blocking library calls
 // (connect and the wait for network events) run on a worker thread; the
@@ -42,6 +44,9 @@ public:
     int exitCode() const { return m_exitCode; }
 
     RdpClientContext* context() const { return m_context; }
+    // The zoom changed (context's scale): the desktop widget takes its new
+    // size and limits, and rootless sessions report the layout anew.
+    void applyScale();
 
 signals:
     void connected();
@@ -63,13 +68,21 @@ private slots:
     void handleQzshareServerStatus(bool sharing, const QList<RdpViewer>& viewers);
     void handleQzshareDisconnectInfo(unsigned long value);
     void handleQzshareMouseEvent(const QPoint& point, unsigned long flags);
+    void handleQzdeskMinMaxInfo(const QSize& min, const QSize& max);
+    void handleQzdeskDesktopResized(const QSize& size);
     void sendDataFormats(QClipboard::Mode mode);
+    // Tells the server where the local monitors' work areas lie.
+    void sendMonitorLayout();
 
 private:
     void applyWindowMode(const QString& windowMode, const QString& title);
     void createDesktopWindow();
     void createOptionsDialog();
     void createSharingDialog();
+    bool mayResize() const;
+    void watchScreen(QScreen* screen);
+    // Gives the desktop widget the server's size limits in local pixels.
+    void applyDesktopLimits();
     void postWait();
     void stop(int reason);
     void announceClipboardFormats();
@@ -95,4 +108,7 @@ private:
     quint32 m_shareClientId = RdpViewer::NoId;
     bool m_sharing = false;
     QList<RdpViewer> m_viewers;
+    // The desktop sizes the server allows, remote pixels; empty until told.
+    QSize m_minDesktop;
+    QSize m_maxDesktop;
 };

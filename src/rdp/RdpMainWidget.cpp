@@ -4,6 +4,7 @@
 #include "RdpCoordinates.h"
 #include "RdpDesktopWidget.h"
 #include "RdpInstance.h"
+#include "RdpLogging.h"
 #include "RdpSharingNotification.h"
 #include "RdpToolbar.h"
 
@@ -64,6 +65,18 @@ RdpMainWidget::RdpMainWidget(RdpClientContext* context, QWidget* parent)
     connect(&m_notificationAnimation, &QPropertyAnimation::finished, this,
             &RdpMainWidget::sharingNotificationAnimated);
     connect(&m_notificationTimer, &QTimer::timeout, this, &RdpMainWidget::animateSharingNotificationOut);
+    connect(m_toolbar, &RdpToolbar::resizeToggled, this, &RdpMainWidget::setResizeMode);
+    m_sizeTimer.setSingleShot(true);
+    m_sizeTimer.setInterval(500);
+    // A coarse timer may fire up to 5 % early.
+    m_sizeTimer.setTimerType(Qt::PreciseTimer);
+    // While requests keep going out the timer keeps running, so a window that
+    // is being resized asks at most once per interval; the last size is sent
+    // when the timer fires.
+    connect(&m_sizeTimer, &QTimer::timeout, this, [this]() {
+        if (sendSize())
+            m_sizeTimer.start();
+    });
     hideToolbar();
     hideSharingNotification();
 }
@@ -151,8 +164,47 @@ bool RdpMainWidget::eventFilter(QObject* watched, QEvent* event)
 void RdpMainWidget::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    followWindowSize();
     hideToolbar();
     hideSharingNotification();
+}
+
+void RdpMainWidget::setResizeMode(bool on)
+{
+    m_toolbar->setResizeChecked(on);
+    // Turned on, the desktop takes the window's size even when that was the
+    // last size asked for: the desktop may have changed since.
+    if (on)
+        m_lastSentSize = QSize(-1, -1);
+    followWindowSize();
+}
+
+void RdpMainWidget::setResizeEnabled(bool enabled)
+{
+    m_toolbar->setResizeEnabled(enabled);
+}
+
+void RdpMainWidget::followWindowSize()
+{
+    if (!m_toolbar->isResizeChecked() || m_sizeTimer.isActive())
+        return;
+    sendSize();
+    m_sizeTimer.start();
+}
+
+bool RdpMainWidget::sendSize()
+{
+    if (!m_context->qzdesk || !m_desktop)
+        return false;
+    const QSize local = m_scrollArea->size().expandedTo(m_desktop->minimumSize()).boundedTo(m_desktop->maximumSize());
+    const QRect remote = RdpCoordinates::localToRemote(QRect(QPoint(0, 0), local), m_context->scale);
+    const QSize size(qBound(1, remote.width(), 0xFFFF), qBound(1, remote.height(), 0xFFFF));
+    if (size == m_lastSentSize)
+        return false;
+    m_lastSentSize = size;
+    qCDebug(lcRdp) << "desktop size request" << size.width() << size.height();
+    m_context->qzdesk->RequestDesktopSize(m_context->qzdesk, UINT16(size.width()), UINT16(size.height()));
+    return true;
 }
 
 void RdpMainWidget::closeEvent(QCloseEvent* event)
@@ -178,6 +230,7 @@ void RdpMainWidget::changeEvent(QEvent* event)
     if (event->type() != QEvent::WindowStateChange)
         return;
     m_toolbar->setFullscreenChecked(isFullScreen() || m_savedFlags != Qt::WindowFlags());
+    followWindowSize();
     hideToolbar();
 }
 

@@ -31,6 +31,10 @@ public:
     // Slides the banner in at the top-right corner; it slides out 5 s later.
     void showSharingNotification(const QString& text);
 
+    // In resize mode the remote desktop follows the window's size.
+    void setResizeMode(bool on);
+    void setResizeEnabled(bool enabled);
+
     // Toolbar rectangles, exposed for the window's own checks.
     QRect toolbarShownRect() const;
     QRect toolbarHiddenRect() const;
@@ -60,6 +64,9 @@ private slots:
     void animateSharingNotificationOut();
     void hideSharingNotification();
     void sharingNotificationAnimated();
+    // Asks the server for the window's size when it differs from the last
+    // size asked; true when a request went out.
+    bool sendSize();
 
 private:
     // The toolbar's rectangle, centred horizontally, with its top edge at top.
@@ -68,6 +75,9 @@ private:
     QRect notificationShownRect() const;
     QRect notificationHiddenRect() const;
     void slideSharingNotification(const QRect& from, const QRect& to);
+    // Sends the size at once unless a request went out less than 500 ms ago;
+    // the size timer then sends the latest size.
+    void followWindowSize();
 
     RdpClientContext* m_context;
     QScrollArea* m_scrollArea;
@@ -81,4 +91,6 @@ private:
     bool m_firstShow = true;
     Qt::WindowFlags m_savedFlags;
     QRect m_savedGeometry;
+    QTimer m_sizeTimer;
+    QSize m_lastSentSize{-1, -1};
 };

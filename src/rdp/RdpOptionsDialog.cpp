@@ -2,6 +2,7 @@
 
 #include "RdpClientContext.h"
 #include "RdpDesktopWidget.h"
+#include "RdpInstance.h"
 #include "RdpLogging.h"
 #include "RdpMainWidget.h"
 
@@ -280,8 +281,8 @@ void RdpOptionsDialog::on_ScaleSlider_actionTriggered()
     const double scale = scaleFromPosition(m_scaleSlider->sliderPosition());
     m_context->scale = scale;
     m_context->inverseScale = 1.0 / scale;
-    if (m_context->mainWidget)
-        m_context->mainWidget->handleScaleChanged();
+    if (m_context->instance)
+        m_context->instance->applyScale();
     if (m_sessionId.isEmpty())
         return;
     QSettings store;

@@ -29,12 +29,12 @@ RdpToolbar::RdpToolbar(RdpClientContext* context, QWidget* parent)
 
     row->addWidget(addButton(QStringLiteral("DisconnectButton"), QStringLiteral("pause"),
                              tr("Disconnect the session.")));
-    QPushButton* resize = addButton(QStringLiteral("ResizeButton"), QStringLiteral("arrow-resize"),
-                                    tr("Toggle resize mode."));
-    resize->setCheckable(true);
-    // Resizing needs the desktop channel; this client does not load it.
-    resize->setEnabled(false);
-    row->addWidget(resize);
+    m_resizeButton = addButton(QStringLiteral("ResizeButton"), QStringLiteral("arrow-resize"),
+                               tr("Toggle resize mode."));
+    m_resizeButton->setCheckable(true);
+    // Resizing needs the desktop channel: enabled once it is known to be up.
+    m_resizeButton->setEnabled(false);
+    row->addWidget(m_resizeButton);
     m_fullscreenButton = addButton(QStringLiteral("FullscreenButton"), QStringLiteral("arrow-expand"),
                                    tr("Toggle fullscreen mode."));
     m_fullscreenButton->setCheckable(true);
@@ -83,6 +83,21 @@ void RdpToolbar::setSharingEnabled(bool enabled)
     m_sharingButton->setEnabled(enabled);
 }
 
+void RdpToolbar::setResizeEnabled(bool enabled)
+{
+    m_resizeButton->setEnabled(enabled);
+}
+
+void RdpToolbar::setResizeChecked(bool checked)
+{
+    m_resizeButton->setChecked(checked);
+}
+
+bool RdpToolbar::isResizeChecked() const
+{
+    return m_resizeButton->isChecked();
+}
+
 void RdpToolbar::on_DisconnectButton_clicked()
 {
     if (m_context->instance)
@@ -110,4 +125,9 @@ void RdpToolbar::on_SharingButton_clicked()
         dialog->show();
     }
     emit buttonClicked();
+}
+
+void RdpToolbar::on_ResizeButton_clicked(bool checked)
+{
+    emit resizeToggled(checked);
 }

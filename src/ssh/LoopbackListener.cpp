@@ -13,11 +13,6 @@
 
 namespace {
 
-QString translate(const char* text)
-{
-    return QCoreApplication::translate("SshDevice", text);
-}
-
 // "0100007F:A028" or 32 hexadecimal digits and a port: each group of eight
 // digits is one 32-bit word of the address as it lies in memory.
 bool parseEndpoint(const QByteArray& text, QHostAddress* address, quint16* port)
@@ -118,19 +113,21 @@ QSet<quint64> socketsOf(qint64 pid)
 bool loopbackListenerOwnedBy(const QHostAddress& address, quint16 port, qint64 pid, QString* error)
 {
     QList<quint64> inodes;
+    // A kernel without IPv6 has no tcp6 table; that is no listener there.
+    const QString tcp6 = QStringLiteral("/proc/net/tcp6");
     if (!listenersIn(QStringLiteral("/proc/net/tcp"), address, port, &inodes)
-        || !listenersIn(QStringLiteral("/proc/net/tcp6"), address, port, &inodes)) {
-        *error = translate("The listeners on local port %1 cannot be read.").arg(port);
+        || (QFile::exists(tcp6) && !listenersIn(tcp6, address, port, &inodes))) {
+        *error = QCoreApplication::translate("SshDevice", "The listeners on local port %1 cannot be read.").arg(port);
         return false;
     }
     if (inodes.isEmpty()) {
-        *error = translate("Nothing listens on local port %1.").arg(port);
+        *error = QCoreApplication::translate("SshDevice", "Nothing listens on local port %1.").arg(port);
         return false;
     }
     const QSet<quint64> own = socketsOf(pid);
     for (quint64 inode : qAsConst(inodes)) {
         if (!own.contains(inode)) {
-            *error = translate("Another program listens on local port %1.").arg(port);
+            *error = QCoreApplication::translate("SshDevice", "Another program listens on local port %1.").arg(port);
             return false;
         }
     }

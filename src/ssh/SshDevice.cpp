@@ -142,8 +142,10 @@ void SshDevice::startAskpass()
     connect(m_aproc, &QProcess::errorOccurred, this, &SshDevice::on_AProc_error);
     const QProcessEnvironment environment = childEnvironment(m_askpassServer, false);
     m_aproc->setProcessEnvironment(environment);
-    m_aproc->start(findProgram(QStringLiteral("askpass"), environment), {tr("The user for \"%1\": ").arg(m_host)},
-                   QIODevice::ReadWrite);
+    // The status dialog recognises this prompt by its words and asks with a
+    // label of its own, so the prompt stays untranslated.
+    m_aproc->start(findProgram(QStringLiteral("askpass"), environment),
+                   {QStringLiteral("The user for \"%1\": ").arg(m_host)}, QIODevice::ReadWrite);
 }
 
 void SshDevice::on_AProc_finished(int exitCode, QProcess::ExitStatus exitStatus)

@@ -16,6 +16,7 @@
 #include <QScopeGuard>
 #include <QTextBrowser>
 #include <QTimer>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 #include <functional>
@@ -75,6 +76,7 @@ private slots:
 
     void logDialogAppendsAtEnd();
     void aboutDialogLinksLicencesBesideProgram();
+    void shippedCataloguesAreComplete();
     // Last: the translators it installs stay for the rest of the run.
     void germanCatalogueIsBuiltIn();
 };
@@ -270,6 +272,62 @@ void TestApp::aboutDialogLinksLicencesBesideProgram()
     QVERIFY(html.contains(QLatin1String("href=\"file:///opt/my%20apps/doc/Qt%20License.html\"")));
     QVERIFY(dialog.findChild<QLabel*>(QStringLiteral("labelProductInformation"))->text().contains(QLatin1String("2.0.23")));
     QVERIFY(!dialog.findChild<QLabel*>(QStringLiteral("labelLogo"))->pixmap(Qt::ReturnByValue).isNull());
+}
+
+// Each catalogue in translations/ is brought up to date with the sources by
+// lupdate (into a copy) and must then have a finished translation for every
+// message: a new text shows up as unfinished, a removed one as vanished.
+void TestApp::shippedCataloguesAreComplete()
+{
+    const QDir source(qEnvironmentVariable("ZENTU_SOURCE_DIR"));
+    const QStringList names = QDir(source.filePath(QStringLiteral("translations")))
+                                  .entryList({QStringLiteral("*.ts")}, QDir::Files);
+    QVERIFY(!names.isEmpty());
+    QTemporaryDir scratch;
+    for (const QString& name : names) {
+        const QString copy = scratch.filePath(name);
+        QVERIFY(QFile::copy(source.filePath(QStringLiteral("translations/") + name), copy));
+        QProcess lupdate;
+        lupdate.setWorkingDirectory(source.path());
+        lupdate.setProcessChannelMode(QProcess::MergedChannels);
+        lupdate.start(QStringLiteral(ZENTU_LUPDATE),
+                      {QStringLiteral("-locations"), QStringLiteral("none"), QStringLiteral("src"),
+                       QStringLiteral("-ts"), copy});
+        QVERIFY(lupdate.waitForFinished(120000));
+        QVERIFY2(lupdate.exitCode() == 0, lupdate.readAll().constData());
+
+        QFile file(copy);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&file);
+        QString context;
+        QString text;
+        QStringList incomplete;
+        int messages = 0;
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement)
+                continue;
+            if (xml.name() == QLatin1String("name")) {
+                context = xml.readElementText();
+            } else if (xml.name() == QLatin1String("source")) {
+                text = xml.readElementText();
+            } else if (xml.name() == QLatin1String("translation")) {
+                ++messages;
+                const QString type = xml.attributes().value(QLatin1String("type")).toString();
+                const QString translation = xml.readElementText(QXmlStreamReader::IncludeChildElements);
+                if (!type.isEmpty() || translation.isEmpty())
+                    incomplete.append(QStringLiteral("%1: \"%2\" (%3)")
+                                          .arg(context, text, type.isEmpty() ? QStringLiteral("empty") : type));
+            }
+        }
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QVERIFY(messages > 0);
+        for (const QString& message : qAsConst(incomplete))
+            qWarning().noquote() << name << "lacks" << message;
+        QVERIFY2(incomplete.isEmpty(),
+                 qPrintable(QStringLiteral("%1: %2 messages to translate (listed above) after "
+                                           "\"cmake --build build --target zentu_lupdate\"")
+                                .arg(name).arg(incomplete.size())));
+    }
 }
 
 void TestApp::germanCatalogueIsBuiltIn()

@@ -24,11 +24,13 @@
 #include <QDir>
 #include <QCursor>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -188,6 +190,54 @@ void typeIntoSession(RdpMainWidget* display, const QString& line)
              qPrintable(error));
 }
 
+// The desktop size requests the client sends, with the time each went out,
+// taken from its debug log while one exists.
+class SizeRequestLog
+{
+public:
+    SizeRequestLog()
+    {
+        s_log = this;
+        m_clock.start();
+        QLoggingCategory::setFilterRules(QStringLiteral("zentu.rdp.debug=true"));
+        m_previous = qInstallMessageHandler(record);
+    }
+    ~SizeRequestLog()
+    {
+        qInstallMessageHandler(m_previous);
+        QLoggingCategory::setFilterRules(QString());
+        s_log = nullptr;
+    }
+
+    struct Request
+    {
+        qint64 at;
+        QSize size;
+    };
+    QList<Request> requests;
+    qint64 now() const { return m_clock.elapsed(); }
+
+private:
+    // Requests go out on the GUI thread only, so only that thread appends.
+    static void record(QtMsgType type, const QMessageLogContext& context, const QString& text)
+    {
+        const QString prefix = QStringLiteral("desktop size request ");
+        if (text.startsWith(prefix)) {
+            const QStringList size = text.mid(prefix.size()).split(QLatin1Char(' '));
+            s_log->requests.append({s_log->m_clock.elapsed(), QSize(size.value(0).toInt(), size.value(1).toInt())});
+            return;
+        }
+        if (type != QtDebugMsg && s_log->m_previous)
+            s_log->m_previous(type, context, text);
+    }
+
+    static SizeRequestLog* s_log;
+    QElapsedTimer m_clock;
+    QtMessageHandler m_previous = nullptr;
+};
+
+SizeRequestLog* SizeRequestLog::s_log = nullptr;
+
 } // namespace
 
 class EndToEndTest : public QObject
@@ -201,6 +251,7 @@ private slots:
     void startedSessionShowsAndRunsTypedCommand();
     void clipboardTravelsBothWays();
     void clickLandsOnRemotePixelAtEachScale();
+    void resizeModeMakesTheSessionFollowTheWindow();
     void failedDisplayTellsTheUser();
     void displayUsesOnlyItsOwnTunnel_data();
     void displayUsesOnlyItsOwnTunnel();
@@ -592,6 +643,61 @@ void EndToEndTest::clickLandsOnRemotePixelAtEachScale()
         QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
         QVERIFY(!display);
     }
+}
+
+void EndToEndTest::resizeModeMakesTheSessionFollowTheWindow()
+{
+    QVERIFY2(loginAsUser(), qPrintable(m_problem));
+    QPointer<RdpMainWidget> display = start(QStringLiteral("xterm"));
+    QVERIFY2(display, qPrintable(m_problem));
+    const QString x = runtimeOf(m_sessionId).value(QStringLiteral("display")).toString();
+    const QString authority = authorityOf(m_sessionId);
+    QCOMPARE(captureDisplay(x, authority).size(), QSize(1024, 768));
+    QPushButton* resize = findButton(display->toolbar(), "ResizeButton");
+    // Enabled once the server has told the sizes it allows.
+    QTRY_VERIFY_WITH_TIMEOUT(resize->isEnabled(), Timeout);
+    QVERIFY(!resize->isChecked());
+
+    // Turned on, resize mode asks for the window's size at once.
+    SizeRequestLog log;
+    QTest::mouseClick(resize, Qt::LeftButton);
+    QVERIFY(resize->isChecked());
+    QCOMPARE(log.requests.size(), 1);
+    QCOMPARE(log.requests.first().size, display->size());
+    // After a quiet spell the first step of a resize is asked for at once,
+    // then at most one size per 500 ms while the window keeps growing.
+    QTest::qWait(700);
+    QSize size = display->size();
+    const qint64 begun = log.now();
+    for (int step = 0; step < 30; ++step) {
+        size += QSize(10, 8);
+        display->resize(size);
+        QTRY_COMPARE_WITH_TIMEOUT(display->size(), size, Timeout);
+        if (step == 0)
+            QTRY_COMPARE_WITH_TIMEOUT(log.requests.size(), 2, Timeout);
+        QTest::qWait(40);
+    }
+    const qint64 ended = log.now();
+    // The final size always goes out, when the timer fires.
+    QTRY_COMPARE_WITH_TIMEOUT(log.requests.last().size, size, Timeout);
+    QString intervals;
+    for (int i = 2; i < log.requests.size(); ++i)
+        intervals += QStringLiteral(" %1").arg(log.requests[i].at - log.requests[i - 1].at);
+    qInfo("%d requests while growing for %lld ms, intervals%s ms; final one %lld ms after the last step",
+          int(log.requests.size() - 1), ended - begun, qPrintable(intervals), log.requests.last().at - ended);
+    QVERIFY2(log.requests.size() > 3, qPrintable(intervals));
+    // The times are whole milliseconds.
+    for (int i = 2; i < log.requests.size(); ++i)
+        QVERIFY2(log.requests[i].at - log.requests[i - 1].at >= 499, qPrintable(intervals));
+
+    // The session's X screen takes the size; the desktop widget follows and
+    // shows what the screen holds.
+    QTRY_COMPARE_WITH_TIMEOUT(captureDisplay(x, authority).size(), size, Timeout);
+    RdpDesktopWidget* desktop = display->desktopWidget();
+    QTRY_COMPARE_WITH_TIMEOUT(desktop->size(), size, Timeout);
+    QString mismatch;
+    QTRY_VERIFY2_WITH_TIMEOUT(showsSessionDisplay(desktop, x, authority, &mismatch), qPrintable(mismatch), Timeout);
+    QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
 }
 
 void EndToEndTest::failedDisplayTellsTheUser()

@@ -646,6 +646,22 @@ void TestRdpChannels::displayServerConnectsTheFourChannels()
     freerdp_input_send_synchronize_event(context->rdp()->input, 0);
     QTRY_VERIFY_WITH_TIMEOUT(debugLineStartsWith(QStringLiteral("desktop sizes from ")), Timeout);
     QTRY_VERIFY_WITH_TIMEOUT(debugLineStartsWith(QStringLiteral("server options {")), Timeout);
+    // The allowed sizes become the desktop widget's limits.
+    RdpDesktopWidget* desktop = context->mainWidget->desktopWidget();
+    QTRY_VERIFY_WITH_TIMEOUT(desktop->maximumSize() != QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX), Timeout);
+    const QString range = QStringLiteral("desktop sizes from %1 x %2 to %3 x %4")
+                              .arg(desktop->minimumWidth()).arg(desktop->minimumHeight())
+                              .arg(desktop->maximumWidth()).arg(desktop->maximumHeight());
+    QVERIFY2(debugLineStartsWith(range), qPrintable(range));
+    QVERIFY(context->mainWidget->toolbar()->findChild<QWidget*>(QStringLiteral("ResizeButton"))->isEnabled());
+    // Asked for the size it has, the server answers with a resized message
+    // alone, which gives the desktop widget that size.
+    rdpSettings* settings = context->rdp()->settings;
+    const QSize size(int(freerdp_settings_get_uint32(settings, FreeRDP_DesktopWidth)),
+                     int(freerdp_settings_get_uint32(settings, FreeRDP_DesktopHeight)));
+    desktop->resize(size / 2);
+    context->qzdesk->RequestDesktopSize(context->qzdesk, UINT16(size.width()), UINT16(size.height()));
+    QTRY_COMPARE_WITH_TIMEOUT(desktop->size(), size, Timeout);
     QCOMPARE(context->qzdesk->custom, static_cast<void*>(context));
     QCOMPARE(context->qzrail->custom, static_cast<void*>(context));
     QCOMPARE(context->qzshare->custom, static_cast<void*>(context));
@@ -889,6 +905,12 @@ void TestRdpChannels::sharingHandsOutKeyAndControl()
     QTRY_VERIFY_WITH_TIMEOUT(viewerDialog->isSharing(), Timeout);
     QVERIFY(!child<QPushButton>(viewerDialog, "SharingButton")->isEnabled());
     QVERIFY(!child<QPushButton>(viewerDialog, "ShareKeyButton")->isEnabled());
+    // Only the owner resizes the shared desktop, once the server gave its size range.
+    freerdp_input_send_synchronize_event(ownerContext->rdp()->input, 0);
+    freerdp_input_send_synchronize_event(viewerContext->rdp()->input, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(ownerContext->mainWidget->toolbar(), "ResizeButton")->isEnabled(), Timeout);
+    QTRY_COMPARE_WITH_TIMEOUT(viewerContext->mainWidget->desktopWidget()->minimumSize(), QSize(64, 64), Timeout);
+    QVERIFY(!child<QPushButton>(viewerContext->mainWidget->toolbar(), "ResizeButton")->isEnabled());
 
     // Both see the same pixels.
     const auto picture = [](RdpClientContext* context) {

@@ -3,6 +3,7 @@
 #include "RdpExitCode.h"
 #include "RdpFrameGrouper.h"
 #include "RdpInputFlags.h"
+#include "RdpMonitorLayout.h"
 #include "RdpSharingKey.h"
 #include "RdpViewerModel.h"
 #include "RdpWindowMode.h"
@@ -34,6 +35,8 @@ private slots:
     void rectanglesAtScales();
     void globalMapping();
     void remoteDesktopSize();
+    void monitorLayout_data();
+    void monitorLayout();
     void wheelFlags();
     void buttonAndKeyFlags();
     void exitCodeMapping();
@@ -140,6 +143,37 @@ void TestRdpRules::remoteDesktopSize()
     QCOMPARE(RdpCoordinates::remoteDesktopSize(QRect(0, 0, 1024, 768), 1.0), QSize(1024, 768));
     QCOMPARE(RdpCoordinates::remoteDesktopSize(QRect(100, 50, 1024, 768), 2.0), QSize(2048, 1536));
     QCOMPARE(RdpCoordinates::remoteDesktopSize(QRect(0, 0, 2048, 768), 0.5), QSize(1024, 384));
+}
+
+void TestRdpRules::monitorLayout_data()
+{
+    QTest::addColumn<QList<QRect>>("workAreas");
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<QPoint>("origin");
+    QTest::addColumn<QString>("records");
+    const QList<QRect> sideBySide{QRect(0, 0, 1024, 768), QRect(1024, 0, 1024, 768)};
+    QTest::newRow("two screens") << sideBySide << 1.0 << QPoint(0, 0)
+                                 << QStringLiteral("0,0,1024,768 1024,0,2048,768");
+    // Right and bottom come from the scaled inclusive corners.
+    QTest::newRow("two screens at half scale") << sideBySide << 0.5 << QPoint(0, 0)
+                                               << QStringLiteral("0,0,512,384 512,0,1024,384");
+    QTest::newRow("panel and origin left of the primary")
+        << QList<QRect>{QRect(-1280, 0, 1280, 1024), QRect(0, 30, 1920, 1050)} << 1.0 << QPoint(-1280, 0)
+        << QStringLiteral("0,0,1280,1024 1280,30,3200,1080");
+    QTest::newRow("cut to 16 bits") << QList<QRect>{QRect(0, 0, 70000, 10)} << 1.0 << QPoint(0, 0)
+                                    << QStringLiteral("0,0,4464,10");
+}
+
+void TestRdpRules::monitorLayout()
+{
+    QFETCH(QList<QRect>, workAreas);
+    QFETCH(double, scale);
+    QFETCH(QPoint, origin);
+    QFETCH(QString, records);
+    QStringList shown;
+    for (const QzrailMonitor& m : RdpMonitorLayout::records(workAreas, scale, origin))
+        shown << QStringLiteral("%1,%2,%3,%4").arg(m.left).arg(m.top).arg(m.right).arg(m.bottom);
+    QCOMPARE(shown.join(QLatin1Char(' ')), records);
 }
 
 void TestRdpRules::wheelFlags()

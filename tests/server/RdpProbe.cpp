@@ -8,10 +8,12 @@
 #include <freerdp/graphics.h>
 #include <freerdp/primitives.h>
 #include <freerdp/svc.h>
+#include <freerdp/window.h>
 #include <winpr/synch.h>
 #include <winpr/wtsapi.h>
 
 #include <QElapsedTimer>
+#include <QtEndian>
 
 #include <cstring>
 
@@ -110,6 +112,7 @@ BOOL channelEntry(const char* name, PCHANNEL_ENTRY_POINTS_EX entryPoints, PVOID 
 BOOL VCAPITYPE qzdeskEntry(PCHANNEL_ENTRY_POINTS_EX ep, PVOID init) { return channelEntry("qzdesk", ep, init); }
 BOOL VCAPITYPE qzcfgEntry(PCHANNEL_ENTRY_POINTS_EX ep, PVOID init) { return channelEntry("qzcfg", ep, init); }
 BOOL VCAPITYPE qzshareEntry(PCHANNEL_ENTRY_POINTS_EX ep, PVOID init) { return channelEntry("qzshare", ep, init); }
+BOOL VCAPITYPE qzrailEntry(PCHANNEL_ENTRY_POINTS_EX ep, PVOID init) { return channelEntry("qzrail", ep, init); }
 BOOL VCAPITYPE railEntry(PCHANNEL_ENTRY_POINTS_EX ep, PVOID init) { return channelEntry("rail", ep, init); }
 BOOL VCAPITYPE cliprdrEntry(PCHANNEL_ENTRY_POINTS_EX ep, PVOID init) { return channelEntry("cliprdr", ep, init); }
 
@@ -143,6 +146,56 @@ BOOL pointerSet(rdpContext* context, const rdpPointer*)
 BOOL pointerNoop(rdpContext*) { return TRUE; }
 BOOL pointerPosition(rdpContext*, UINT32, UINT32) { return TRUE; }
 
+RdpProbe::WindowOrder windowOrderOf(RdpProbe::WindowOrder::Kind kind, const WINDOW_ORDER_INFO* info,
+                                    const WINDOW_STATE_ORDER* state)
+{
+    RdpProbe::WindowOrder order;
+    order.kind = kind;
+    order.id = info->windowId;
+    order.fields = info->fieldFlags;
+    if (!state)
+        return order;
+    order.x = state->windowOffsetX;
+    order.y = state->windowOffsetY;
+    order.width = int(state->windowWidth);
+    order.height = int(state->windowHeight);
+    order.title = QString::fromUtf16(reinterpret_cast<const char16_t*>(state->titleInfo.string),
+                                     state->titleInfo.length / 2);
+    order.owner = state->ownerWindowId;
+    order.style = state->style;
+    order.extendedStyle = state->extendedStyle;
+    order.showState = state->showState;
+    return order;
+}
+
+BOOL windowCreate(rdpContext* context, const WINDOW_ORDER_INFO* info, const WINDOW_STATE_ORDER* state)
+{
+    probeOf(context)->windowOrder(windowOrderOf(RdpProbe::WindowOrder::Create, info, state));
+    return TRUE;
+}
+
+BOOL windowUpdate(rdpContext* context, const WINDOW_ORDER_INFO* info, const WINDOW_STATE_ORDER* state)
+{
+    probeOf(context)->windowOrder(windowOrderOf(RdpProbe::WindowOrder::Update, info, state));
+    return TRUE;
+}
+
+BOOL windowDelete(rdpContext* context, const WINDOW_ORDER_INFO* info)
+{
+    probeOf(context)->windowOrder(windowOrderOf(RdpProbe::WindowOrder::Delete, info, nullptr));
+    return TRUE;
+}
+
+BOOL monitoredDesktop(rdpContext* context, const WINDOW_ORDER_INFO* info, const MONITORED_DESKTOP_ORDER* desktop)
+{
+    RdpProbe::WindowOrder order = windowOrderOf(RdpProbe::WindowOrder::Desktop, info, nullptr);
+    order.active = desktop->activeWindowId;
+    for (UINT32 i = 0; i < desktop->numWindowIds; ++i)
+        order.zOrder.append(desktop->windowIds[i]);
+    probeOf(context)->windowOrder(order);
+    return TRUE;
+}
+
 BOOL preConnect(freerdp* instance)
 {
     rdpChannels* channels = instance->context->channels;
@@ -151,6 +204,8 @@ BOOL preConnect(freerdp* instance)
         && freerdp_channels_client_load_ex(channels, settings, qzcfgEntry, nullptr) == 0
         && freerdp_channels_client_load_ex(channels, settings, qzshareEntry, nullptr) == 0
         && freerdp_channels_client_load_ex(channels, settings, railEntry, nullptr) == 0
+        && (!settings->RemoteApplicationMode
+            || freerdp_channels_client_load_ex(channels, settings, qzrailEntry, nullptr) == 0)
         && (!probeOf(instance->context)->joinsClipboard()
             || freerdp_channels_client_load_ex(channels, settings, cliprdrEntry, nullptr) == 0);
 }
@@ -175,6 +230,11 @@ BOOL postConnect(freerdp* instance)
     pointer.SetPosition = pointerPosition;
     graphics_register_pointer(instance->context->graphics, &pointer);
     pointer_cache_register_callbacks(instance->update);
+    rdpWindowUpdate* window = instance->update->window;
+    window->WindowCreate = windowCreate;
+    window->WindowUpdate = windowUpdate;
+    window->WindowDelete = windowDelete;
+    window->MonitoredDesktop = monitoredDesktop;
     return TRUE;
 }
 
@@ -226,6 +286,12 @@ bool RdpProbe::connect(const Options& options, QString* error)
     freerdp_settings_set_bool(s, FreeRDP_SurfaceFrameMarkerEnabled, TRUE);
     freerdp_settings_set_uint32(s, FreeRDP_DesktopWidth, UINT32(options.width));
     freerdp_settings_set_uint32(s, FreeRDP_DesktopHeight, UINT32(options.height));
+    if (options.remoteApp) {
+        freerdp_settings_set_bool(s, FreeRDP_RemoteApplicationMode, TRUE);
+        freerdp_settings_set_string(s, FreeRDP_RemoteApplicationProgram, "nothing");
+        freerdp_settings_set_bool(s, FreeRDP_RemoteAppLanguageBarSupported, TRUE);
+        freerdp_settings_set_bool(s, FreeRDP_Workarea, TRUE);
+    }
     if (options.socksPort != 0) {
         freerdp_settings_set_uint32(s, FreeRDP_ProxyType, PROXY_TYPE_SOCKS);
         freerdp_settings_set_string(s, FreeRDP_ProxyHostname, "localhost");
@@ -293,6 +359,10 @@ const QList<ChannelMessage>& RdpProbe::messages(const QString& channel) const
 
 void RdpProbe::channelData(const QString& channel, const QByteArray& message)
 {
+    if (channel == QLatin1String("rail")) {
+        m_railMessages.append(message);
+        return;
+    }
     ChannelMessage decoded;
     QString error;
     if (decodeChannelMessage(message, &decoded, &error))
@@ -317,6 +387,14 @@ bool RdpProbe::sendRaw(const QString& channel, const QByteArray& data)
         return false;
     }
     return true;
+}
+
+bool RdpProbe::sendRail(quint16 orderType, const QByteArray& body)
+{
+    QByteArray data(4, '\0');
+    qToLittleEndian<quint16>(orderType, data.data());
+    qToLittleEndian<quint16>(quint16(4 + body.size()), data.data() + 2);
+    return sendRaw(QStringLiteral("rail"), data + body);
 }
 
 void RdpProbe::sendKey(quint16 scancode, bool down, bool extended)

@@ -14,10 +14,10 @@ struct rdp_freerdp;
 
 // A minimal RDP client on the FreeRDP client library for tests: connects with
 // RDP security, keeps the frame buffer, counts frames and speaks the custom
-// channels "qzdesk" and "qzcfg"; it also joins "qzshare" and "rail" to write
+// channels "qzdesk" and "qzcfg" (and "qzrail" in remote application mode); it also joins "qzshare" and "rail" to write
 // on them, and on request "cliprdr", whose messages share the custom channels'
-// header layout (type, flags, length). Single-threaded: the test drives it
-// with pump().
+// header layout (type, flags, length). In remote application mode it also
+// records the window orders. Single-threaded: the test drives it with pump().
 class RdpProbe
 {
 public:
@@ -36,6 +36,22 @@ public:
         bool rawClipboard = false;
         // TLS instead of RDP security, as clients that join directly use.
         bool tls = false;
+        // Rootless: ask for remote applications and record window orders.
+        bool remoteApp = false;
+    };
+
+    // A window or monitored-desktop order as received.
+    struct WindowOrder
+    {
+        enum Kind { Create, Update, Delete, Desktop };
+        Kind kind = Create;
+        quint32 id = 0;
+        quint32 fields = 0;
+        int x = 0, y = 0, width = 0, height = 0;
+        QString title;
+        quint32 owner = 0, style = 0, extendedStyle = 0, showState = 0;
+        quint32 active = 0;
+        QList<quint32> zOrder; // topmost first
     };
 
     RdpProbe();
@@ -59,6 +75,11 @@ public:
     bool send(const QString& channel, quint16 type, const QByteArray& payload);
     // Writes the bytes as they are, header included.
     bool sendRaw(const QString& channel, const QByteArray& data);
+    // A standard rail order (4-byte header: type, length) on "rail".
+    bool sendRail(quint16 orderType, const QByteArray& body);
+    const QList<QByteArray>& railMessages() const { return m_railMessages; }
+    const QList<WindowOrder>& windowOrders() const { return m_windowOrders; }
+    void windowOrder(const WindowOrder& order) { m_windowOrders.append(order); }
 
     void sendKey(quint16 scancode, bool down, bool extended = false);
     void sendMouse(quint16 flags, int x, int y);
@@ -81,4 +102,6 @@ private:
     bool m_withholdAcknowledgements = false;
     bool m_rawClipboard = false;
     QMap<QString, QList<ChannelMessage>> m_messages;
+    QList<QByteArray> m_railMessages;
+    QList<WindowOrder> m_windowOrders;
 };

@@ -54,9 +54,14 @@ bool SessionFixture::start(const QString& command, const QString& geometry, QStr
     password.close();
     if (!writeSessionKey(m_dir.filePath(QStringLiteral("key.pem")), error))
         return false;
+    // A rootless session's screen starts at the size the command interface gives it.
+    const bool rootless = geometry == QLatin1String("rootless");
     QStringList arguments { QStringLiteral("--dir"), m_dir.path(), QStringLiteral("--display-server"),
-                            binary("zentu2_display"), QStringLiteral("--geometry"), geometry,
+                            binary("zentu2_display"), QStringLiteral("--geometry"),
+                            rootless ? QStringLiteral("1920x1200") : geometry,
                             QStringLiteral("--command"), command };
+    if (rootless)
+        arguments << QStringLiteral("--window-mode") << geometry;
     if (port != 0)
         arguments << QStringLiteral("--port") << QString::number(port);
     m_process = std::make_unique<QProcess>();

@@ -17,7 +17,8 @@ public:
     SessionFixture(const SessionFixture&) = delete;
     SessionFixture& operator=(const SessionFixture&) = delete;
 
-    // port: one the display server must listen on; 0 lets it pick.
+    // port: one the display server must listen on; 0 lets it pick. The
+    // geometry "rootless" starts a session without a desktop.
     bool start(const QString& command, const QString& geometry, QString* error, quint16 port = 0);
     // SIGTERM to the supervisor; waits until it has ended.
     bool stop(int timeoutMs = 15000);

@@ -1,6 +1,7 @@
 // Channel message framing, the session's update options and its key.
 
 #include "ChannelMessage.h"
+#include "RailCommand.h"
 #include "SessionKey.h"
 #include "ShareMessages.h"
 #include "TileDiff.h"
@@ -37,6 +38,8 @@ private slots:
     void malformedMessagesAreRejected_data();
     void malformedMessagesAreRejected();
     void u16Payloads();
+    void railCommands_data();
+    void railCommands();
     void optionsReport();
     void optionsApplyValidValues();
     void invalidOptionsChangeNothing_data();
@@ -92,6 +95,52 @@ void TestDisplayProtocol::u16Payloads()
     QCOMPARE(values[0], quint16(640));
     QCOMPARE(values[2], quint16(0xFFFF));
     QVERIFY(!decodeU16List(payload.left(7), 4, values));
+}
+
+void TestDisplayProtocol::railCommands_data()
+{
+    QTest::addColumn<quint16>("type");
+    QTest::addColumn<QByteArray>("payload");
+    // The decoded command in short, empty when it is refused.
+    QTest::addColumn<QString>("decoded");
+    QTest::newRow("geometry") << quint16(5) << QByteArray::fromHex("0c006000" "36010000" "dc000000" "2a030000" "6c020000")
+                              << QStringLiteral("5 60000c 0 310,220,810,620");
+    QTest::newRow("negative edges") << quint16(5) << QByteArray::fromHex("01000000" "f6ffffff" "ecffffff" "64000000" "c8000000")
+                                    << QStringLiteral("5 1 0 -10,-20,100,200");
+    QTest::newRow("z-order") << quint16(7) << QByteArray::fromHex("0100000002000000") << QStringLiteral("7 1 2 0,0,0,0");
+    QTest::newRow("activate, longer") << quint16(8) << QByteArray::fromHex("03000000ff") << QStringLiteral("8 3 0 0,0,0,0");
+    // The third monitor has no area and is left out.
+    QTest::newRow("layout") << quint16(9)
+        << QByteArray::fromHex("03000000" "0000000000040003" "0004000000080003" "0500050005000600")
+        << QStringLiteral("9 0 0 0,0,0,0 [0,0,1024,768] [1024,0,2048,768]");
+    QTest::newRow("unknown type") << quint16(4) << QByteArray(8, '\0') << QString();
+    QTest::newRow("short geometry") << quint16(5) << QByteArray(16, '\0') << QString();
+    QTest::newRow("short z-order") << quint16(7) << QByteArray(4, '\0') << QString();
+    QTest::newRow("33 monitors") << quint16(9) << QByteArray::fromHex("21000000") + QByteArray::fromHex("0000000001000100").repeated(33)
+                                 << QString();
+    QTest::newRow("records missing") << quint16(9) << QByteArray::fromHex("020000000000000000040003") << QString();
+    QTest::newRow("no monitor") << quint16(9) << QByteArray::fromHex("00000000") << QString();
+}
+
+void TestDisplayProtocol::railCommands()
+{
+    QFETCH(quint16, type);
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, decoded);
+    RailCommand command;
+    QString error;
+    const bool ok = decodeRailCommand(type, payload, &command, &error);
+    QCOMPARE(ok, !decoded.isEmpty());
+    if (!ok) {
+        QVERIFY(!error.isEmpty());
+        return;
+    }
+    QString text = QStringLiteral("%1 %2 %3 %4,%5,%6,%7")
+                       .arg(command.kind).arg(command.windowId, 0, 16).arg(command.otherId)
+                       .arg(command.left).arg(command.top).arg(command.right).arg(command.bottom);
+    for (const RailCommand::Monitor& m : command.monitors)
+        text += QStringLiteral(" [%1,%2,%3,%4]").arg(m.left).arg(m.top).arg(m.right).arg(m.bottom);
+    QCOMPARE(text, decoded);
 }
 
 void TestDisplayProtocol::optionsReport()

@@ -763,6 +763,8 @@ void TestDisplayServer::sharingAdmitsViewersUnderTheOwnersControl()
     QVERIFY(owner.waitFor([&] { return shareStatus(owner) == QLatin1String("on, 0 olga*, 2 wendy"); }, 10000));
     QVERIFY(owner.send(qzshare, ShareMessage::EndSharing, QByteArray()));
     QVERIFY(owner.waitFor([&] { return shareStatus(owner) == QLatin1String("off, 0 olga*"); }, 10000));
+    // Viewers sent away are dropped even when they do not hang up themselves.
+    QTRY_COMPARE_WITH_TIMEOUT(session.clients(), 1, 10000);
     second.waitFor([&] { return !second.connected(); }, 10000);
     QVERIFY(!second.connected());
     RdpProbe late;

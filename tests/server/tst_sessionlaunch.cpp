@@ -285,9 +285,12 @@ void TestSessionLaunch::sessionEndsWithItsCommand()
     options.port = quint16(result.value(QStringLiteral("port")).toInt());
     options.password = result.value(QStringLiteral("password")).toString();
     options.socksPort = m_socksPort;
+    options.remoteApp = true;
     RdpProbe probe;
     QString error;
     QVERIFY2(probe.connect(options, &error), qPrintable(error));
+    // The display server runs rootless: it opens the rootless-window channel.
+    QVERIFY(probe.waitFor([&] { return !probe.railMessages().isEmpty(); }, 10000));
 
     // The program ends, as when its user logs out: the client hears so.
     QFile go(flag);

@@ -9,6 +9,7 @@
 #include <QLocalServer>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStackedWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -46,6 +47,17 @@ public:
     bool isEmpty() const override { return false; }
 
     mutable QSet<Message> lookups;
+};
+
+// Changes every text, as the catalogue of another language does.
+class UpperCaseTranslator : public QTranslator
+{
+public:
+    QString translate(const char*, const char* sourceText, const char*, int) const override
+    {
+        return QString::fromUtf8(sourceText).toUpper();
+    }
+    bool isEmpty() const override { return false; }
 };
 
 // The (context, source text) pairs of the committed catalogue.
@@ -116,7 +128,7 @@ struct Connection
     {
         const auto buttons = dialog.findChild<QDialogButtonBox*>(QStringLiteral("ButtonBox"))->buttons();
         for (QAbstractButton* button : buttons) {
-            if (button->text() == QLatin1String("Continue"))
+            if (button->text() == QCoreApplication::translate("OperationStatusDialog", "Continue"))
                 QTest::mouseClick(button, Qt::LeftButton);
         }
     }
@@ -477,6 +489,9 @@ void TestSshDevice::loginQuestions_data()
     QTest::newRow("ed25519 host key") << QStringLiteral("ed25519") << 1
                                       << QStringLiteral("ED25519 key fingerprint is %1.") << QStringLiteral("yes");
     QTest::newRow("user name") << QStringLiteral("user") << 3 << QStringLiteral("%2") << QString();
+    // The dialog recognises the user question in any language of the program.
+    QTest::newRow("user name, translated") << QStringLiteral("user-translated") << 3 << QStringLiteral("%2")
+                                           << QString();
 }
 
 void TestSshDevice::loginQuestions()
@@ -495,13 +510,17 @@ void TestSshDevice::loginQuestions()
     } else if (scenario == QLatin1String("ed25519")) {
         options.knownHost = false;
     }
+    UpperCaseTranslator translator;
+    if (scenario.endsWith(QLatin1String("-translated")))
+        QCoreApplication::installTranslator(&translator);
+    const auto removeTranslator = qScopeGuard([&translator]() { QCoreApplication::removeTranslator(&translator); });
     SshServer server(options);
     START_SERVER(server);
     SavedVariable user("USER");
     qputenv("USER", server.user().toLocal8Bit());
 
     Connection connection;
-    connection.start(server.host(), server.port(), scenario == QLatin1String("user") ? QString() : server.user(),
+    connection.start(server.host(), server.port(), scenario.startsWith(QLatin1String("user")) ? QString() : server.user(),
                      QStringLiteral("zentu2_sci"));
     QTRY_COMPARE_WITH_TIMEOUT(connection.page(), page, 30000);
     const QString expected = QString(shown)
