@@ -5,6 +5,7 @@
 #include "ConnectionModel.h"
 #include "ConnectionsLogging.h"
 #include "FailureBox.h"
+#include "JoinSessionDialog.h"
 #include "QuestionDialog.h"
 #include "RichTextDelegate.h"
 
@@ -116,8 +117,6 @@ ConnectionListWidget::ConnectionListWidget(const QString& userDirectory,
     auto* joinButton = makeFlatButton(QStringLiteral("JoinSessionButton"),
                                       QStringLiteral(":/images/resources/android-share-alt.svg"),
                                       tr("Join a session."), this);
-    // Joining a shared session is not available in this version.
-    joinButton->setEnabled(false);
     auto* addButton = makeFlatButton(QStringLiteral("AddConnectionButton"),
                                      QStringLiteral(":/images/resources/plus-round.svg"),
                                      tr("Add a new connection."), this);
@@ -292,7 +291,11 @@ void ConnectionListWidget::on_AddConnectionButton_clicked()
 
 void ConnectionListWidget::on_JoinSessionButton_clicked()
 {
-    qCDebug(lcConnections) << "joining a shared session is not available";
+    auto* dialog = new JoinSessionDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, dialog,
+            [dialog] { joinSession(dialog->sharingKey(), dialog->name(), dialog->fips()); });
+    dialog->open();
 }
 
 void ConnectionListWidget::on_EditConnectionButton_clicked()

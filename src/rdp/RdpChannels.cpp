@@ -4,6 +4,7 @@
 #include "RdpClipboard.h"
 #include "RdpInstance.h"
 #include "RdpLogging.h"
+#include "RdpViewer.h"
 
 #include <freerdp/addin.h>
 #include <freerdp/client/channels.h>
@@ -74,29 +75,35 @@ UINT RdpInstanceQzdeskMinMaxInfo(QzdeskClientContext* qzdesk, UINT16 minWidth, U
     return 1;
 }
 
-// What the server sends on qzshare is only logged for now.
-
-UINT RdpInstanceQzshareClientId(QzshareClientContext*, UINT32 clientId)
+UINT RdpInstanceQzshareClientId(QzshareClientContext* qzshare, UINT32 clientId)
 {
-    qCDebug(lcRdp) << "sharing client id" << clientId;
+    forwardToInstance(qzshare, "handleQzshareClientId", Q_ARG(unsigned long, clientId));
     return 1;
 }
 
-UINT RdpInstanceQzshareServerStatus(QzshareClientContext*, BYTE sharing, const QzshareParticipant*, UINT32 count)
+UINT RdpInstanceQzshareServerStatus(QzshareClientContext* qzshare, BYTE sharing,
+                                    const QzshareParticipant* participants, UINT32 count)
 {
-    qCDebug(lcRdp) << "sharing" << (sharing != 0) << "with" << count << "participants";
+    QList<RdpViewer> viewers;
+    viewers.reserve(static_cast<int>(count));
+    for (UINT32 i = 0; i < count; ++i) {
+        const QzshareParticipant& entry = participants[i];
+        viewers.append(RdpViewer(entry.id, QString::fromUtf8(entry.name), entry.id == 0, (entry.flags & 3) != 0));
+    }
+    forwardToInstance(qzshare, "handleQzshareServerStatus", Q_ARG(bool, sharing != 0),
+                      Q_ARG(QList<RdpViewer>, viewers));
     return 1;
 }
 
-UINT RdpInstanceQzshareDisconnectInfo(QzshareClientContext*, UINT32 value)
+UINT RdpInstanceQzshareDisconnectInfo(QzshareClientContext* qzshare, UINT32 value)
 {
-    qCDebug(lcRdp) << "sharing disconnect info" << value;
+    forwardToInstance(qzshare, "handleQzshareDisconnectInfo", Q_ARG(unsigned long, value));
     return 1;
 }
 
-UINT RdpInstanceQzshareMouseEvent(QzshareClientContext*, UINT16 x, UINT16 y, UINT32 flags)
+UINT RdpInstanceQzshareMouseEvent(QzshareClientContext* qzshare, UINT16 x, UINT16 y, UINT32 flags)
 {
-    qCDebug(lcRdp) << "participant pointer at" << x << y << "flags" << flags;
+    forwardToInstance(qzshare, "handleQzshareMouseEvent", Q_ARG(QPoint, QPoint(x, y)), Q_ARG(unsigned long, flags));
     return 1;
 }
 

@@ -11,11 +11,13 @@
 
 #include "RdpCoordinates.h"
 
+class RdpCertificateCheck;
 class RdpFrameGrouper;
 struct RdpPointer;
 class RdpInstance;
 class RdpMainWidget;
 class RdpOptionsDialog;
+class RdpSharingDialog;
 
 // The per-connection library context: the library's own structure first,
 // then ours. The library allocates it zeroed and frees it, so it holds
@@ -33,9 +35,13 @@ struct RdpClientContext
     QzcfgClientContext* qzcfg;
 
     RdpInstance* instance;
+    // Direct connections only: the user's say on untrusted certificates.
+    RdpCertificateCheck* certificates;
     RdpMainWidget* mainWidget;
     // Created once connected, in both window modes.
     RdpOptionsDialog* optionsDialog;
+    // Desktop mode with the sharing channel only.
+    RdpSharingDialog* sharingDialog;
 
     double scale;
     double inverseScale;

@@ -1,5 +1,6 @@
 #include "RdpInstance.h"
 
+#include "RdpCertificateCheck.h"
 #include "RdpChannels.h"
 #include "RdpClientContext.h"
 #include "RdpConnectSocket.h"
@@ -10,15 +11,20 @@
 #include "RdpGraphics.h"
 #include "RdpLogging.h"
 #include "RdpMainWidget.h"
-#include "RdpOptionsDialog.h"
 #include "RdpMonitorLayout.h"
+#include "RdpOptionsDialog.h"
+#include "RdpSharingDialog.h"
 #include "RdpToolbar.h"
 #include "RdpWindowMode.h"
 #include "RdpWorker.h"
 
 #include <QApplication>
+#include <QHash>
 #include <QScreen>
 #include <QSettings>
+#include <QStringList>
+
+#include <algorithm>
 
 #include <freerdp/gdi/gdi.h>
 #include <freerdp/locale/keyboard.h>
@@ -82,6 +88,7 @@ BOOL RdpInstanceClientNew(freerdp* instance, rdpContext*)
 {
     instance->PreConnect = RdpInstancePreConnect;
     instance->PostConnect = RdpInstancePostConnect;
+    RdpCertificateCheck::install(instance);
     return TRUE;
 }
 
@@ -105,6 +112,7 @@ RdpInstance::RdpInstance(QObject* parent)
     : QObject(parent)
 {
     qRegisterMetaType<QList<unsigned long>>("QList<unsigned long>");
+    qRegisterMetaType<QList<RdpViewer>>("QList<RdpViewer>");
     connect(QApplication::clipboard(), &QClipboard::changed, this, &RdpInstance::sendDataFormats);
     const QList<QScreen*> screens = QGuiApplication::screens();
     for (QScreen* screen : screens)
@@ -170,11 +178,18 @@ bool RdpInstance::start(const QString& host, quint16 port, const QString& user,
     rdpSettings* settings = rdp->settings;
     freerdp_settings_set_uint32(settings, FreeRDP_OsMajorType, OSMAJORTYPE_UNIX);
     freerdp_settings_set_uint32(settings, FreeRDP_OsMinorType, OSMINORTYPE_NATIVE_XSERVER);
-    freerdp_settings_set_bool(settings, FreeRDP_RdpSecurity, TRUE);
+    // A direct connection crosses the network on its own: TLS only, so
+    // that nobody can talk it down to the unauthenticated RDP security, and
+    // an untrusted certificate is never accepted without the user's say.
+    freerdp_settings_set_bool(settings, FreeRDP_RdpSecurity, !direct);
     freerdp_settings_set_bool(settings, FreeRDP_TlsSecurity, direct);
     freerdp_settings_set_bool(settings, FreeRDP_NlaSecurity, FALSE);
     freerdp_settings_set_bool(settings, FreeRDP_ExtSecurity, FALSE);
-    freerdp_settings_set_bool(settings, FreeRDP_UseRdpSecurityLayer, TRUE);
+    freerdp_settings_set_bool(settings, FreeRDP_UseRdpSecurityLayer, !direct);
+    if (direct) {
+        freerdp_settings_set_uint32(settings, FreeRDP_AuthenticationLevel, 2);
+        m_context->certificates = new RdpCertificateCheck(this);
+    }
     freerdp_settings_set_bool(settings, FreeRDP_SoftwareGdi, TRUE);
     freerdp_settings_set_bool(settings, FreeRDP_RemoteFxCodec, TRUE);
     freerdp_settings_set_bool(settings, FreeRDP_FastPathOutput, TRUE);
@@ -200,7 +215,10 @@ bool RdpInstance::start(const QString& host, quint16 port, const QString& user,
     }
     freerdp_settings_set_uint32(settings, FreeRDP_ServerPort, port);
     freerdp_settings_set_string(settings, FreeRDP_Username, user.toLocal8Bit().constData());
-    freerdp_settings_set_string(settings, FreeRDP_Password, password.toLocal8Bit().constData());
+    // The library keeps its own copy; ours is overwritten at once.
+    QByteArray passwordBytes = password.toLocal8Bit();
+    freerdp_settings_set_string(settings, FreeRDP_Password, passwordBytes.constData());
+    std::fill(passwordBytes.begin(), passwordBytes.end(), '\0');
 
     applyWindowMode(windowMode, title);
 
@@ -251,13 +269,17 @@ void RdpInstance::connectFinished(const QVariant& result)
     bool ok = false;
     const int succeeded = result.toInt(&ok);
     if (!ok || succeeded == 0) {
-        stop(RdpExitCode::ConnectFailed);
+        // A refused certificate was the user's choice or has been explained.
+        const bool refused = m_context->certificates && m_context->certificates->refused();
+        stop(refused ? RdpExitCode::Quiet : RdpExitCode::ConnectFailed);
         return;
     }
     rdpSettings* settings = m_context->rdp()->settings;
     if (!freerdp_settings_get_bool(settings, FreeRDP_RemoteApplicationMode))
         createDesktopWindow();
     createOptionsDialog();
+    if (m_context->mainWidget && m_context->qzshare)
+        createSharingDialog();
     sendMonitorLayout();
 
     m_isConnected = true;
@@ -282,7 +304,7 @@ void RdpInstance::createDesktopWindow()
     m_context->mainWidget = window;
     applyDesktopLimits();
     window->setResizeMode(false);
-    window->setResizeEnabled(m_minDesktop.isValid() && m_context->qzdesk);
+    window->setResizeEnabled(mayResize());
     if (freerdp_settings_get_bool(settings, FreeRDP_Fullscreen))
         window->enterFullScreen();
     else
@@ -299,6 +321,95 @@ void RdpInstance::createOptionsDialog()
     dialog->setWindowTitle(
         QString::fromUtf8(freerdp_settings_get_string(m_context->rdp()->settings, FreeRDP_WindowTitle)));
     m_context->optionsDialog = dialog;
+}
+
+void RdpInstance::createSharingDialog()
+{
+    auto* dialog = new RdpSharingDialog(m_context, m_params.value(QStringLiteral("SshHost")).toString(),
+                                        static_cast<quint16>(m_params.value(QStringLiteral("SshPort")).toUInt()),
+                                        m_context->mainWidget);
+    dialog->setWindowTitle(
+        QString::fromUtf8(freerdp_settings_get_string(m_context->rdp()->settings, FreeRDP_WindowTitle)));
+    m_context->sharingDialog = dialog;
+    // The interface is there even when the server does not speak the
+    // channel: its first message, the client id, shows that it does.
+    m_context->mainWidget->setSharingEnabled(m_shareClientId != RdpViewer::NoId);
+    if (m_shareClientId != RdpViewer::NoId)
+        dialog->setClientId(m_shareClientId);
+    dialog->setStatus(m_sharing, m_viewers);
+}
+
+void RdpInstance::handleQzshareClientId(unsigned long id)
+{
+    if (!m_context)
+        return;
+    m_shareClientId = static_cast<quint32>(id);
+    if (m_context->sharingDialog)
+        m_context->sharingDialog->setClientId(m_shareClientId);
+    if (RdpMainWidget* window = m_context->mainWidget) {
+        window->setSharingEnabled(m_context->sharingDialog != nullptr);
+        if (!mayResize())
+            window->setResizeMode(false);
+        window->setResizeEnabled(mayResize());
+    }
+}
+
+void RdpInstance::handleQzshareServerStatus(bool sharing, const QList<RdpViewer>& viewers)
+{
+    if (!m_context)
+        return;
+    RdpMainWidget* window = m_context->mainWidget;
+    QStringList lines;
+    if (!m_viewers.isEmpty()) {
+        const auto names = [](const QList<RdpViewer>& list) {
+            QHash<quint32, QString> result;
+            for (const RdpViewer& viewer : list)
+                result.insert(viewer.id(), viewer.name());
+            return result;
+        };
+        const auto controller = [](const QList<RdpViewer>& list) {
+            quint32 id = 0;
+            for (const RdpViewer& viewer : list) {
+                if (viewer.isController())
+                    id = viewer.id();
+            }
+            return id;
+        };
+        const QHash<quint32, QString> oldNames = names(m_viewers);
+        const QHash<quint32, QString> newNames = names(viewers);
+        const quint32 newController = controller(viewers);
+        if (controller(m_viewers) != newController) {
+            if (newNames.contains(newController))
+                lines << tr("%1 now has control of the session.").arg(newNames.value(newController));
+            if (window)
+                window->handleOverlayMouseEvent(QPoint(-1, -1), 0);
+        }
+        for (auto it = newNames.cbegin(); it != newNames.cend(); ++it) {
+            if (!oldNames.contains(it.key()))
+                lines << tr("%1 has joined the session.").arg(it.value());
+        }
+        for (auto it = oldNames.cbegin(); it != oldNames.cend(); ++it) {
+            if (!newNames.contains(it.key()))
+                lines << tr("%1 has left the session.").arg(it.value());
+        }
+    }
+    if (!lines.isEmpty() && window)
+        window->showSharingNotification(lines.join(QLatin1Char('\n')));
+    m_viewers = viewers;
+    m_sharing = sharing;
+    if (m_context->sharingDialog)
+        m_context->sharingDialog->setStatus(sharing, viewers);
+}
+
+void RdpInstance::handleQzshareDisconnectInfo(unsigned long)
+{
+}
+
+void RdpInstance::handleQzshareMouseEvent(const QPoint& point, unsigned long flags)
+{
+    if (m_context && m_context->mainWidget)
+        m_context->mainWidget->handleOverlayMouseEvent(RdpCoordinates::remoteToLocal(point, m_context->inverseScale),
+                                                       flags);
 }
 
 void RdpInstance::handleQzcfgOptionsUpdatedNotify(const QString& text)
@@ -323,7 +434,7 @@ void RdpInstance::handleQzdeskMinMaxInfo(const QSize& min, const QSize& max)
     m_maxDesktop = max;
     applyDesktopLimits();
     if (m_context && m_context->mainWidget)
-        m_context->mainWidget->setResizeEnabled(m_context->qzdesk != nullptr);
+        m_context->mainWidget->setResizeEnabled(mayResize());
 }
 
 void RdpInstance::applyScale()
@@ -332,6 +443,14 @@ void RdpInstance::applyScale()
     if (m_context && m_context->mainWidget)
         m_context->mainWidget->handleScaleChanged();
     sendMonitorLayout();
+}
+
+bool RdpInstance::mayResize() const
+{
+    // Only the owner (client id 0, or a server without sharing) resizes the
+    // shared desktop: everybody else would fight over its size.
+    const bool viewer = m_shareClientId != RdpViewer::NoId && m_shareClientId != 0;
+    return m_context && m_context->qzdesk && m_minDesktop.isValid() && !viewer;
 }
 
 void RdpInstance::applyDesktopLimits()
@@ -409,6 +528,8 @@ void RdpInstance::stop(int reason)
         m_stopEvent = nullptr;
         delete m_context->optionsDialog;
         m_context->optionsDialog = nullptr;
+        delete m_context->sharingDialog;
+        m_context->sharingDialog = nullptr;
         delete m_context->mainWidget;
         m_context->mainWidget = nullptr;
     } else {
@@ -416,6 +537,8 @@ void RdpInstance::stop(int reason)
         // or a silent tunnel would block the GUI thread for minutes.
         freerdp_abort_connect(instance);
         m_connectSocket->cancel();
+        if (m_context->certificates)
+            m_context->certificates->cancel();
         disconnect(m_worker, nullptr, this, nullptr);
         delete m_worker;
         m_worker = nullptr;
@@ -426,12 +549,17 @@ void RdpInstance::stop(int reason)
     freerdp_disconnect(instance);
     m_clipboardReady = false;
     m_requests.reset();
+    m_shareClientId = RdpViewer::NoId;
+    m_sharing = false;
+    m_viewers.clear();
 
     m_exitCode = RdpExitCode::fromReason(reason);
     m_isConnected = false;
     gdi_free(instance);
     delete m_context->frames;
     m_context->frames = nullptr;
+    delete m_context->certificates;
+    m_context->certificates = nullptr;
     m_context->instance = nullptr;
     freerdp_client_context_free(m_context->rdp());
     m_context = nullptr;

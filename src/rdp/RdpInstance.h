@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "RdpClipboardCodec.h"
+#include "RdpViewer.h"
 
 class RdpConnectSocket;
 struct RdpClientContext;
@@ -63,6 +64,10 @@ private slots:
     void handleCliprdrServerFormatDataResponse(const QByteArray& data);
     void handleQzcfgOptionsUpdatedNotify(const QString& text);
     void handleQzcfgSetOptionsResponse(const QString& text);
+    void handleQzshareClientId(unsigned long id);
+    void handleQzshareServerStatus(bool sharing, const QList<RdpViewer>& viewers);
+    void handleQzshareDisconnectInfo(unsigned long value);
+    void handleQzshareMouseEvent(const QPoint& point, unsigned long flags);
     void handleQzdeskMinMaxInfo(const QSize& min, const QSize& max);
     void handleQzdeskDesktopResized(const QSize& size);
     void sendDataFormats(QClipboard::Mode mode);
@@ -73,6 +78,8 @@ private:
     void applyWindowMode(const QString& windowMode, const QString& title);
     void createDesktopWindow();
     void createOptionsDialog();
+    void createSharingDialog();
+    bool mayResize() const;
     void watchScreen(QScreen* screen);
     // Gives the desktop widget the server's size limits in local pixels.
     void applyDesktopLimits();
@@ -97,6 +104,10 @@ private:
     bool m_ignoreSelectionChange = false;
     // The text last put on the local clipboard from the server.
     QString m_serverClipboardText;
+    // What the sharing channel said last; it may speak before the dialog exists.
+    quint32 m_shareClientId = RdpViewer::NoId;
+    bool m_sharing = false;
+    QList<RdpViewer> m_viewers;
     // The desktop sizes the server allows, remote pixels; empty until told.
     QSize m_minDesktop;
     QSize m_maxDesktop;

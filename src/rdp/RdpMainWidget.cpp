@@ -5,6 +5,7 @@
 #include "RdpDesktopWidget.h"
 #include "RdpInstance.h"
 #include "RdpLogging.h"
+#include "RdpSharingNotification.h"
 #include "RdpToolbar.h"
 
 #include <QCloseEvent>
@@ -20,6 +21,8 @@ RdpMainWidget::RdpMainWidget(RdpClientContext* context, QWidget* parent)
     , m_scrollArea(new QScrollArea(this))
     , m_toolbar(new RdpToolbar(context, this))
     , m_toolbarAnimation(m_toolbar, QByteArrayLiteral("geometry"))
+    , m_notification(new RdpSharingNotification(this))
+    , m_notificationAnimation(m_notification, QByteArrayLiteral("geometry"))
 {
     setObjectName(QStringLiteral("RdpMainWidget"));
     auto* layout = new QGridLayout(this);
@@ -51,6 +54,17 @@ RdpMainWidget::RdpMainWidget(RdpClientContext* context, QWidget* parent)
     connect(m_toolbar, &RdpToolbar::buttonClicked, this, &RdpMainWidget::animateToolbarOut);
     connect(m_toolbar, &RdpToolbar::fullscreenToggled, this, &RdpMainWidget::setFullScreen);
     connect(&m_toolbarTimer, &QTimer::timeout, this, &RdpMainWidget::animateToolbarOut);
+
+    m_notification->installEventFilter(this);
+    m_notification->setMouseTracking(true);
+    m_notification->show();
+    m_notification->raise();
+    m_notificationAnimation.setDuration(200);
+    m_notificationTimer.setSingleShot(true);
+    m_notificationTimer.setInterval(5000);
+    connect(&m_notificationAnimation, &QPropertyAnimation::finished, this,
+            &RdpMainWidget::sharingNotificationAnimated);
+    connect(&m_notificationTimer, &QTimer::timeout, this, &RdpMainWidget::animateSharingNotificationOut);
     connect(m_toolbar, &RdpToolbar::resizeToggled, this, &RdpMainWidget::setResizeMode);
     m_sizeTimer.setSingleShot(true);
     m_sizeTimer.setInterval(500);
@@ -64,6 +78,7 @@ RdpMainWidget::RdpMainWidget(RdpClientContext* context, QWidget* parent)
             m_sizeTimer.start();
     });
     hideToolbar();
+    hideSharingNotification();
 }
 
 void RdpMainWidget::setDesktopWidget(RdpDesktopWidget* widget)
@@ -80,6 +95,7 @@ void RdpMainWidget::setDesktopWidget(RdpDesktopWidget* widget)
     widget->installEventFilter(this);
     widget->setFocus(Qt::OtherFocusReason);
     m_toolbar->raise();
+    m_notification->raise();
 }
 
 QRect RdpMainWidget::toolbarRect(int top) const
@@ -150,6 +166,7 @@ void RdpMainWidget::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     followWindowSize();
     hideToolbar();
+    hideSharingNotification();
 }
 
 void RdpMainWidget::setResizeMode(bool on)
@@ -264,4 +281,66 @@ void RdpMainWidget::handleScaleChanged()
         return;
     m_desktop->resize(m_desktop->sizeHint());
     m_desktop->update();
+}
+
+void RdpMainWidget::handleOverlayMouseEvent(QPoint pos, unsigned long flags)
+{
+    if (m_desktop)
+        m_desktop->handleOverlayMouseEvent(pos, flags);
+}
+
+void RdpMainWidget::setSharingEnabled(bool enabled)
+{
+    m_toolbar->setSharingEnabled(enabled);
+}
+
+QRect RdpMainWidget::notificationShownRect() const
+{
+    const QSize size = m_notification->size();
+    return QRect(QPoint(width() - 2 - size.width(), 1), size);
+}
+
+QRect RdpMainWidget::notificationHiddenRect() const
+{
+    const QSize size = m_notification->size();
+    return QRect(QPoint(width() - 2 - size.width(), -size.height()), size);
+}
+
+void RdpMainWidget::slideSharingNotification(const QRect& from, const QRect& to)
+{
+    m_notificationAnimation.stop();
+    m_notificationTimer.stop();
+    m_notificationAnimation.setStartValue(from);
+    m_notificationAnimation.setEndValue(to);
+    m_notificationAnimation.start();
+}
+
+void RdpMainWidget::showSharingNotification(const QString& text)
+{
+    m_notification->setText(text);
+    m_notification->raise();
+    animateSharingNotificationIn();
+}
+
+void RdpMainWidget::animateSharingNotificationIn()
+{
+    slideSharingNotification(notificationHiddenRect(), notificationShownRect());
+}
+
+void RdpMainWidget::animateSharingNotificationOut()
+{
+    slideSharingNotification(notificationShownRect(), notificationHiddenRect());
+}
+
+void RdpMainWidget::hideSharingNotification()
+{
+    m_notificationAnimation.stop();
+    m_notificationTimer.stop();
+    m_notification->setGeometry(notificationHiddenRect());
+}
+
+void RdpMainWidget::sharingNotificationAnimated()
+{
+    if (m_notification->geometry() != notificationHiddenRect())
+        m_notificationTimer.start();
 }

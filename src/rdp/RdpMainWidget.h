@@ -8,6 +8,7 @@
 
 class QScrollArea;
 class RdpDesktopWidget;
+class RdpSharingNotification;
 class RdpToolbar;
 struct RdpClientContext;
 
@@ -24,6 +25,11 @@ public:
     void setDesktopWidget(RdpDesktopWidget* widget);
     RdpDesktopWidget* desktopWidget() const { return m_desktop; }
     RdpToolbar* toolbar() const { return m_toolbar; }
+    RdpSharingNotification* sharingNotification() const { return m_notification; }
+
+    void setSharingEnabled(bool enabled);
+    // Slides the banner in at the top-right corner; it slides out 5 s later.
+    void showSharingNotification(const QString& text);
 
     // In resize mode the remote desktop follows the window's size.
     void setResizeMode(bool on);
@@ -38,6 +44,8 @@ public slots:
     void exitFullScreen();
     // The zoom changed: the desktop widget takes the remote desktop's new local size.
     void handleScaleChanged();
+    // Another participant's pointer, local pixels; (-1, -1) hides it.
+    void handleOverlayMouseEvent(QPoint pos, unsigned long flags);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -52,6 +60,10 @@ private slots:
     void animateToolbarOut();
     void hideToolbar();
     void setFullScreen(bool on);
+    void animateSharingNotificationIn();
+    void animateSharingNotificationOut();
+    void hideSharingNotification();
+    void sharingNotificationAnimated();
     // Asks the server for the window's size when it differs from the last
     // size asked; true when a request went out.
     bool sendSize();
@@ -60,6 +72,9 @@ private:
     // The toolbar's rectangle, centred horizontally, with its top edge at top.
     QRect toolbarRect(int top) const;
     void slideToolbar(const QRect& from, const QRect& to);
+    QRect notificationShownRect() const;
+    QRect notificationHiddenRect() const;
+    void slideSharingNotification(const QRect& from, const QRect& to);
     // Sends the size at once unless a request went out less than 500 ms ago;
     // the size timer then sends the latest size.
     void followWindowSize();
@@ -70,6 +85,9 @@ private:
     RdpToolbar* m_toolbar;
     QPropertyAnimation m_toolbarAnimation;
     QTimer m_toolbarTimer;
+    RdpSharingNotification* m_notification;
+    QPropertyAnimation m_notificationAnimation;
+    QTimer m_notificationTimer;
     bool m_firstShow = true;
     Qt::WindowFlags m_savedFlags;
     QRect m_savedGeometry;

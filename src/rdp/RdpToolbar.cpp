@@ -3,6 +3,7 @@
 #include "RdpClientContext.h"
 #include "RdpInstance.h"
 #include "RdpOptionsDialog.h"
+#include "RdpSharingDialog.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -41,11 +42,11 @@ RdpToolbar::RdpToolbar(RdpClientContext* context, QWidget* parent)
     QPushButton* options = addButton(QStringLiteral("OptionsButton"), QStringLiteral("gear-a"),
                                      tr("Adjust session settings."));
     row->addWidget(options);
-    QPushButton* sharing = addButton(QStringLiteral("SharingButton"), QStringLiteral("android-share-alt"),
-                                     tr("Show the sharing controls."));
-    // Sharing needs its channel and its dialog, which this client lacks yet.
-    sharing->setEnabled(false);
-    row->addWidget(sharing);
+    m_sharingButton = addButton(QStringLiteral("SharingButton"), QStringLiteral("android-share-alt"),
+                                tr("Show the sharing controls."));
+    // Enabled once the sharing channel is up and its dialog exists.
+    m_sharingButton->setEnabled(false);
+    row->addWidget(m_sharingButton);
 
     // A light bar of its own, whatever the palette: the icons are black and
     // the bar lies over the remote screen.
@@ -77,6 +78,11 @@ void RdpToolbar::setFullscreenChecked(bool checked)
     m_fullscreenButton->setChecked(checked);
 }
 
+void RdpToolbar::setSharingEnabled(bool enabled)
+{
+    m_sharingButton->setEnabled(enabled);
+}
+
 void RdpToolbar::setResizeEnabled(bool enabled)
 {
     m_resizeButton->setEnabled(enabled);
@@ -106,6 +112,15 @@ void RdpToolbar::on_FullscreenButton_clicked(bool checked)
 void RdpToolbar::on_OptionsButton_clicked()
 {
     if (RdpOptionsDialog* dialog = m_context->optionsDialog) {
+        dialog->setWindowModality(Qt::WindowModal);
+        dialog->show();
+    }
+    emit buttonClicked();
+}
+
+void RdpToolbar::on_SharingButton_clicked()
+{
+    if (RdpSharingDialog* dialog = m_context->sharingDialog) {
         dialog->setWindowModality(Qt::WindowModal);
         dialog->show();
     }

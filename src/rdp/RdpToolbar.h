@@ -14,6 +14,7 @@ public:
     RdpToolbar(RdpClientContext* context, QWidget* parent);
 
     void setFullscreenChecked(bool checked);
+    void setSharingEnabled(bool enabled);
     void setResizeEnabled(bool enabled);
     void setResizeChecked(bool checked);
     bool isResizeChecked() const;
@@ -27,6 +28,7 @@ private slots:
     void on_DisconnectButton_clicked();
     void on_FullscreenButton_clicked(bool checked);
     void on_OptionsButton_clicked();
+    void on_SharingButton_clicked();
     void on_ResizeButton_clicked(bool checked);
 
 private:
@@ -34,5 +36,6 @@ private:
 
     RdpClientContext* m_context;
     QPushButton* m_fullscreenButton;
+    QPushButton* m_sharingButton;
     QPushButton* m_resizeButton;
 };

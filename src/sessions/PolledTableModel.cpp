@@ -3,7 +3,7 @@
 #include <QTimer>
 
 PolledTableModel::PolledTableModel(JsonRpcHandler* handler, QObject* parent)
-    : QAbstractTableModel(parent)
+    : SortedTableModel(parent)
     , m_calls(handler)
     , m_updateTimer(new QTimer(this))
 {

@@ -2,6 +2,7 @@
 // fields and the question dialog, with real files in temporary directories.
 #include "ConnectionEditor.h"
 #include "ConnectionListWidget.h"
+#include "JoinSessionDialog.h"
 #include "QuestionDialog.h"
 #include "TopLevels.h"
 
@@ -197,7 +198,25 @@ void TestConnectionList::listsBothDirectoriesByName()
     QCOMPARE(view->model()->rowCount(), 2);
     QVERIFY(view->model()->index(0, 0).data().toString().contains(QLatin1String("Alpha")));
     QVERIFY(view->model()->index(1, 0).data().toString().contains(QLatin1String("Zulu")));
-    QCOMPARE(window->findChild<QPushButton*>(QStringLiteral("JoinSessionButton"))->isEnabled(), false);
+
+    // The Join button asks for a name (USER to begin with) and a key; OK
+    // waits for both to start with a non-blank.
+    qputenv("USER", "joiner");
+    window->findChild<QPushButton*>(QStringLiteral("JoinSessionButton"))->click();
+    auto* join = window->findChild<JoinSessionDialog*>();
+    QVERIFY(join && join->isVisible() && join->windowModality() == Qt::WindowModal);
+    auto* name = join->findChild<QLineEdit*>(QStringLiteral("IdLineEdit"));
+    auto* key = join->findChild<QLineEdit*>(QStringLiteral("SharingKeyLineEdit"));
+    auto* ok = join->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+    QCOMPARE(name->text(), QStringLiteral("joiner"));
+    QVERIFY(!ok->isEnabled());
+    key->setText(QStringLiteral(" abc"));
+    QVERIFY(!ok->isEnabled());
+    key->setText(QStringLiteral("abc"));
+    QVERIFY(ok->isEnabled());
+    name->setText(QString());
+    QVERIFY(!ok->isEnabled());
+    join->reject();
 }
 
 void TestConnectionList::addThroughEditor_data()

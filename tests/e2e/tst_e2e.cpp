@@ -6,9 +6,12 @@
 #include "ConnectionModel.h"
 #include "DisplayCapture.h"
 #include "Installation.h"
+#include "JoinSessionDialog.h"
 #include "LoginFixture.h"
 #include "RdpDesktopWidget.h"
 #include "RdpMainWidget.h"
+#include "RdpSharingDialog.h"
+#include "RdpSharingKey.h"
 #include "RdpToolbar.h"
 #include "SciProcess.h"
 #include "SessionFixture.h"
@@ -20,6 +23,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QCursor>
 #include <QDirIterator>
 #include <QDialogButtonBox>
@@ -277,6 +281,7 @@ private slots:
     void lostLoginEndsItsDisplay();
     void applicationQuitsAfterLastDisplay();
     void localDemoRunsAndEndsWithItsScript();
+    void joiningWithTheKeyShowsTheSharedSession();
 
 private:
     // Starts a server and logs in to it from the main window.
@@ -1079,6 +1084,114 @@ void EndToEndTest::localDemoRunsAndEndsWithItsScript()
     QCOMPARE(contents(knownHosts).count('\n'), 1);
     m_window->close();
     QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
+}
+
+void EndToEndTest::joiningWithTheKeyShowsTheSharedSession()
+{
+    QVERIFY2(loginAsUser(), qPrintable(m_problem));
+    QPointer<RdpMainWidget> owner = start(QStringLiteral("xterm"));
+    QVERIFY2(owner, qPrintable(m_problem));
+    auto* sharing = owner->findChild<RdpSharingDialog*>();
+    QVERIFY(sharing);
+    auto* sharingButton = findButton(sharing, "SharingButton");
+    QTRY_VERIFY_WITH_TIMEOUT(sharingButton->isEnabled(), Timeout);
+    sharingButton->click();
+    QTRY_VERIFY_WITH_TIMEOUT(sharing->isSharing(), Timeout);
+    const QString key = sharing->sharingKey();
+
+    // This process's ssh and askpass children: a join's login runs askpass
+    // for the login name first, then ssh.
+    const auto loginChildren = [] {
+        int count = 0;
+        const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+        for (const QString& entry : entries) {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray text = stat.readAll();
+            const int close = text.lastIndexOf(')');
+            const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+            if ((text.contains("(ssh)") || text.contains("(askpass)")) && fields.size() > 1 && fields.at(1).toLongLong() == QCoreApplication::applicationPid()
+                && fields.at(0) != "Z")
+                ++count;
+        }
+        return count;
+    };
+    const auto openJoin = [this](const QString& name, const QString& text) {
+        findButton(m_main.get(), "JoinSessionButton")->click();
+        auto* dialog = m_main->findChild<JoinSessionDialog*>();
+        if (!dialog)
+            return false;
+        auto* ok = dialog->findChild<QDialogButtonBox*>(QStringLiteral("ButtonBox"))->button(QDialogButtonBox::Ok);
+        dialog->findChild<QLineEdit*>(QStringLiteral("IdLineEdit"))->setText(QStringLiteral(" "));
+        dialog->findChild<QLineEdit*>(QStringLiteral("SharingKeyLineEdit"))->setText(text);
+        if (ok->isEnabled())
+            return false;
+        dialog->findChild<QLineEdit*>(QStringLiteral("IdLineEdit"))->setText(name);
+        ok->click();
+        return true;
+    };
+    const auto userQuestion = [] {
+        OperationStatusDialog* found = nullptr;
+        const bool asked = QTest::qWaitFor(
+            [&found] {
+                for (OperationStatusDialog* dialog : visibleTopLevels<OperationStatusDialog>()) {
+                    if (dialog->findChild<QStackedWidget*>()->currentIndex() == OperationStatusDialog::UserPage)
+                        found = dialog;
+                }
+                return found != nullptr;
+            },
+            Timeout);
+        return asked ? found : nullptr;
+    };
+
+    // A key naming an option as its host starts nothing.
+    const int sshBefore = loginChildren();
+    const QByteArray hostile = QByteArrayLiteral("{\"Hostname\":\"-oProxyCommand=touch x\",\"RdpPort\":3390}").toBase64();
+    QVERIFY(openJoin(QStringLiteral("bo"), QString::fromLatin1(hostile)));
+    QTRY_VERIFY_WITH_TIMEOUT(messageBoxTexts().contains(QStringLiteral("Invalid sharing key.")), Timeout);
+    for (QMessageBox* box : messageBoxes())
+        box->close();
+    QVERIFY(visibleTopLevels<OperationStatusDialog>().isEmpty());
+    QCOMPARE(loginChildren(), sshBefore);
+
+    // Cancelling the login's question ends it.
+    QVERIFY(openJoin(QStringLiteral("bo"), key));
+    QPointer<OperationStatusDialog> status = userQuestion();
+    QVERIFY(status);
+    QCOMPARE(loginChildren(), sshBefore + 1);
+    status->reject();
+    QTRY_VERIFY_WITH_TIMEOUT(!status, Timeout);
+    QTRY_COMPARE_WITH_TIMEOUT(loginChildren(), sshBefore, Timeout);
+
+    // Joined through a login of its own, the viewer sees the owner's screen.
+    const QList<RdpMainWidget*> before = visibleTopLevels<RdpMainWidget>();
+    QVERIFY(openJoin(QStringLiteral("bo"), key));
+    status = userQuestion();
+    QVERIFY(status);
+    status->findChild<QLineEdit*>(QStringLiteral("UserLineEdit"))->setText(m_login->server().user());
+    QTest::mouseClick(findButton(status, "ContinueButton"), Qt::LeftButton);
+    // The key names the server as the owner's login reached it ("localhost"
+    // here), which this client knows under another name only: ssh asks.
+    const auto hostKeyAsked = [&status] {
+        return status && status->findChild<QStackedWidget*>()->currentIndex() == OperationStatusDialog::AnswerPage
+               && status->findChild<QLabel*>(QStringLiteral("InstructionsLabel"))->text().contains(QStringLiteral("authenticity"));
+    };
+    if (QTest::qWaitFor([&] { return !status || hostKeyAsked(); }, Timeout) && hostKeyAsked()) {
+        status->findChild<QLineEdit*>(QStringLiteral("AnswerLineEdit"))->setText(QStringLiteral("yes"));
+        QTest::mouseClick(findButton(status, "ContinueButton"), Qt::LeftButton);
+    }
+    RdpMainWidget* viewer = waitForNewDisplay(before);
+    QVERIFY2(viewer, qPrintable(m_problem));
+    RdpSharingKey decoded;
+    QString error;
+    QVERIFY(RdpSharingKey::decode(key, &decoded, &error));
+    QVERIFY(viewer->windowTitle().startsWith(QStringLiteral("Viewing ")));
+    QVERIFY(viewer->windowTitle().endsWith(QStringLiteral(":%1").arg(decoded.rdpPort)));
+    QTRY_COMPARE_WITH_TIMEOUT(sharing->findChild<QTableView*>()->model()->rowCount(), 2, Timeout);
+    const auto picture = [](RdpMainWidget* display) { return display->desktopWidget()->grab().toImage(); };
+    QTRY_VERIFY_WITH_TIMEOUT(picture(owner) == picture(viewer), Timeout);
+    QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
 }
 
 int main(int argc, char** argv)

@@ -4,8 +4,14 @@
 #include "RdpFrameGrouper.h"
 #include "RdpInputFlags.h"
 #include "RdpMonitorLayout.h"
+#include "RdpSharingKey.h"
+#include "RdpViewerModel.h"
 #include "RdpWindowMode.h"
 
+#include <QAbstractItemModelTester>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace RdpCoordinates;
@@ -41,6 +47,9 @@ private slots:
     void clipboardDecode();
     void clipboardEncode();
     void clipboardOnlyLatestRequestApplies();
+    void viewerModel();
+    void sharingKey_data();
+    void sharingKey();
 };
 
 void TestRdpRules::windowMode_data()
@@ -353,6 +362,157 @@ void TestRdpRules::clipboardOnlyLatestRequestApplies()
     QCOMPARE(requests.format(), -1);
     requests.sent(13);
     QVERIFY(requests.acceptResponse());
+}
+
+void TestRdpRules::viewerModel()
+{
+    RdpViewerModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy updated(&model, &RdpViewerModel::viewersUpdated);
+    const auto display = [&model](int row) { return model.index(row, 0).data().toString(); };
+
+    // The owner alone, as it learns its own id: every tag, in order.
+    model.setViewers({RdpViewer(0, QStringLiteral("ann"), true, true)});
+    model.setClientId(0);
+    QCOMPARE(display(0), QStringLiteral("ann (me,owner,controller)"));
+    QCOMPARE(model.index(0, 0).data(RdpViewerModel::SortRole).toString(), QStringLiteral("ann"));
+    QCOMPARE(changed.size(), 1);
+    QVERIFY(model.flags(model.index(0, 0)) & Qt::ItemIsDragEnabled);
+    QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Viewer"));
+    QVERIFY(!model.headerData(0, Qt::Vertical).isValid());
+
+    // Unsorted, with a repeated id: sorted by id, the first copy kept.
+    model.setViewers({RdpViewer(7, QStringLiteral("cy"), false, false), RdpViewer(0, QStringLiteral("ann"), true, true),
+                      RdpViewer(3, QStringLiteral("bo"), false, false), RdpViewer(7, QStringLiteral("dup"), false, false)});
+    QCOMPARE(model.rowCount(), 3);
+    QCOMPARE(model.viewerAt(1).id(), 3u);
+    QCOMPARE(display(2), QStringLiteral("cy"));
+    QCOMPARE(inserted.size(), 2);
+    QCOMPARE(changed.size(), 1);
+
+    // Control moves to bo, cy leaves, dee joins: changes, one removal, one insertion.
+    changed.clear();
+    inserted.clear();
+    model.setViewers({RdpViewer(0, QStringLiteral("ann"), true, false), RdpViewer(3, QStringLiteral("bo"), false, true),
+                      RdpViewer(9, QStringLiteral("dee"), false, false)});
+    QCOMPARE(changed.size(), 2);
+    QCOMPARE(removed.size(), 1);
+    QCOMPARE(removed.at(0).at(1).toInt(), 2);
+    QCOMPARE(inserted.size(), 1);
+    QCOMPARE(display(0), QStringLiteral("ann (me,owner)"));
+    QCOMPARE(display(1), QStringLiteral("bo (controller)"));
+    QCOMPARE(display(2), QStringLiteral("dee"));
+
+    // A viewer's own id moves the "me" tag, telling both rows.
+    changed.clear();
+    model.setClientId(9);
+    QCOMPARE(changed.size(), 2);
+    QCOMPARE(display(2), QStringLiteral("dee (me)"));
+    QCOMPARE(display(0), QStringLiteral("ann (owner)"));
+
+    QVERIFY(!model.viewerAt(3).isValid());
+    QVERIFY(!model.viewerAt(-1).isValid());
+    model.setViewers({});
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(reset.size(), 0);
+    QCOMPARE(updated.size(), 4);
+}
+
+void TestRdpRules::sharingKey_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("sshPort");
+    QTest::addColumn<int>("rdpPort");
+    QTest::addColumn<bool>("direct");
+    QTest::addColumn<QString>("windowMode");
+
+    const auto key = [](const QJsonObject& object) {
+        return QString::fromLatin1(QJsonDocument(object).toJson(QJsonDocument::Compact).toBase64());
+    };
+    const QJsonObject plain{{QStringLiteral("Hostname"), QStringLiteral("srv.example")},
+                            {QStringLiteral("SshPort"), 2222},
+                            {QStringLiteral("RdpPort"), 3390},
+                            {QStringLiteral("Password"), QStringLiteral("0123abcd")}};
+    const auto with = [&plain](const QString& name, const QJsonValue& value) {
+        QJsonObject object = plain;
+        if (value.isUndefined())
+            object.remove(name);
+        else
+            object.insert(name, value);
+        return object;
+    };
+    const QString def = QStringLiteral("1024x768");
+    const QString host = QStringLiteral("srv.example");
+    QTest::newRow("plain") << key(plain) << true << host << 2222 << 3390 << false << def;
+    QJsonObject direct = with(QStringLiteral("Direct"), true);
+    direct.insert(QStringLiteral("WindowMode"), QStringLiteral("rootless"));
+    QTest::newRow("direct, rootless") << key(direct) << true << host << 2222 << 3390 << true << "rootless";
+    QTest::newRow("size") << key(with(QStringLiteral("WindowMode"), QStringLiteral("1600x900"))) << true << host
+                          << 2222 << 3390 << false << "1600x900";
+    QTest::newRow("odd window mode") << key(with(QStringLiteral("WindowMode"), QStringLiteral("-1x5;rm"))) << true
+                                     << host << 2222 << 3390 << false << def;
+    QTest::newRow("window mode not a string") << key(with(QStringLiteral("WindowMode"), 800)) << true << host << 2222
+                                              << 3390 << false << def;
+    QTest::newRow("ssh port as string") << key(with(QStringLiteral("SshPort"), QStringLiteral("22"))) << true << host
+                                        << 0 << 3390 << false << def;
+    QTest::newRow("option as host") << key(with(QStringLiteral("Hostname"), QStringLiteral("-oProxyCommand=touch /tmp/x")))
+                                    << false << "" << 0 << 0 << false << def;
+    QTest::newRow("blank in host") << key(with(QStringLiteral("Hostname"), QStringLiteral("a b"))) << false << "" << 0
+                                   << 0 << false << def;
+    QTest::newRow("no host") << key(with(QStringLiteral("Hostname"), QJsonValue(QJsonValue::Undefined))) << false << ""
+                             << 0 << 0 << false << def;
+    QTest::newRow("no rdp port") << key(with(QStringLiteral("RdpPort"), QJsonValue(QJsonValue::Undefined))) << false
+                                 << "" << 0 << 0 << false << def;
+    QTest::newRow("rdp port 0") << key(with(QStringLiteral("RdpPort"), 0)) << false << "" << 0 << 0 << false << def;
+    QTest::newRow("rdp port 70000") << key(with(QStringLiteral("RdpPort"), 70000)) << false << "" << 0 << 0 << false
+                                    << def;
+    QTest::newRow("ssh port 70000") << key(with(QStringLiteral("SshPort"), 70000)) << false << "" << 0 << 0 << false
+                                    << def;
+    QTest::newRow("rdp port fraction") << key(with(QStringLiteral("RdpPort"), 3390.5)) << false << "" << 0 << 0
+                                       << false << def;
+    QTest::newRow("array") << QString::fromLatin1(QByteArray("[\"srv.example\",22,3390]").toBase64()) << false << ""
+                           << 0 << 0 << false << def;
+    QTest::newRow("not json") << QString::fromLatin1(QByteArray("Hostname=srv").toBase64()) << false << "" << 0 << 0
+                              << false << def;
+    QTest::newRow("empty") << QString() << false << "" << 0 << 0 << false << def;
+}
+
+void TestRdpRules::sharingKey()
+{
+    QFETCH(QString, key);
+    QFETCH(bool, valid);
+    RdpSharingKey decoded;
+    decoded.hostname = QStringLiteral("untouched");
+    QString error;
+    QCOMPARE(RdpSharingKey::decode(key, &decoded, &error), valid);
+    if (!valid) {
+        QCOMPARE(error, QStringLiteral("Invalid sharing key."));
+        QCOMPARE(decoded.hostname, QStringLiteral("untouched"));
+        return;
+    }
+    QVERIFY(error.isEmpty());
+    QTEST(decoded.hostname, "host");
+    QTEST(int(decoded.sshPort), "sshPort");
+    QTEST(int(decoded.rdpPort), "rdpPort");
+    QTEST(decoded.direct, "direct");
+    QTEST(decoded.windowMode, "windowMode");
+    QCOMPARE(decoded.password, QStringLiteral("0123abcd"));
+
+    // What the sharing dialog writes reads back the same, members sorted by name.
+    const QString written = decoded.encode();
+    QVERIFY(QByteArray::fromBase64(written.toLatin1()).startsWith("{\"Hostname\":"));
+    RdpSharingKey again;
+    QVERIFY(RdpSharingKey::decode(written, &again, &error));
+    QCOMPARE(again.hostname, decoded.hostname);
+    QCOMPARE(again.rdpPort, decoded.rdpPort);
+    QCOMPARE(again.sshPort, decoded.sshPort);
+    QCOMPARE(again.password, decoded.password);
 }
 
 QTEST_GUILESS_MAIN(TestRdpRules)
