@@ -66,7 +66,7 @@
 <context>
     <name>Connection</name>
     <message>
-        <location filename="../src/connections/Connection.cpp" line="+164"/>
+        <location filename="../src/connections/Connection.cpp" line="+165"/>
         <source>No file name given.</source>
         <translation>Kein Dateiname angegeben.</translation>
     </message>
@@ -112,7 +112,7 @@
 <context>
     <name>ConnectionListWidget</name>
     <message>
-        <location filename="../src/connections/ConnectionListWidget.cpp" line="+83"/>
+        <location filename="../src/connections/ConnectionListWidget.cpp" line="+110"/>
         <source>About %1</source>
         <translation>Über %1</translation>
     </message>
@@ -137,7 +137,7 @@
         <translation>An einer Sitzung teilnehmen.</translation>
     </message>
     <message>
-        <location line="+5"/>
+        <location line="+3"/>
         <source>Add a new connection.</source>
         <translation>Eine neue Verbindung hinzufügen.</translation>
     </message>
@@ -172,7 +172,7 @@
         <translation>Neue Verbindung</translation>
     </message>
     <message>
-        <location line="+116"/>
+        <location line="+121"/>
         <source>Remove connection &quot;%1&quot;?</source>
         <translation>Verbindung „%1“ entfernen?</translation>
     </message>
@@ -279,6 +279,62 @@
     </message>
 </context>
 <context>
+    <name>JoinSessionDialog</name>
+    <message>
+        <location filename="../src/connections/JoinSession.cpp" line="+31"/>
+        <location line="+32"/>
+        <location line="+20"/>
+        <source>There was a problem joining the session.</source>
+        <translation>Beim Teilnehmen an der Sitzung ist ein Problem aufgetreten.</translation>
+    </message>
+    <message>
+        <location line="-51"/>
+        <source>Make sure it is still running and that SSH tunneling is enabled.</source>
+        <translation>Prüfen Sie, ob sie noch läuft und SSH-Tunnel erlaubt sind.</translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>Oops! We are not sure what happened here.</source>
+        <translation>Hoppla! Was hier passiert ist, wissen wir nicht genau.</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Please contact %1 support if this happens again.</source>
+        <translation>Wenden Sie sich an den Support von %1, wenn das wieder passiert.</translation>
+    </message>
+    <message>
+        <location line="+36"/>
+        <location line="+19"/>
+        <source>Viewing %1:%2</source>
+        <translation>Ansicht von %1:%2</translation>
+    </message>
+    <message>
+        <location line="+38"/>
+        <source>%1</source>
+        <translation>%1</translation>
+    </message>
+    <message>
+        <location filename="../src/connections/JoinSessionDialog.cpp" line="+32"/>
+        <source>FIPS compliant mode</source>
+        <translation>FIPS-konformer Modus</translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>Join Session</source>
+        <translation>An Sitzung teilnehmen</translation>
+    </message>
+    <message>
+        <location line="+8"/>
+        <source>Your Name</source>
+        <translation>Ihr Name</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Sharing Key</source>
+        <translation>Freigabeschlüssel</translation>
+    </message>
+</context>
+<context>
     <name>JsonRpcHandler</name>
     <message>
         <location filename="../src/ssh/JsonRpcHandler.cpp" line="+130"/>
@@ -352,6 +408,57 @@
         <location line="+6"/>
         <source>Error reading from the file &quot;%1&quot;: %2</source>
         <translation>Fehler beim Lesen der Datei „%1“: %2</translation>
+    </message>
+</context>
+<context>
+    <name>RdpCertificateCheck</name>
+    <message>
+        <location filename="../src/rdp/RdpCertificateCheck.cpp" line="+102"/>
+        <source>%1 Certificate</source>
+        <translation>%1-Zertifikat</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>The certificate of %1:%2 is not signed by an authority this system trusts.&lt;br&gt;&lt;br&gt;Fingerprint: %3&lt;br&gt;&lt;br&gt;Connect, and accept this certificate for this host from now on?</source>
+        <translation>Das Zertifikat von %1:%2 ist von keiner Stelle signiert, der dieses System vertraut.&lt;br&gt;&lt;br&gt;Fingerabdruck: %3&lt;br&gt;&lt;br&gt;Verbinden und dieses Zertifikat für diesen Host ab jetzt akzeptieren?</translation>
+    </message>
+    <message>
+        <location line="+9"/>
+        <source>Accept</source>
+        <translation>Akzeptieren</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Refuse</source>
+        <translation>Ablehnen</translation>
+    </message>
+    <message>
+        <location line="+13"/>
+        <source>The certificate of %1:%2 has changed.</source>
+        <translation>Das Zertifikat von %1:%2 hat sich geändert.</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>The connection was refused: someone may be posing as the server. The certificate accepted before has the fingerprint %1, the one offered now %2.</source>
+        <translation>Die Verbindung wurde abgelehnt: Jemand gibt sich möglicherweise als der Server aus. Das früher akzeptierte Zertifikat hat den Fingerabdruck %1, das jetzt angebotene %2.</translation>
+    </message>
+</context>
+<context>
+    <name>RdpInstance</name>
+    <message>
+        <location filename="../src/rdp/RdpInstance.cpp" line="+383"/>
+        <source>%1 now has control of the session.</source>
+        <translation>%1 steuert jetzt die Sitzung.</translation>
+    </message>
+    <message>
+        <location line="+6"/>
+        <source>%1 has joined the session.</source>
+        <translation>%1 nimmt jetzt an der Sitzung teil.</translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>%1 has left the session.</source>
+        <translation>%1 hat die Sitzung verlassen.</translation>
     </message>
 </context>
 <context>
@@ -438,9 +545,74 @@
     </message>
 </context>
 <context>
+    <name>RdpSharingDialog</name>
+    <message>
+        <location filename="../src/rdp/RdpSharingDialog.cpp" line="+79"/>
+        <source>Email</source>
+        <translation>E-Mail</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Email the key.</source>
+        <translation>Den Schlüssel per E-Mail senden.</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Copy to Clipboard</source>
+        <translation>In die Zwischenablage kopieren</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>Copy the key to the clipboard.</source>
+        <translation>Den Schlüssel in die Zwischenablage kopieren.</translation>
+    </message>
+    <message>
+        <location line="+11"/>
+        <source>Share the secret key.</source>
+        <translation>Den geheimen Schlüssel weitergeben.</translation>
+    </message>
+    <message>
+        <location line="+6"/>
+        <source>Turn sharing on/off.</source>
+        <translation>Freigabe ein- oder ausschalten.</translation>
+    </message>
+    <message>
+        <location line="+27"/>
+        <source>Give control to this viewer.</source>
+        <translation>Diesem Zuschauer die Steuerung übergeben.</translation>
+    </message>
+    <message>
+        <location line="+3"/>
+        <source>Remove this viewer from the session.</source>
+        <translation>Diesen Zuschauer aus der Sitzung entfernen.</translation>
+    </message>
+    <message>
+        <location line="+73"/>
+        <source>To join the session enter the following key when prompted
+
+%1</source>
+        <translation>Um an der Sitzung teilzunehmen, geben Sie auf Nachfrage den folgenden Schlüssel ein:
+
+%1</translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>Join %1 Session</source>
+        <translation>An %1-Sitzung teilnehmen</translation>
+    </message>
+</context>
+<context>
+    <name>RdpSharingKey</name>
+    <message>
+        <location filename="../src/rdp/RdpSharingKey.cpp" line="+58"/>
+        <source>Invalid sharing key.</source>
+        <translation>Ungültiger Freigabeschlüssel.</translation>
+    </message>
+</context>
+<context>
     <name>RdpToolbar</name>
     <message>
-        <location filename="../src/rdp/RdpToolbar.cpp" line="+30"/>
+        <location filename="../src/rdp/RdpToolbar.cpp" line="+31"/>
         <source>Disconnect the session.</source>
         <translation>Die Sitzung trennen.</translation>
     </message>
@@ -463,6 +635,34 @@
         <location line="+3"/>
         <source>Show the sharing controls.</source>
         <translation>Die Bedienelemente der Freigabe anzeigen.</translation>
+    </message>
+</context>
+<context>
+    <name>RdpViewerModel</name>
+    <message>
+        <location filename="../src/rdp/RdpViewerModel.cpp" line="+33"/>
+        <source>me</source>
+        <translation>ich</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>owner</source>
+        <translation>Besitzer</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>controller</source>
+        <translation>steuert</translation>
+    </message>
+    <message>
+        <location line="+3"/>
+        <source>%1 (%2)</source>
+        <translation>%1 (%2)</translation>
+    </message>
+    <message>
+        <location line="+6"/>
+        <source>Viewer</source>
+        <translation>Zuschauer</translation>
     </message>
 </context>
 <context>
