@@ -5,6 +5,7 @@
 #include "RdpLogging.h"
 #include "RdpSharingKey.h"
 #include "RdpViewerModel.h"
+#include "WindowStyle.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,46 +26,6 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-const QString StyleSheet = QStringLiteral(
-    "QTableView::item:selected { background: #FFFFC0; color: black; }\n"
-    "QPushButton[myFlat=\"true\"] { border: none; padding: 3px; }\n"
-    "QPushButton[myFlat=\"true\"]::menu-indicator { image: none; width: 0px; }\n"
-    "QPushButton[myFlat=\"true\"]:hover { border: 1px outset grey; border-radius: 3px; }\n"
-    "QPushButton[myFlat=\"true\"]:pressed, QPushButton[myFlat=\"true\"]:checked {"
-    " background: darkgrey; }\n"
-    "QPushButton[myAction=\"true\"] { background: #119ED1; border: 1px solid #119ED1;"
-    " border-radius: 3px; padding: 3px; }\n"
-    "QPushButton[myAction=\"true\"]:pressed { background: #0486B8; border-color: #0486B8; }\n"
-    "QPushButton[myAction=\"true\"]:disabled { background: #60BCDE; border-color: #60BCDE; }\n");
-
-QPushButton* makeFlatButton(QWidget* parent, const QString& name, const QString& icon, const QString& toolTip)
-{
-    auto* button = new QPushButton(parent);
-    button->setObjectName(name);
-    button->setIcon(QIcon(icon));
-    button->setIconSize(QSize(24, 24));
-    button->setFlat(true);
-    button->setProperty("myFlat", true);
-    button->setToolTip(toolTip);
-    return button;
-}
-
-QPushButton* makeRowButton(QWidget* viewport, const QString& name, const QString& icon, const QString& toolTip)
-{
-    auto* button = new QPushButton(viewport);
-    button->setObjectName(name);
-    button->setIcon(QIcon(icon));
-    button->setFlat(true);
-    button->setProperty("myAction", true);
-    button->setToolTip(toolTip);
-    button->hide();
-    return button;
-}
-
-}
-
 RdpSharingDialog::RdpSharingDialog(RdpClientContext* context, const QString& sshHost, quint16 sshPort,
                                    QWidget* parent)
     : QDialog(parent)
@@ -74,7 +35,7 @@ RdpSharingDialog::RdpSharingDialog(RdpClientContext* context, const QString& ssh
 {
     setObjectName(QStringLiteral("RdpSharingDialog"));
     resize(400, 300);
-    setStyleSheet(StyleSheet);
+    setStyleSheet(windowStyleSheet());
 
     auto* emailAction = new QAction(tr("Email"), this);
     emailAction->setObjectName(QStringLiteral("EmailAction"));
@@ -91,13 +52,13 @@ RdpSharingDialog::RdpSharingDialog(RdpClientContext* context, const QString& ssh
     auto* row = new QHBoxLayout();
     row->setObjectName(QStringLiteral("horizontalLayout"));
     inner->addLayout(row, 0, 0);
-    m_shareKeyButton = makeFlatButton(this, QStringLiteral("ShareKeyButton"), QStringLiteral(":/images/resources/share.svg"),
+    m_shareKeyButton = createToolButton(this, QStringLiteral("ShareKeyButton"), QStringLiteral(":/images/resources/share.svg"),
                                       tr("Share the secret key."));
     auto* menu = new QMenu(m_shareKeyButton);
     menu->addAction(emailAction);
     menu->addAction(clipboardAction);
     m_shareKeyButton->setMenu(menu);
-    m_sharingButton = makeFlatButton(this, QStringLiteral("SharingButton"), QStringLiteral(":/images/resources/power.svg"),
+    m_sharingButton = createToolButton(this, QStringLiteral("SharingButton"), QStringLiteral(":/images/resources/power.svg"),
                                      tr("Turn sharing on/off."));
     row->addWidget(m_sharingButton);
     row->addWidget(m_shareKeyButton);
@@ -123,12 +84,13 @@ RdpSharingDialog::RdpSharingDialog(RdpClientContext* context, const QString& ssh
     m_view->sortByColumn(0, Qt::AscendingOrder);
     inner->addWidget(m_view, 1, 0);
 
-    m_giveControlButton = makeRowButton(m_view->viewport(), QStringLiteral("GiveControlButton"),
-                                        QStringLiteral(":/images/resources/ios-game-controller-b-outline-white.svg"),
-                                        tr("Give control to this viewer."));
-    m_kickButton = makeRowButton(m_view->viewport(), QStringLiteral("KickViewerButton"),
-                                 QStringLiteral(":/images/resources/close-round-white.svg"),
-                                 tr("Remove this viewer from the session."));
+    m_giveControlButton = createRowButton(m_view, QStringLiteral("GiveControlButton"),
+                                          QStringLiteral(":/images/resources/ios-game-controller-b-outline-white.svg"),
+                                          "myAction");
+    m_giveControlButton->setToolTip(tr("Give control to this viewer."));
+    m_kickButton = createRowButton(m_view, QStringLiteral("KickViewerButton"),
+                                   QStringLiteral(":/images/resources/close-round-white.svg"), "myAction");
+    m_kickButton->setToolTip(tr("Remove this viewer from the session."));
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     buttons->setObjectName(QStringLiteral("ButtonBox"));

@@ -2,7 +2,7 @@
 
 #include "BookmarkModel.h"
 #include "MinDelegate.h"
-#include "SessionStyle.h"
+#include "WindowStyle.h"
 
 #include <QButtonGroup>
 #include <QDialogButtonBox>
@@ -36,7 +36,7 @@ BookmarkDialog::BookmarkDialog(JsonRpcHandler* handler, QWidget* parent)
 {
     setObjectName(QStringLiteral("BookmarkDialog"));
     resize(400, 300);
-    setStyleSheet(sessionStyleSheet());
+    setStyleSheet(windowStyleSheet());
     m_bookmarkModel->setObjectName(QStringLiteral("BookmarkListModel"));
     m_historyModel->setObjectName(QStringLiteral("HistoryListModel"));
 

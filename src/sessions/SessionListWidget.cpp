@@ -8,7 +8,7 @@
 #include "QuestionDialog.h"
 #include "RandomToken.h"
 #include "SessionModel.h"
-#include "SessionStyle.h"
+#include "WindowStyle.h"
 #include "SessionsLogging.h"
 #include "SshDevice.h"
 #include "StartSessionDialog.h"
@@ -52,7 +52,7 @@ SessionListWidget::SessionListWidget(JsonRpcHandler* handler, QWidget* parent)
 {
     setObjectName(QStringLiteral("SessionListWidget"));
     resize(700, 300);
-    setStyleSheet(sessionStyleSheet());
+    setStyleSheet(windowStyleSheet());
     m_model->setObjectName(QStringLiteral("SessionListModel"));
 
     auto* toolbar = new QHBoxLayout;

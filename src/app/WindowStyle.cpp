@@ -1,10 +1,10 @@
-#include "SessionStyle.h"
+#include "WindowStyle.h"
 
 #include <QAbstractItemView>
 #include <QIcon>
 #include <QPushButton>
 
-QString sessionStyleSheet()
+QString windowStyleSheet()
 {
     return QStringLiteral(
         "QTableView { outline: 0; }\n"

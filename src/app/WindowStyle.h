@@ -6,9 +6,9 @@ class QAbstractItemView;
 class QPushButton;
 class QWidget;
 
-// Style sheet of the session and bookmark windows: yellow selected rows,
+// Style sheet of the session, bookmark and sharing windows: yellow selected rows,
 // borderless "myFlat" buttons and blue "myAction" row buttons.
-QString sessionStyleSheet();
+QString windowStyleSheet();
 
 // A borderless ("myFlat") button of a window's tool row, with a 24 x 24 icon.
 QPushButton* createToolButton(QWidget* parent, const QString& objectName, const QString& icon,
