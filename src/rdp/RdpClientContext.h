@@ -16,6 +16,7 @@ struct RdpPointer;
 class RdpInstance;
 class RdpMainWidget;
 class RdpOptionsDialog;
+class RdpRailWindows;
 
 // The per-connection library context: the library's own structure first,
 // then ours. The library allocates it zeroed and frees it, so it holds
@@ -34,6 +35,8 @@ struct RdpClientContext
 
     RdpInstance* instance;
     RdpMainWidget* mainWidget;
+    // The local windows of a rootless session, once connected.
+    RdpRailWindows* railWindows;
     // Created once connected, in both window modes.
     RdpOptionsDialog* optionsDialog;
 

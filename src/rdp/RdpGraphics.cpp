@@ -5,6 +5,7 @@
 #include "RdpDesktopWidget.h"
 #include "RdpFrameGrouper.h"
 #include "RdpMainWidget.h"
+#include "RdpRailWindows.h"
 
 #include <QCursor>
 #include <QImage>
@@ -184,6 +185,10 @@ void install(RdpClientContext* context)
 
 void repaint(RdpClientContext* context, const QRegion& remote)
 {
+    if (context->railWindows) {
+        context->railWindows->repaint(remote);
+        return;
+    }
     RdpDesktopWidget* desktop = desktopWidget(context);
     if (!desktop)
         return;
@@ -202,7 +207,7 @@ void applyCurrentPointer(RdpClientContext* context)
 {
     RdpPointer* record = context->pointer;
     RdpDesktopWidget* desktop = desktopWidget(context);
-    if (!record || (!record->image && !record->cursor) || !desktop)
+    if (!record || (!record->image && !record->cursor) || (!desktop && !context->railWindows))
         return;
     if (!record->cursor) {
         record->cursor = new QCursor(QPixmap::fromImage(*record->image),
@@ -212,7 +217,10 @@ void applyCurrentPointer(RdpClientContext* context)
         delete record->image;
         record->image = nullptr;
     }
-    desktop->setCursor(*record->cursor);
+    if (desktop)
+        desktop->setCursor(*record->cursor);
+    if (context->railWindows)
+        context->railWindows->setCursor(*record->cursor);
 }
 
 } // namespace RdpGraphics

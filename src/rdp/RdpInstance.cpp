@@ -12,6 +12,7 @@
 #include "RdpMainWidget.h"
 #include "RdpOptionsDialog.h"
 #include "RdpMonitorLayout.h"
+#include "RdpRailWindows.h"
 #include "RdpToolbar.h"
 #include "RdpWindowMode.h"
 #include "RdpWorker.h"
@@ -257,6 +258,8 @@ void RdpInstance::connectFinished(const QVariant& result)
     rdpSettings* settings = m_context->rdp()->settings;
     if (!freerdp_settings_get_bool(settings, FreeRDP_RemoteApplicationMode))
         createDesktopWindow();
+    else
+        m_context->railWindows = new RdpRailWindows(m_context);
     createOptionsDialog();
     sendMonitorLayout();
 
@@ -411,6 +414,8 @@ void RdpInstance::stop(int reason)
         m_context->optionsDialog = nullptr;
         delete m_context->mainWidget;
         m_context->mainWidget = nullptr;
+        delete m_context->railWindows;
+        m_context->railWindows = nullptr;
     } else {
         // Deleting the worker waits for the connect attempt; cancel it first,
         // or a silent tunnel would block the GUI thread for minutes.
