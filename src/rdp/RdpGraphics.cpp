@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
+#include <QThread>
 
 #include <freerdp/cache/pointer.h>
 #include <freerdp/codec/color.h>
@@ -29,6 +30,14 @@ RdpClientContext* clientContext(rdpContext* context)
 RdpDesktopWidget* desktopWidget(RdpClientContext* context)
 {
     return context->mainWidget ? context->mainWidget->desktopWidget() : nullptr;
+}
+
+// Made before the connect; during the connect (on the worker) its widgets
+// get no pointer shape.
+RdpRailWindows* railWindows(RdpClientContext* context)
+{
+    RdpRailWindows* windows = context->railWindows;
+    return windows && windows->thread() == QThread::currentThread() ? windows : nullptr;
 }
 
 QImage::Format imageFormat(UINT32 pixelFormat)
@@ -207,7 +216,8 @@ void applyCurrentPointer(RdpClientContext* context)
 {
     RdpPointer* record = context->pointer;
     RdpDesktopWidget* desktop = desktopWidget(context);
-    if (!record || (!record->image && !record->cursor) || (!desktop && !context->railWindows))
+    RdpRailWindows* windows = railWindows(context);
+    if (!record || (!record->image && !record->cursor) || (!desktop && !windows))
         return;
     if (!record->cursor) {
         record->cursor = new QCursor(QPixmap::fromImage(*record->image),
@@ -219,8 +229,8 @@ void applyCurrentPointer(RdpClientContext* context)
     }
     if (desktop)
         desktop->setCursor(*record->cursor);
-    if (context->railWindows)
-        context->railWindows->setCursor(*record->cursor);
+    if (windows)
+        windows->setCursor(*record->cursor);
 }
 
 } // namespace RdpGraphics

@@ -75,7 +75,10 @@ BOOL RdpInstancePostConnect(freerdp* instance)
 {
     if (!gdi_init(instance, PIXEL_FORMAT_BGRX32))
         return FALSE;
-    RdpGraphics::install(reinterpret_cast<RdpClientContext*>(instance->context));
+    auto* context = reinterpret_cast<RdpClientContext*>(instance->context);
+    RdpGraphics::install(context);
+    if (context->railWindows)
+        context->railWindows->install();
     return TRUE;
 }
 
@@ -240,6 +243,8 @@ void RdpInstance::applyWindowMode(const QString& windowMode, const QString& titl
     freerdp_settings_set_bool(settings, FreeRDP_Workarea, TRUE);
     freerdp_settings_set_bool(settings, FreeRDP_DisableWallpaper, TRUE);
     freerdp_settings_set_bool(settings, FreeRDP_DisableFullWindowDrag, TRUE);
+    // Before the connect: the server may send its windows before it returns.
+    m_context->railWindows = new RdpRailWindows(m_context);
 }
 
 void RdpInstance::quit()
@@ -258,8 +263,6 @@ void RdpInstance::connectFinished(const QVariant& result)
     rdpSettings* settings = m_context->rdp()->settings;
     if (!freerdp_settings_get_bool(settings, FreeRDP_RemoteApplicationMode))
         createDesktopWindow();
-    else
-        m_context->railWindows = new RdpRailWindows(m_context);
     createOptionsDialog();
     sendMonitorLayout();
 
@@ -414,8 +417,6 @@ void RdpInstance::stop(int reason)
         m_context->optionsDialog = nullptr;
         delete m_context->mainWidget;
         m_context->mainWidget = nullptr;
-        delete m_context->railWindows;
-        m_context->railWindows = nullptr;
     } else {
         // Deleting the worker waits for the connect attempt; cancel it first,
         // or a silent tunnel would block the GUI thread for minutes.
@@ -426,6 +427,8 @@ void RdpInstance::stop(int reason)
         m_worker = nullptr;
     }
     m_connectSocket.reset();
+    delete m_context->railWindows;
+    m_context->railWindows = nullptr;
     // Also after a failed or cancelled connect: closes the channels the
     // library already started.
     freerdp_disconnect(instance);

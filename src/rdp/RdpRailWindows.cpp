@@ -16,39 +16,60 @@
 
 namespace {
 
-// The callbacks run inside freerdp_check_event_handles, which only the GUI
-// thread calls once connected. Anything else (an order during the connect
-// on the worker) must not touch widgets.
-RdpRailWindows* railWindows(rdpContext* context)
+// The callbacks run inside the library's processing: on the GUI thread once
+// connected, on the worker during the connect. There they touch no widget
+// and hand the order over in a queued call.
+void dispatch(rdpContext* context, const RdpRailOrder& order)
 {
-    auto* windows = reinterpret_cast<RdpClientContext*>(context)->railWindows;
-    if (windows && QThread::currentThread() != windows->thread()) {
-        qCWarning(lcRdp) << "window order off the GUI thread dropped";
-        return nullptr;
-    }
-    return windows;
+    RdpRailWindows* windows = reinterpret_cast<RdpClientContext*>(context)->railWindows;
+    if (!windows)
+        return;
+    if (QThread::currentThread() == windows->thread())
+        windows->apply(order);
+    else
+        QMetaObject::invokeMethod(windows, [windows, order] { windows->apply(order); }, Qt::QueuedConnection);
 }
 
 BOOL RdpInstanceRailWindowCommon(rdpContext* context, const WINDOW_ORDER_INFO* info,
                                  const WINDOW_STATE_ORDER* state)
 {
-    if (RdpRailWindows* windows = railWindows(context))
-        windows->windowOrder(info, state);
+    RdpRailOrder order;
+    order.id = info->windowId;
+    order.fields = info->fieldFlags;
+    order.owner = state->ownerWindowId;
+    order.style = state->style;
+    order.extendedStyle = state->extendedStyle;
+    order.showState = state->showState;
+    // UTF-16 with a 16-bit byte length.
+    if ((order.fields & WINDOW_ORDER_FIELD_TITLE) && state->titleInfo.string)
+        order.title = QString::fromUtf16(reinterpret_cast<const char16_t*>(state->titleInfo.string),
+                                         state->titleInfo.length / 2);
+    order.x = state->windowOffsetX;
+    order.y = state->windowOffsetY;
+    order.width = state->windowWidth;
+    order.height = state->windowHeight;
+    dispatch(context, order);
     return TRUE;
 }
 
 BOOL RdpInstanceRailWindowDelete(rdpContext* context, const WINDOW_ORDER_INFO* info)
 {
-    if (RdpRailWindows* windows = railWindows(context))
-        windows->deleteWindow(info->windowId);
+    RdpRailOrder order;
+    order.kind = RdpRailOrder::Delete;
+    order.id = info->windowId;
+    dispatch(context, order);
     return TRUE;
 }
 
 BOOL RdpInstanceRailMonitoredDesktop(rdpContext* context, const WINDOW_ORDER_INFO* info,
                                      const MONITORED_DESKTOP_ORDER* desktop)
 {
-    if (RdpRailWindows* windows = railWindows(context))
-        windows->monitoredDesktop(info, desktop);
+    if (!(info->fieldFlags & WINDOW_ORDER_FIELD_DESKTOP_ACTIVE_WND))
+        return TRUE;
+    RdpRailOrder order;
+    order.kind = RdpRailOrder::Desktop;
+    order.id = desktop->activeWindowId;
+    dispatch(context, order);
     return TRUE;
 }
 
@@ -58,10 +79,11 @@ bool sensibleSize(UINT32 width, UINT32 height)
         && height <= UINT32(RdpRailWindows::MaxSide);
 }
 
-Qt::WindowFlags windowFlags(const WINDOW_STATE_ORDER* state, bool hasStyle)
+Qt::WindowFlags windowFlags(const RdpRailOrder& order)
 {
-    const UINT32 style = hasStyle ? state->style : 0;
-    const UINT32 extended = hasStyle ? state->extendedStyle : 0;
+    const bool hasStyle = order.fields & WINDOW_ORDER_FIELD_STYLE;
+    const UINT32 style = hasStyle ? order.style : 0;
+    const UINT32 extended = hasStyle ? order.extendedStyle : 0;
     Qt::WindowFlags flags;
     if (extended & WS_EX_TOOLWINDOW)
         flags = Qt::Tool | Qt::FramelessWindowHint;
@@ -100,7 +122,11 @@ void applyShowState(RdpRailWidget* widget, UINT32 showState)
 RdpRailWindows::RdpRailWindows(RdpClientContext* context)
     : m_context(context)
 {
-    rdpWindowUpdate* window = context->rdp()->update->window;
+}
+
+void RdpRailWindows::install()
+{
+    rdpWindowUpdate* window = m_context->rdp()->update->window;
     window->WindowCreate = RdpInstanceRailWindowCommon;
     window->WindowUpdate = RdpInstanceRailWindowCommon;
     window->WindowDelete = RdpInstanceRailWindowDelete;
@@ -117,65 +143,67 @@ RdpRailWindows::~RdpRailWindows()
     qDeleteAll(m_windows);
 }
 
-bool RdpRailWindows::windowOrder(const WINDOW_ORDER_INFO* info, const WINDOW_STATE_ORDER* state)
+void RdpRailWindows::apply(const RdpRailOrder& order)
 {
-    RdpRailWidget* widget = nullptr;
-    const bool isNew = info->fieldFlags & WINDOW_ORDER_STATE_NEW;
-    if (isNew)
-        widget = createWindow(info, state);
-    else
-        widget = m_windows.value(info->windowId);
-    if (!widget)
-        return false;
-    applyFields(widget, info, state, isNew);
-    return true;
+    switch (order.kind) {
+    case RdpRailOrder::Window:
+        windowOrder(order);
+        break;
+    case RdpRailOrder::Delete:
+        delete m_windows.take(order.id);
+        break;
+    case RdpRailOrder::Desktop:
+        if (RdpRailWidget* widget = m_windows.value(order.id))
+            widget->activateFromServer();
+        break;
+    }
 }
 
-RdpRailWidget* RdpRailWindows::createWindow(const WINDOW_ORDER_INFO* info, const WINDOW_STATE_ORDER* state)
+void RdpRailWindows::windowOrder(const RdpRailOrder& order)
 {
-    const UINT32 fields = info->fieldFlags;
-    if (!(fields & WINDOW_ORDER_FIELD_WND_SIZE) || !sensibleSize(state->windowWidth, state->windowHeight)) {
-        qCDebug(lcRdp) << "window" << info->windowId << "without a sensible size ignored";
+    const bool isNew = order.fields & WINDOW_ORDER_STATE_NEW;
+    RdpRailWidget* widget = isNew ? createWindow(order) : m_windows.value(order.id);
+    if (widget)
+        applyFields(widget, order, isNew);
+}
+
+RdpRailWidget* RdpRailWindows::createWindow(const RdpRailOrder& order)
+{
+    if (!(order.fields & WINDOW_ORDER_FIELD_WND_SIZE) || !sensibleSize(order.width, order.height)) {
+        qCDebug(lcRdp) << "window" << order.id << "without a sensible size ignored";
         return nullptr;
     }
     // A window that is only an off-screen pixel is not shown.
-    if ((fields & WINDOW_ORDER_FIELD_WND_OFFSET) && state->windowOffsetX == -1 && state->windowOffsetY == -1
-        && state->windowWidth == 1 && state->windowHeight == 1)
+    if ((order.fields & WINDOW_ORDER_FIELD_WND_OFFSET) && order.x == -1 && order.y == -1 && order.width == 1
+        && order.height == 1)
         return nullptr;
-    if (!m_windows.contains(info->windowId) && m_windows.size() >= MaxWindows) {
-        qCWarning(lcRdp) << "more than" << MaxWindows << "windows: window" << info->windowId << "ignored";
+    if (!m_windows.contains(order.id) && m_windows.size() >= MaxWindows) {
+        qCWarning(lcRdp) << "more than" << MaxWindows << "windows: window" << order.id << "ignored";
         return nullptr;
     }
-    const Qt::WindowFlags flags = windowFlags(state, fields & WINDOW_ORDER_FIELD_STYLE);
-    auto* widget = new RdpRailWidget(m_context, info->windowId, flags);
+    const Qt::WindowFlags flags = windowFlags(order);
+    auto* widget = new RdpRailWidget(m_context, order.id, flags);
     if (flags & Qt::Tool)
         widget->setFocusPolicy(Qt::NoFocus);
-    if (RdpRailWidget* old = m_windows.value(info->windowId))
-        delete old;
-    m_windows.insert(info->windowId, widget);
+    delete m_windows.value(order.id);
+    m_windows.insert(order.id, widget);
     RdpGraphics::applyCurrentPointer(m_context);
     return widget;
 }
 
-void RdpRailWindows::applyFields(RdpRailWidget* widget, const WINDOW_ORDER_INFO* info,
-                                 const WINDOW_STATE_ORDER* state, bool isNew)
+void RdpRailWindows::applyFields(RdpRailWidget* widget, const RdpRailOrder& order, bool isNew)
 {
-    const UINT32 fields = info->fieldFlags;
-    if (fields & WINDOW_ORDER_FIELD_TITLE) {
-        const RAIL_UNICODE_STRING& title = state->titleInfo;
-        widget->setWindowTitle(title.string ? QString::fromUtf16(reinterpret_cast<const char16_t*>(title.string),
-                                                                 title.length / 2)
-                                            : QString());
-    }
+    const quint32 fields = order.fields;
+    if (fields & WINDOW_ORDER_FIELD_TITLE)
+        widget->setWindowTitle(order.title);
     if (fields & WINDOW_ORDER_FIELD_OWNER)
-        setOwner(widget, state->ownerWindowId);
+        setOwner(widget, order.owner);
     if (fields & (WINDOW_ORDER_FIELD_WND_OFFSET | WINDOW_ORDER_FIELD_WND_SIZE)) {
-        const QRect current = widget->remoteGeometry();
-        QRect remote = current;
+        QRect remote = widget->remoteGeometry();
         if (fields & WINDOW_ORDER_FIELD_WND_OFFSET)
-            remote.moveTopLeft(QPoint(state->windowOffsetX, state->windowOffsetY));
-        if (fields & WINDOW_ORDER_FIELD_WND_SIZE && sensibleSize(state->windowWidth, state->windowHeight))
-            remote.setSize(QSize(int(state->windowWidth), int(state->windowHeight)));
+            remote.moveTopLeft(QPoint(order.x, order.y));
+        if ((fields & WINDOW_ORDER_FIELD_WND_SIZE) && sensibleSize(order.width, order.height))
+            remote.setSize(QSize(int(order.width), int(order.height)));
         bool place = true;
         if (isNew) {
             // Placed where the server has it when that lies on a local work
@@ -191,7 +219,7 @@ void RdpRailWindows::applyFields(RdpRailWidget* widget, const WINDOW_ORDER_INFO*
             widget->applyRemoteGeometry(remote, place);
     }
     if (fields & WINDOW_ORDER_FIELD_SHOW)
-        applyShowState(widget, state->showState);
+        applyShowState(widget, order.showState);
     else if (isNew)
         widget->show();
 }
@@ -210,21 +238,14 @@ void RdpRailWindows::setOwner(RdpRailWidget* widget, quint32 ownerId)
     widget->setOwner(owner);
 }
 
-void RdpRailWindows::deleteWindow(quint32 id)
-{
-    delete m_windows.take(id);
-}
-
-void RdpRailWindows::monitoredDesktop(const WINDOW_ORDER_INFO* info, const MONITORED_DESKTOP_ORDER* desktop)
-{
-    if (!(info->fieldFlags & WINDOW_ORDER_FIELD_DESKTOP_ACTIVE_WND))
-        return;
-    if (RdpRailWidget* widget = m_windows.value(desktop->activeWindowId))
-        widget->activateFromServer();
-}
-
 void RdpRailWindows::repaint(const QRegion& remote)
 {
+    // Painted during the connect, on the worker: shown once the GUI thread
+    // comes round, into windows its queued orders may have made by then.
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, remote] { repaint(remote); }, Qt::QueuedConnection);
+        return;
+    }
     const QPoint desktop = RdpCoordinates::virtualDesktop().topLeft();
     QRegion global;
     for (const QRect& rect : remote)
