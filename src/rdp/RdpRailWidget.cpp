@@ -18,7 +18,6 @@
 #include <freerdp/input.h>
 #include <freerdp/rail.h>
 
-#include <cmath>
 
 namespace {
 

@@ -12,7 +12,9 @@
 #include <QScreen>
 #include <QThread>
 
+#include <freerdp/freerdp.h>
 #include <freerdp/input.h>
+#include <freerdp/window.h>
 
 namespace {
 

@@ -3,10 +3,6 @@
 #include <QMap>
 #include <QObject>
 #include <QPointer>
-
-#include <freerdp/freerdp.h>
-#include <freerdp/window.h>
-
 #include <QString>
 
 class QCursor;

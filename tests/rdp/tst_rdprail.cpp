@@ -166,9 +166,9 @@ void TestRdpRail::remoteWindowsBecomeLocalWindows()
     // Showing the xterm's pixels.
     const QString display = QString::fromLocal8Bit(qgetenv("DISPLAY"));
     auto same = [&] {
-        const QImage local = captureDisplay(display).copy(remote);
+        const QImage shown = captureDisplay(display).copy(remote);
         const QImage server = captureDisplay(session.display(), session.authority()).copy(remote);
-        return sameColours(local, server);
+        return sameColours(shown, server);
     };
     QTRY_VERIFY_WITH_TIMEOUT(same(), Timeout);
 
