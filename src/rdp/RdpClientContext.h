@@ -18,6 +18,7 @@ class RdpInstance;
 class RdpMainWidget;
 class RdpOptionsDialog;
 class RdpSharingDialog;
+class RdpRailWindows;
 
 // The per-connection library context: the library's own structure first,
 // then ours. The library allocates it zeroed and frees it, so it holds
@@ -38,6 +39,8 @@ struct RdpClientContext
     // Direct connections only: the user's say on untrusted certificates.
     RdpCertificateCheck* certificates;
     RdpMainWidget* mainWidget;
+    // The local windows of a rootless session, once connected.
+    RdpRailWindows* railWindows;
     // Created once connected, in both window modes.
     RdpOptionsDialog* optionsDialog;
     // Desktop mode with the sharing channel only.

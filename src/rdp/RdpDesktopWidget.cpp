@@ -15,7 +15,6 @@
 
 #include <freerdp/gdi/gdi.h>
 #include <freerdp/input.h>
-#include <freerdp/locale/keyboard.h>
 
 #include <algorithm>
 #include <cmath>
@@ -122,22 +121,7 @@ void RdpDesktopWidget::wheelEvent(QWheelEvent* event)
 void RdpDesktopWidget::sendKey(QKeyEvent* event, bool press)
 {
     event->accept();
-    const quint32 keycode = event->nativeScanCode();
-    quint32 scanCode = 0;
-    if (press) {
-        scanCode = freerdp_keyboard_get_rdp_scancode_from_x11_keycode(keycode);
-        if (scanCode == 0)
-            return;
-        m_keysDown.insert(keycode, scanCode);
-    } else {
-        scanCode = m_keysDown.take(keycode);
-        if (scanCode == 0)
-            scanCode = freerdp_keyboard_get_rdp_scancode_from_x11_keycode(keycode);
-        if (scanCode == 0)
-            return;
-    }
-    freerdp_input_send_keyboard_event(m_context->rdp()->input, RdpInputFlags::keyFlags(scanCode, press),
-                                      RdpInputFlags::keyCode(scanCode));
+    m_keys.send(m_context->rdp()->input, event->nativeScanCode(), press);
 }
 
 void RdpDesktopWidget::keyPressEvent(QKeyEvent* event)
@@ -163,11 +147,7 @@ void RdpDesktopWidget::focusOutEvent(QFocusEvent* event)
         sendMousePosition();
     }
     rdpInput* input = m_context->rdp()->input;
-    // A key released in another window would stay down on the server.
-    for (const quint32 scanCode : qAsConst(m_keysDown))
-        freerdp_input_send_keyboard_event(input, RdpInputFlags::keyFlags(scanCode, false),
-                                          RdpInputFlags::keyCode(scanCode));
-    m_keysDown.clear();
+    m_keys.releaseAll(input);
     freerdp_input_send_synchronize_event(input, 0);
     QWidget::focusOutEvent(event);
 }

@@ -1,11 +1,12 @@
 #pragma once
 
-#include <QMap>
 #include <QPixmap>
 #include <QPoint>
 #include <QPropertyAnimation>
 #include <QTimer>
 #include <QWidget>
+
+#include "RdpKeyInput.h"
 
 struct RdpClientContext;
 
@@ -58,8 +59,7 @@ private:
     int m_lastY = -1;
     // Wheel delta of less than a step not yet sent.
     int m_wheelPending = 0;
-    // Keys pressed here and not yet released, by X keycode: scan code.
-    QMap<quint32, quint32> m_keysDown;
+    RdpKeyInput m_keys;
     double m_overlayOpacity = 0.7;
     QPixmap m_overlayCursor;
     double m_overlayClickRadius = 0.0;

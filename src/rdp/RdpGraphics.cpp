@@ -5,11 +5,13 @@
 #include "RdpDesktopWidget.h"
 #include "RdpFrameGrouper.h"
 #include "RdpMainWidget.h"
+#include "RdpRailWindows.h"
 
 #include <QCursor>
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
+#include <QThread>
 
 #include <freerdp/cache/pointer.h>
 #include <freerdp/codec/color.h>
@@ -28,6 +30,14 @@ RdpClientContext* clientContext(rdpContext* context)
 RdpDesktopWidget* desktopWidget(RdpClientContext* context)
 {
     return context->mainWidget ? context->mainWidget->desktopWidget() : nullptr;
+}
+
+// Made before the connect; during the connect (on the worker) its widgets
+// get no pointer shape.
+RdpRailWindows* railWindows(RdpClientContext* context)
+{
+    RdpRailWindows* windows = context->railWindows;
+    return windows && windows->thread() == QThread::currentThread() ? windows : nullptr;
 }
 
 QImage::Format imageFormat(UINT32 pixelFormat)
@@ -184,6 +194,10 @@ void install(RdpClientContext* context)
 
 void repaint(RdpClientContext* context, const QRegion& remote)
 {
+    if (context->railWindows) {
+        context->railWindows->repaint(remote);
+        return;
+    }
     RdpDesktopWidget* desktop = desktopWidget(context);
     if (!desktop)
         return;
@@ -202,7 +216,8 @@ void applyCurrentPointer(RdpClientContext* context)
 {
     RdpPointer* record = context->pointer;
     RdpDesktopWidget* desktop = desktopWidget(context);
-    if (!record || (!record->image && !record->cursor) || !desktop)
+    RdpRailWindows* windows = railWindows(context);
+    if (!record || (!record->image && !record->cursor) || (!desktop && !windows))
         return;
     if (!record->cursor) {
         record->cursor = new QCursor(QPixmap::fromImage(*record->image),
@@ -212,7 +227,10 @@ void applyCurrentPointer(RdpClientContext* context)
         delete record->image;
         record->image = nullptr;
     }
-    desktop->setCursor(*record->cursor);
+    if (desktop)
+        desktop->setCursor(*record->cursor);
+    if (windows)
+        windows->setCursor(*record->cursor);
 }
 
 } // namespace RdpGraphics

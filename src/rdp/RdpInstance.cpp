@@ -14,6 +14,7 @@
 #include "RdpMonitorLayout.h"
 #include "RdpOptionsDialog.h"
 #include "RdpSharingDialog.h"
+#include "RdpRailWindows.h"
 #include "RdpToolbar.h"
 #include "RdpWindowMode.h"
 #include "RdpWorker.h"
@@ -80,7 +81,10 @@ BOOL RdpInstancePostConnect(freerdp* instance)
 {
     if (!gdi_init(instance, PIXEL_FORMAT_BGRX32))
         return FALSE;
-    RdpGraphics::install(reinterpret_cast<RdpClientContext*>(instance->context));
+    auto* context = reinterpret_cast<RdpClientContext*>(instance->context);
+    RdpGraphics::install(context);
+    if (context->railWindows)
+        context->railWindows->install();
     return TRUE;
 }
 
@@ -257,6 +261,8 @@ void RdpInstance::applyWindowMode(const QString& windowMode, const QString& titl
     freerdp_settings_set_bool(settings, FreeRDP_Workarea, TRUE);
     freerdp_settings_set_bool(settings, FreeRDP_DisableWallpaper, TRUE);
     freerdp_settings_set_bool(settings, FreeRDP_DisableFullWindowDrag, TRUE);
+    // Before the connect: the server may send its windows before it returns.
+    m_context->railWindows = new RdpRailWindows(m_context);
 }
 
 void RdpInstance::quit()
@@ -544,6 +550,8 @@ void RdpInstance::stop(int reason)
         m_worker = nullptr;
     }
     m_connectSocket.reset();
+    delete m_context->railWindows;
+    m_context->railWindows = nullptr;
     // Also after a failed or cancelled connect: closes the channels the
     // library already started.
     freerdp_disconnect(instance);

@@ -1,0 +1,287 @@
+#include "RdpRailWindows.h"
+
+#include "RdpClientContext.h"
+#include "RdpCoordinates.h"
+#include "RdpGraphics.h"
+#include "RdpKeyboardState.h"
+#include "RdpLogging.h"
+#include "RdpRailWidget.h"
+
+#include <QApplication>
+#include <QRegion>
+#include <QScreen>
+#include <QThread>
+
+#include <freerdp/freerdp.h>
+#include <freerdp/input.h>
+#include <freerdp/window.h>
+
+namespace {
+
+// The callbacks run inside the library's processing: on the GUI thread once
+// connected, on the worker during the connect. There they touch no widget
+// and hand the order over in a queued call.
+void dispatch(rdpContext* context, const RdpRailOrder& order)
+{
+    RdpRailWindows* windows = reinterpret_cast<RdpClientContext*>(context)->railWindows;
+    if (!windows)
+        return;
+    if (QThread::currentThread() == windows->thread())
+        windows->apply(order);
+    else
+        QMetaObject::invokeMethod(windows, [windows, order] { windows->apply(order); }, Qt::QueuedConnection);
+}
+
+BOOL RdpInstanceRailWindowCommon(rdpContext* context, const WINDOW_ORDER_INFO* info,
+                                 const WINDOW_STATE_ORDER* state)
+{
+    RdpRailOrder order;
+    order.id = info->windowId;
+    order.fields = info->fieldFlags;
+    order.owner = state->ownerWindowId;
+    order.style = state->style;
+    order.extendedStyle = state->extendedStyle;
+    order.showState = state->showState;
+    // UTF-16 with a 16-bit byte length.
+    if ((order.fields & WINDOW_ORDER_FIELD_TITLE) && state->titleInfo.string)
+        order.title = QString::fromUtf16(reinterpret_cast<const char16_t*>(state->titleInfo.string),
+                                         state->titleInfo.length / 2);
+    order.x = state->windowOffsetX;
+    order.y = state->windowOffsetY;
+    order.width = state->windowWidth;
+    order.height = state->windowHeight;
+    dispatch(context, order);
+    return TRUE;
+}
+
+BOOL RdpInstanceRailWindowDelete(rdpContext* context, const WINDOW_ORDER_INFO* info)
+{
+    RdpRailOrder order;
+    order.kind = RdpRailOrder::Delete;
+    order.id = info->windowId;
+    dispatch(context, order);
+    return TRUE;
+}
+
+BOOL RdpInstanceRailMonitoredDesktop(rdpContext* context, const WINDOW_ORDER_INFO* info,
+                                     const MONITORED_DESKTOP_ORDER* desktop)
+{
+    if (!(info->fieldFlags & WINDOW_ORDER_FIELD_DESKTOP_ACTIVE_WND))
+        return TRUE;
+    RdpRailOrder order;
+    order.kind = RdpRailOrder::Desktop;
+    order.id = desktop->activeWindowId;
+    dispatch(context, order);
+    return TRUE;
+}
+
+bool sensibleSize(UINT32 width, UINT32 height)
+{
+    return width > 0 && height > 0 && width <= UINT32(RdpRailWindows::MaxSide)
+        && height <= UINT32(RdpRailWindows::MaxSide);
+}
+
+Qt::WindowFlags windowFlags(const RdpRailOrder& order)
+{
+    const bool hasStyle = order.fields & WINDOW_ORDER_FIELD_STYLE;
+    const UINT32 style = hasStyle ? order.style : 0;
+    const UINT32 extended = hasStyle ? order.extendedStyle : 0;
+    Qt::WindowFlags flags;
+    if (extended & WS_EX_TOOLWINDOW)
+        flags = Qt::Tool | Qt::FramelessWindowHint;
+    else if (style & WS_POPUP)
+        flags = Qt::Window | Qt::FramelessWindowHint;
+    else
+        flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint;
+    if (extended & WS_EX_TOPMOST)
+        flags |= Qt::WindowStaysOnTopHint;
+    return flags;
+}
+
+void applyShowState(RdpRailWidget* widget, UINT32 showState)
+{
+    switch (showState) {
+    case WINDOW_HIDE:
+        widget->hide();
+        break;
+    case WINDOW_SHOW_MINIMIZED:
+        widget->showMinimized();
+        break;
+    case WINDOW_SHOW_MAXIMIZED:
+        widget->showMaximized();
+        break;
+    default:
+        widget->showNormal();
+        if (widget->windowFlags() & Qt::FramelessWindowHint)
+            widget->raise();
+        break;
+    }
+}
+
+} // namespace
+
+RdpRailWindows::RdpRailWindows(RdpClientContext* context)
+    : m_context(context)
+{
+}
+
+void RdpRailWindows::install()
+{
+    rdpWindowUpdate* window = m_context->rdp()->update->window;
+    window->WindowCreate = RdpInstanceRailWindowCommon;
+    window->WindowUpdate = RdpInstanceRailWindowCommon;
+    window->WindowDelete = RdpInstanceRailWindowDelete;
+    window->MonitoredDesktop = RdpInstanceRailMonitoredDesktop;
+}
+
+RdpRailWindows::~RdpRailWindows()
+{
+    rdpWindowUpdate* window = m_context->rdp()->update->window;
+    window->WindowCreate = nullptr;
+    window->WindowUpdate = nullptr;
+    window->WindowDelete = nullptr;
+    window->MonitoredDesktop = nullptr;
+    qDeleteAll(m_windows);
+}
+
+void RdpRailWindows::apply(const RdpRailOrder& order)
+{
+    switch (order.kind) {
+    case RdpRailOrder::Window:
+        windowOrder(order);
+        break;
+    case RdpRailOrder::Delete:
+        delete m_windows.take(order.id);
+        break;
+    case RdpRailOrder::Desktop:
+        if (RdpRailWidget* widget = m_windows.value(order.id))
+            widget->activateFromServer();
+        break;
+    }
+}
+
+void RdpRailWindows::windowOrder(const RdpRailOrder& order)
+{
+    const bool isNew = order.fields & WINDOW_ORDER_STATE_NEW;
+    RdpRailWidget* widget = isNew ? createWindow(order) : m_windows.value(order.id);
+    if (widget)
+        applyFields(widget, order, isNew);
+}
+
+RdpRailWidget* RdpRailWindows::createWindow(const RdpRailOrder& order)
+{
+    if (!(order.fields & WINDOW_ORDER_FIELD_WND_SIZE) || !sensibleSize(order.width, order.height)) {
+        qCDebug(lcRdp) << "window" << order.id << "without a sensible size ignored";
+        return nullptr;
+    }
+    // A window that is only an off-screen pixel is not shown.
+    if ((order.fields & WINDOW_ORDER_FIELD_WND_OFFSET) && order.x == -1 && order.y == -1 && order.width == 1
+        && order.height == 1)
+        return nullptr;
+    if (!m_windows.contains(order.id) && m_windows.size() >= MaxWindows) {
+        qCWarning(lcRdp) << "more than" << MaxWindows << "windows: window" << order.id << "ignored";
+        return nullptr;
+    }
+    const Qt::WindowFlags flags = windowFlags(order);
+    auto* widget = new RdpRailWidget(m_context, order.id, flags);
+    if (flags & Qt::Tool)
+        widget->setFocusPolicy(Qt::NoFocus);
+    delete m_windows.value(order.id);
+    m_windows.insert(order.id, widget);
+    RdpGraphics::applyCurrentPointer(m_context);
+    return widget;
+}
+
+void RdpRailWindows::applyFields(RdpRailWidget* widget, const RdpRailOrder& order, bool isNew)
+{
+    const quint32 fields = order.fields;
+    if (fields & WINDOW_ORDER_FIELD_TITLE)
+        widget->setWindowTitle(order.title);
+    if (fields & WINDOW_ORDER_FIELD_OWNER)
+        setOwner(widget, order.owner);
+    if (fields & (WINDOW_ORDER_FIELD_WND_OFFSET | WINDOW_ORDER_FIELD_WND_SIZE)) {
+        QRect remote = widget->remoteGeometry();
+        if (fields & WINDOW_ORDER_FIELD_WND_OFFSET)
+            remote.moveTopLeft(QPoint(order.x, order.y));
+        if ((fields & WINDOW_ORDER_FIELD_WND_SIZE) && sensibleSize(order.width, order.height))
+            remote.setSize(QSize(int(order.width), int(order.height)));
+        bool place = true;
+        if (isNew) {
+            // Placed where the server has it when that lies on a local work
+            // area; otherwise the local window manager places it.
+            const QRect global = RdpCoordinates::remoteToGlobal(remote, m_context->inverseScale,
+                                                                RdpCoordinates::virtualDesktop().topLeft());
+            const QScreen* screen = QGuiApplication::screenAt(global.topLeft());
+            const QRect work = screen ? screen->availableGeometry() : QRect();
+            place = remote.topLeft() != QPoint(0, 0)
+                && (work.contains(global.topLeft(), true) || work.contains(global.topRight(), true));
+        }
+        if (!widget->isMinimized() && !widget->isMaximized())
+            widget->applyRemoteGeometry(remote, place);
+    }
+    if (fields & WINDOW_ORDER_FIELD_SHOW)
+        applyShowState(widget, order.showState);
+    else if (isNew)
+        widget->show();
+}
+
+void RdpRailWindows::setOwner(RdpRailWidget* widget, quint32 ownerId)
+{
+    RdpRailWidget* owner = m_windows.value(ownerId);
+    // A window that (through its owners) would own itself gets no owner.
+    for (RdpRailWidget* link = owner; link; link = link->owner()) {
+        if (link == widget) {
+            qCDebug(lcRdp) << "owner cycle at window" << widget->windowId() << "broken";
+            owner = nullptr;
+            break;
+        }
+    }
+    widget->setOwner(owner);
+}
+
+void RdpRailWindows::repaint(const QRegion& remote)
+{
+    // Painted during the connect, on the worker: shown once the GUI thread
+    // comes round, into windows its queued orders may have made by then.
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, remote] { repaint(remote); }, Qt::QueuedConnection);
+        return;
+    }
+    const QPoint desktop = RdpCoordinates::virtualDesktop().topLeft();
+    QRegion global;
+    for (const QRect& rect : remote)
+        global += RdpCoordinates::remoteToGlobal(rect, m_context->inverseScale, desktop);
+    for (RdpRailWidget* widget : qAsConst(m_windows)) {
+        if (!widget->isVisible())
+            continue;
+        const QPoint corner = widget->mapToGlobal(QPoint(0, 0));
+        const QRegion covered = global.intersected(QRect(corner, widget->size()));
+        if (!covered.isEmpty())
+            widget->repaint(covered.translated(-corner));
+    }
+}
+
+void RdpRailWindows::setCursor(const QCursor& cursor)
+{
+    for (RdpRailWidget* widget : qAsConst(m_windows))
+        widget->setCursor(cursor);
+}
+
+void RdpRailWindows::focusEntered(RdpRailWidget* widget)
+{
+    if (!m_focus)
+        freerdp_input_send_synchronize_event(m_context->rdp()->input, RdpKeyboardState::lockFlags());
+    m_focus = widget;
+}
+
+void RdpRailWindows::checkFocus()
+{
+    if (!m_focus)
+        return;
+    auto* focused = qobject_cast<RdpRailWidget*>(QApplication::focusWidget());
+    if (focused && m_windows.value(focused->windowId()) == focused)
+        return;
+    m_focus = nullptr;
+    freerdp_input_send_synchronize_event(m_context->rdp()->input, 0);
+}

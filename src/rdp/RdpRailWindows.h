@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QCursor;
+class QRegion;
+class RdpRailWidget;
+struct RdpClientContext;
+
+// What the window orders say, as values: orders that arrive on the worker
+// during the connect travel to the GUI thread in a queued call.
+struct RdpRailOrder
+{
+    enum Kind { Window, Delete, Desktop };
+    Kind kind = Window;
+    quint32 id = 0;
+    quint32 fields = 0;
+    quint32 owner = 0;
+    quint32 style = 0;
+    quint32 extendedStyle = 0;
+    quint32 showState = 0;
+    QString title;
+    int x = 0;
+    int y = 0;
+    quint32 width = 0;
+    quint32 height = 0;
+};
+
+// The local windows of a rootless session, by the server's window id. It
+// takes the library's window orders (create, update, delete, monitored
+// desktop), which arrive inside the event processing on the GUI thread
+// (or on the worker while connecting), and bounds what a server can make it allocate: windows of absurd size and
+// windows beyond a fixed number are ignored, owner cycles are broken.
+class RdpRailWindows : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Windows beyond this many are ignored.
+    static constexpr int MaxWindows = 256;
+    // A side longer than this (or empty) is not a real window.
+    static constexpr int MaxSide = 32767;
+
+    explicit RdpRailWindows(RdpClientContext* context);
+    // Removes the callbacks and deletes every window.
+    ~RdpRailWindows() override;
+
+    // Installs the window order callbacks on the context's update table.
+    void install();
+    RdpRailWidget* window(quint32 id) const { return m_windows.value(id); }
+    QList<RdpRailWidget*> windows() const { return m_windows.values(); }
+    // Repaints what each window covers of a region of the remote screen.
+    void repaint(const QRegion& remote);
+    void setCursor(const QCursor& cursor);
+
+    void apply(const RdpRailOrder& order);
+
+    // A window took the keyboard focus: the server learns the lock keys
+    // when the focus comes from outside the session's windows.
+    void focusEntered(RdpRailWidget* widget);
+
+public slots:
+    // After a window lost the focus: when no window of the session has it,
+    // the server is told that no key is down.
+    void checkFocus();
+
+private:
+    void windowOrder(const RdpRailOrder& order);
+    RdpRailWidget* createWindow(const RdpRailOrder& order);
+    void applyFields(RdpRailWidget* widget, const RdpRailOrder& order, bool isNew);
+    void setOwner(RdpRailWidget* widget, quint32 ownerId);
+
+    RdpClientContext* m_context;
+    QMap<quint32, RdpRailWidget*> m_windows;
+    QPointer<RdpRailWidget> m_focus;
+};
