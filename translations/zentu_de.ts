@@ -446,7 +446,7 @@
 <context>
     <name>RdpInstance</name>
     <message>
-        <location filename="../src/rdp/RdpInstance.cpp" line="+383"/>
+        <location filename="../src/rdp/RdpInstance.cpp" line="+389"/>
         <source>%1 now has control of the session.</source>
         <translation>%1 steuert jetzt die Sitzung.</translation>
     </message>
@@ -547,7 +547,7 @@
 <context>
     <name>RdpSharingDialog</name>
     <message>
-        <location filename="../src/rdp/RdpSharingDialog.cpp" line="+79"/>
+        <location filename="../src/rdp/RdpSharingDialog.cpp" line="+40"/>
         <source>Email</source>
         <translation>E-Mail</translation>
     </message>
@@ -577,7 +577,7 @@
         <translation>Freigabe ein- oder ausschalten.</translation>
     </message>
     <message>
-        <location line="+27"/>
+        <location line="+28"/>
         <source>Give control to this viewer.</source>
         <translation>Diesem Zuschauer die Steuerung übergeben.</translation>
     </message>
