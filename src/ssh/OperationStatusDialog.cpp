@@ -135,12 +135,14 @@ void OperationStatusDialog::on_CurrentSocket_disconnected()
 
 void OperationStatusDialog::helpOut(const QString& instructions)
 {
-    static const QRegularExpression rsaKey(QStringLiteral("RSA key fingerprint is (.*)\\."));
+    // Any key type: OpenSSH offers ED25519 and ECDSA host keys before RSA,
+    // and its long question would not fit the answer page.
+    static const QRegularExpression hostKey(QStringLiteral("\\b[A-Z][A-Z0-9-]* key fingerprint is (\\S+)\\."));
     static const QRegularExpression updateKey(QStringLiteral("Update key (.*) for host"));
     static const QRegularExpression storeKey(QStringLiteral("Store key (.*) for host"));
     static const QRegularExpression user(QStringLiteral("The user for \"(.*)\""));
 
-    QRegularExpressionMatch match = rsaKey.match(instructions);
+    QRegularExpressionMatch match = hostKey.match(instructions);
     if (match.hasMatch()) {
         m_hostKey->setText(match.captured(1));
         showQuestionPage(HostKeyPage, m_hostKey, &OperationStatusDialog::sendYes);

@@ -239,15 +239,16 @@ void TestAskpass::classification_data()
     QTest::addColumn<QString>("value");
     QTest::addColumn<QByteArray>("sent");
 
-    // An RSA host key goes to the fingerprint page; the login cases show that
-    // with the real ssh. Other key types stay plain questions.
+    // A host key of any type goes to the fingerprint page; the login cases
+    // show that with the real ssh.
     const QString hostKey = QStringLiteral(
         "The authenticity of host '[127.0.0.1]:2222 ([127.0.0.1]:2222)' can't be established.\n"
         "ECDSA key fingerprint is SHA256:8wE6SoCcB8br66pdMnb70Ec6L/gn2emd+e0GdK2xPqg.\n"
         "This key is not known by any other names.\n"
         "Are you sure you want to continue connecting (yes/no/[fingerprint])? ");
-    QTest::newRow("ecdsa host key") << hostKey << 1 << QStringLiteral("InstructionsLabel") << hostKey
-                                    << QByteArray("0:,");
+    QTest::newRow("ecdsa host key") << hostKey << 2 << QStringLiteral("HostKeyLineEdit")
+                                    << QStringLiteral("SHA256:8wE6SoCcB8br66pdMnb70Ec6L/gn2emd+e0GdK2xPqg")
+                                    << QByteArray("3:yes,");
     QTest::newRow("update key") << QStringLiteral("Update key ab:cd for host example?") << 2
                                 << QStringLiteral("HostKeyLineEdit") << QStringLiteral("ab:cd")
                                 << QByteArray("4:save,");
