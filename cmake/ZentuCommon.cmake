@@ -30,8 +30,12 @@ if(ZENTU_WERROR)
     target_compile_options(zentu_common INTERFACE -Werror)
 endif()
 if(ZENTU_SANITIZE)
-    target_compile_options(zentu_common INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer)
-    target_link_options(zentu_common INTERFACE -fsanitize=address,undefined)
+    # Undefined behaviour aborts instead of being reported and carried on,
+    # so that a test run cannot pass over it.
+    target_compile_options(zentu_common INTERFACE -fsanitize=address,undefined
+        -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+    target_link_options(zentu_common INTERFACE -fsanitize=address,undefined
+        -fno-sanitize-recover=undefined)
 endif()
 
 # Product code: no implicit conversions from 8-bit strings to QString.

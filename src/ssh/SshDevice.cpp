@@ -32,13 +32,16 @@ constexpr int DiagnosticLineLimit = 1024;
 constexpr int GracefulEndMs = 5000;
 
 // A process this device no longer owns deletes itself once it has ended; if the
-// program quits first, it is killed rather than left running detached.
+// program quits first, it is killed rather than left running detached. It is
+// handed to the application object so that one still running when the program
+// ends is destroyed with it instead of leaking.
 void releaseWhenFinished(QProcess* process)
 {
-    process->setParent(nullptr);
+    QCoreApplication* application = QCoreApplication::instance();
+    process->setParent(application);
     QObject::connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), process,
                      &QObject::deleteLater);
-    if (QCoreApplication* application = QCoreApplication::instance())
+    if (application)
         QObject::connect(application, &QCoreApplication::aboutToQuit, process, &QProcess::kill);
 }
 

@@ -154,6 +154,13 @@ void TestConnectionList::cleanup()
         if (!widget->parent())
             windows.append(widget);
     }
+    // Closing a session window ends its login, which then deletes the login
+    // and the window; deleting the window alone would leave the login running.
+    for (const QPointer<QWidget>& window : qAsConst(windows)) {
+        if (window)
+            window->close();
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     for (const QPointer<QWidget>& window : qAsConst(windows))
         delete window.data();
     m_dir.reset();

@@ -246,7 +246,7 @@ RdpProbe::~RdpProbe()
 {
     if (!m_instance)
         return;
-    if (m_connected)
+    if (m_established)
         freerdp_disconnect(m_instance);
     gdi_free(m_instance);
     freerdp_context_free(m_instance);
@@ -305,6 +305,7 @@ bool RdpProbe::connect(const Options& options, QString* error)
         return false;
     }
     m_connected = true;
+    m_established = true;
     return true;
 }
 

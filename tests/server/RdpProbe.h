@@ -97,6 +97,9 @@ public:
 private:
     rdp_freerdp* m_instance = nullptr;
     bool m_connected = false;
+    // Set once freerdp_connect succeeded: the connection is then taken down
+    // (channels terminated, codecs freed) even after the server has ended it.
+    bool m_established = false;
     int m_frames = 0;
     int m_pointers = 0;
     bool m_withholdAcknowledgements = false;

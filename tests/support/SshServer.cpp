@@ -28,6 +28,19 @@ QString shellQuote(const QString& text)
     return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
 
+// sshd gives its sessions a fresh environment; the sanitizer settings of a
+// sanitized test run are carried over, so that the programs of the build it
+// starts report where the run looks for reports.
+QString sanitizerEnvironment()
+{
+    QString settings;
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+        if (qEnvironmentVariableIsSet(name))
+            settings += QStringLiteral(" \"%1=%2\"").arg(QLatin1String(name), qEnvironmentVariable(name));
+    }
+    return settings;
+}
+
 } // namespace
 
 bool runTool(const QString& program, const QStringList& arguments, QByteArray* output,
@@ -223,6 +236,12 @@ bool SshServer::launch(QString* error)
     };
     // sshd takes the first value of a keyword, so the caller's lines go first.
     config = m_options.extraServerConfig + config;
+    for (QString& line : config) {
+        if (line.startsWith(QLatin1String("SetEnv "))) {
+            line += sanitizerEnvironment();
+            break;
+        }
+    }
     if (!writeFile(serverConfigPath(), config.join(QLatin1Char('\n')).toLocal8Bit() + '\n', error))
         return false;
 
