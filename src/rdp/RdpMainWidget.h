@@ -25,6 +25,7 @@ public:
     void setDesktopWidget(RdpDesktopWidget* widget);
     RdpDesktopWidget* desktopWidget() const { return m_desktop; }
     RdpToolbar* toolbar() const { return m_toolbar; }
+    RdpClientContext* context() const { return m_context; }
     RdpSharingNotification* sharingNotification() const { return m_notification; }
 
     void setSharingEnabled(bool enabled);

@@ -1,6 +1,7 @@
 // The whole client as a user drives it: log in from the main window, start
 // and connect real sessions through ssh's forward, and work with their
 // desktop windows. Every process a test causes is ended and checked for.
+#include "ClientFrames.h"
 #include "CloseHelper.h"
 #include "ConnectionListWidget.h"
 #include "ConnectionModel.h"
@@ -8,8 +9,10 @@
 #include "Installation.h"
 #include "JoinSessionDialog.h"
 #include "LoginFixture.h"
+#include "RdpClientContext.h"
 #include "RdpDesktopWidget.h"
 #include "RdpMainWidget.h"
+#include "RdpOptionsDialog.h"
 #include "RdpSharingDialog.h"
 #include "RdpSharingKey.h"
 #include "RdpToolbar.h"
@@ -29,6 +32,7 @@
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGroupBox>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
@@ -38,6 +42,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSettings>
+#include <QSlider>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTableView>
@@ -275,6 +280,7 @@ private slots:
     void clipboardTravelsBothWays();
     void clickLandsOnRemotePixelAtEachScale();
     void resizeModeMakesTheSessionFollowTheWindow();
+    void frameRateChosenInOptionsLimitsFrames();
     void failedDisplayTellsTheUser();
     void displayUsesOnlyItsOwnTunnel_data();
     void displayUsesOnlyItsOwnTunnel();
@@ -722,6 +728,32 @@ void EndToEndTest::resizeModeMakesTheSessionFollowTheWindow()
     QString mismatch;
     QTRY_VERIFY2_WITH_TIMEOUT(showsSessionDisplay(desktop, x, authority, &mismatch), qPrintable(mismatch), Timeout);
     QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
+}
+
+void EndToEndTest::frameRateChosenInOptionsLimitsFrames()
+{
+    QVERIFY2(loginAsUser(), qPrintable(m_problem));
+    // A screen that keeps changing.
+    QPointer<RdpMainWidget> display = start(QStringLiteral("xterm -e 'yes | cat -n'"));
+    QVERIFY2(display, qPrintable(m_problem));
+    auto* dialog = display->findChild<RdpOptionsDialog*>();
+    QVERIFY(dialog);
+    auto* updateBox = dialog->findChild<QGroupBox*>(QStringLiteral("UpdateBox"));
+    // Enabled by the server's first report of its options.
+    QTRY_VERIFY_WITH_TIMEOUT(updateBox->isEnabled(), Timeout);
+
+    // The user opens the dialog from the toolbar, turns manual settings on
+    // and drags the frame rate to 5.
+    findButton(display->toolbar(), "OptionsButton")->click();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog));
+    QTest::keyClick(updateBox, Qt::Key_Space);
+    QVERIFY(updateBox->isChecked());
+    ClientFrames::watch(display->context()->rdp());
+    dialog->findChild<QSlider*>(QStringLiteral("FpsSlider"))->setSliderPosition(5);
+    // The change travels through the login's tunnel before it applies.
+    QTest::qWait(1000);
+    QString frames;
+    QVERIFY2(ClientFrames::atMostPerSecond(5, &frames), qPrintable(frames));
 }
 
 void EndToEndTest::failedDisplayTellsTheUser()

@@ -60,14 +60,12 @@ QProcessEnvironment RdpTestServer::environment() const
     return environment;
 }
 
-bool RdpTestServer::startXvfb(QString* error)
+bool RdpTestServer::startXvfb(QString* error, const QStringList& screens)
 {
     // Xvfb picks a free display itself and names it on the given descriptor.
     m_xvfb = std::make_unique<QProcess>();
-    m_xvfb->start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                           QStringLiteral("-screen"), QStringLiteral("0"),
-                                           QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                                           QStringLiteral("tcp")});
+    m_xvfb->start(QStringLiteral("Xvfb"), QStringList{QStringLiteral("-displayfd"), QStringLiteral("1")} + screens
+                                              + QStringList{QStringLiteral("-nolisten"), QStringLiteral("tcp")});
     if (!started(*m_xvfb, error))
         return false;
     if (!QTest::qWaitFor([this] { return m_xvfb->canReadLine(); }, 20000)) {

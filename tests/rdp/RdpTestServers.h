@@ -27,7 +27,10 @@ public:
 
 protected:
     RdpTestServer() = default;
-    bool startXvfb(QString* error);
+    // Screens and extensions are Xvfb's arguments; by default one 1024x768 screen.
+    bool startXvfb(QString* error,
+                   const QStringList& screens = {QStringLiteral("-screen"), QStringLiteral("0"),
+                                                 QStringLiteral("1024x768x24")});
     // Starts the server program and waits until it listens on the port.
     bool startServer(const QString& program, const QStringList& arguments, QString* error);
     void endServer();
@@ -69,6 +72,13 @@ public:
 
 private:
     QByteArray m_probeOutput;
+};
+
+// An Xvfb alone, with the given screens and extensions.
+class RdpTestXvfb : public RdpTestServer
+{
+public:
+    bool start(const QStringList& screens, QString* error) { return startXvfb(error, screens); }
 };
 
 bool portAccepts(quint16 port);

@@ -5,14 +5,18 @@
 #include "RdpInputFlags.h"
 #include "RdpMonitorLayout.h"
 #include "RdpSharingKey.h"
+#include "RdpTestServers.h"
 #include "RdpViewerModel.h"
 #include "RdpWindowMode.h"
 
 #include <QAbstractItemModelTester>
+#include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextStream>
 
 using namespace RdpCoordinates;
 
@@ -37,6 +41,7 @@ private slots:
     void remoteDesktopSize();
     void monitorLayout_data();
     void monitorLayout();
+    void monitorLayoutOfRealScreens();
     void wheelFlags();
     void buttonAndKeyFlags();
     void exitCodeMapping();
@@ -174,6 +179,34 @@ void TestRdpRules::monitorLayout()
     for (const QzrailMonitor& m : RdpMonitorLayout::records(workAreas, scale, origin))
         shown << QStringLiteral("%1,%2,%3,%4").arg(m.left).arg(m.top).arg(m.right).arg(m.bottom);
     QCOMPARE(shown.join(QLatin1Char(' ')), records);
+}
+
+void TestRdpRules::monitorLayoutOfRealScreens()
+{
+    // Xvfb stacks every Xinerama screen at the origin; screens of two sizes
+    // show that each one is read, in order. Without RandR the toolkit takes
+    // the screens from Xinerama.
+    RdpTestXvfb xvfb;
+    QString error;
+    QVERIFY2(xvfb.start({QStringLiteral("+xinerama"), QStringLiteral("-extension"), QStringLiteral("RANDR"),
+                         QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1024x768x24"),
+                         QStringLiteral("-screen"), QStringLiteral("1"), QStringLiteral("800x600x24")},
+                        &error),
+             qPrintable(error));
+    QProcessEnvironment environment = xvfb.environment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    const QList<QPair<QString, QString>> cases = {{QStringLiteral("1"), QStringLiteral("0,0,1024,768 0,0,800,600")},
+                                                  {QStringLiteral("0.5"), QStringLiteral("0,0,512,384 0,0,400,300")}};
+    for (const auto& c : cases) {
+        QProcess helper;
+        helper.setProcessEnvironment(environment);
+        helper.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--monitor-records"), c.first});
+        QVERIFY(helper.waitForFinished(30000));
+        QCOMPARE(helper.exitCode(), 0);
+        QCOMPARE(QString::fromLatin1(helper.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                     .join(QLatin1Char(' ')),
+                 c.second);
+    }
 }
 
 void TestRdpRules::wheelFlags()
@@ -515,5 +548,22 @@ void TestRdpRules::sharingKey()
     QCOMPARE(again.password, decoded.password);
 }
 
-QTEST_GUILESS_MAIN(TestRdpRules)
+int main(int argc, char** argv)
+{
+    // Run as "--monitor-records <scale>", prints the records of the screens
+    // of $DISPLAY, one "left,top,right,bottom" a line.
+    if (argc == 3 && qstrcmp(argv[1], "--monitor-records") == 0) {
+        QGuiApplication app(argc, argv);
+        const double scale = QString::fromLocal8Bit(argv[2]).toDouble();
+        const QPoint origin = QGuiApplication::primaryScreen()->virtualGeometry().topLeft();
+        QTextStream out(stdout);
+        for (const QzrailMonitor& m : RdpMonitorLayout::records(RdpMonitorLayout::workAreas(), scale, origin))
+            out << m.left << ',' << m.top << ',' << m.right << ',' << m.bottom << '\n';
+        return 0;
+    }
+    QCoreApplication app(argc, argv);
+    TestRdpRules test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_rdprules.moc"
