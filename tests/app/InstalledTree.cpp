@@ -52,13 +52,15 @@ void verifyStartsWithGlobalConnection(const QString& prefix)
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
     environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("zentu.*.debug=true"));
     QProcess program;
+    // Declared before the guard: output read while the guard waits for the
+    // program still has somewhere to go.
+    QByteArray log;
     // Stopped by pid whatever the outcome of the checks below.
     const auto stop = qScopeGuard([&program]() {
         program.kill();
         program.waitForFinished(10000);
     });
     program.setProcessEnvironment(environment);
-    QByteArray log;
     QObject::connect(&program, &QProcess::readyReadStandardError, &program,
                      [&]() { log += program.readAllStandardError(); });
     program.start(root.filePath(QStringLiteral("bin/zentu")), QStringList());
