@@ -295,11 +295,16 @@ BOOL PeerConnection::onCapabilities()
     rdpSettings* settings = m_peer->settings;
     freerdp_settings_set_uint32(settings, FreeRDP_DesktopWidth, UINT32(m_server.screen().width()));
     freerdp_settings_set_uint32(settings, FreeRDP_DesktopHeight, UINT32(m_server.screen().height()));
-    // Announced to a rootless client with the capabilities: at a lower level
-    // (extended window support, which the library does not name) the client
-    // refuses the window orders and drops the connection.
-    if (m_server.railWindows())
+    // Announced to a rootless client with the capabilities: at a lower window
+    // level (extended window support, which the library does not name) the
+    // client refuses the window orders and drops the connection. The library
+    // masks the remote programs level it announces with the one set here:
+    // left at 0, it tells the client that the server has no rootless windows,
+    // and the client falls back to a desktop window.
+    if (m_server.railWindows()) {
         freerdp_settings_set_uint32(settings, FreeRDP_RemoteWndSupportLevel, 2);
+        freerdp_settings_set_uint32(settings, FreeRDP_RemoteApplicationSupportLevel, RAIL_LEVEL_SUPPORTED);
+    }
     return TRUE;
 }
 

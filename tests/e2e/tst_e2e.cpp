@@ -13,6 +13,7 @@
 #include "RdpDesktopWidget.h"
 #include "RdpMainWidget.h"
 #include "RdpOptionsDialog.h"
+#include "RdpRailWidget.h"
 #include "RdpSharingDialog.h"
 #include "RdpSharingKey.h"
 #include "RdpToolbar.h"
@@ -25,6 +26,7 @@
 #include "StartSessionDialog.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
 #include <QCursor>
@@ -40,6 +42,7 @@
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSlider>
@@ -52,11 +55,14 @@
 #include <QTest>
 #include <QTimer>
 #include <QUuid>
+#include <QX11Info>
 
 #include <algorithm>
 #include <csignal>
 #include <memory>
 #include <vector>
+
+#include <X11/Xlib.h>
 
 namespace {
 
@@ -74,18 +80,12 @@ QMessageBox* failureBox(const QString& summary)
     return nullptr;
 }
 
-// The desktop widget shows what the session display holds. RemoteFX is
-// lossy, so 8x8 blocks are compared by their mean colour; a few blocks may
-// differ for a blinking text cursor.
-bool showsSessionDisplay(RdpDesktopWidget* desktop, const QString& display, const QString& authority,
-                         QString* why)
+// Two images show the same. RemoteFX is lossy, so 8x8 blocks are compared
+// by their mean colour; a few blocks may differ for a blinking text cursor.
+bool sameBlocks(const QImage& shownImage, const QImage& remoteImage, QString* why)
 {
-    const QImage remote = captureDisplay(display, authority);
-    const QImage shown = desktop->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    if (remote.isNull()) {
-        *why = QStringLiteral("cannot capture %1").arg(display);
-        return false;
-    }
+    const QImage shown = shownImage.convertToFormat(QImage::Format_RGB32);
+    const QImage remote = remoteImage.convertToFormat(QImage::Format_RGB32);
     if (shown.size() != remote.size()) {
         *why = QStringLiteral("shown %1x%2, display %3x%4")
                    .arg(shown.width()).arg(shown.height()).arg(remote.width()).arg(remote.height());
@@ -120,6 +120,18 @@ bool showsSessionDisplay(RdpDesktopWidget* desktop, const QString& display, cons
         return false;
     }
     return true;
+}
+
+// The desktop widget shows what the session display holds.
+bool showsSessionDisplay(RdpDesktopWidget* desktop, const QString& display, const QString& authority,
+                         QString* why)
+{
+    const QImage remote = captureDisplay(display, authority);
+    if (remote.isNull()) {
+        *why = QStringLiteral("cannot capture %1").arg(display);
+        return false;
+    }
+    return sameBlocks(desktop->grab().toImage(), remote, why);
 }
 
 // Pixels of the display brighter than light grey: the xterm's background.
@@ -266,6 +278,81 @@ bool runDemoServer(const QString& action, const QProcessEnvironment& environment
     return true;
 }
 
+// An X client of a display (the test's own when display is empty): its
+// standard output.
+QString xTool(const QString& program, const QStringList& arguments, const QString& display = QString(),
+              const QString& authority = QString())
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!display.isEmpty()) {
+        environment.insert(QStringLiteral("DISPLAY"), display);
+        environment.insert(QStringLiteral("XAUTHORITY"), authority);
+    }
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    process.waitForFinished(10000);
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+// The first window of a display with exactly this title; 0 when none.
+quint64 windowTitled(const QString& title, const QString& display, const QString& authority)
+{
+    return xTool(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"),
+                                             QStringLiteral("^%1$").arg(title)},
+                 display, authority)
+        .section(QLatin1Char('\n'), 0, 0)
+        .toULongLong();
+}
+
+// A window with its border, in root coordinates of its display.
+QRect windowArea(quint64 window, const QString& display = QString(), const QString& authority = QString())
+{
+    const QString info = xTool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)},
+                               display, authority);
+    const auto value = [&info](const char* label) {
+        return QRegularExpression(QStringLiteral("%1:\\s+(-?\\d+)").arg(QLatin1String(label)))
+            .match(info).captured(1).toInt();
+    };
+    const int border = 2 * value("Border width");
+    return QRect(value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width") + border,
+                 value("Height") + border);
+}
+
+// The visible local window of a rootless session with this title.
+RdpRailWidget* railWindow(const QString& title)
+{
+    for (RdpRailWidget* window : visibleTopLevels<RdpRailWidget>()) {
+        if (window->windowTitle() == title)
+            return window;
+    }
+    return nullptr;
+}
+
+// All local windows of rootless sessions, hidden ones too.
+int railWindowCount()
+{
+    const QWidgetList widgets = QApplication::topLevelWidgets();
+    return int(std::count_if(widgets.cbegin(), widgets.cend(),
+                             [](QWidget* widget) { return qobject_cast<RdpRailWidget*>(widget); }));
+}
+
+// The window manager's close button: _NET_CLOSE_WINDOW to the root window.
+void closeWithWindowManager(QWidget* window)
+{
+    Display* display = QX11Info::display();
+    XEvent event = {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window->winId();
+    event.xclient.message_type = XInternAtom(display, "_NET_CLOSE_WINDOW", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = CurrentTime;
+    event.xclient.data.l[1] = 2;
+    XSendEvent(display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask,
+               &event);
+    XFlush(display);
+}
+
 } // namespace
 
 class EndToEndTest : public QObject
@@ -281,6 +368,7 @@ private slots:
     void clickLandsOnRemotePixelAtEachScale();
     void resizeModeMakesTheSessionFollowTheWindow();
     void frameRateChosenInOptionsLimitsFrames();
+    void singleApplicationShowsEachRemoteWindow();
     void failedDisplayTellsTheUser();
     void displayUsesOnlyItsOwnTunnel_data();
     void displayUsesOnlyItsOwnTunnel();
@@ -754,6 +842,114 @@ void EndToEndTest::frameRateChosenInOptionsLimitsFrames()
     QTest::qWait(1000);
     QString frames;
     QVERIFY2(ClientFrames::atMostPerSecond(5, &frames), qPrintable(frames));
+}
+
+void EndToEndTest::singleApplicationShowsEachRemoteWindow()
+{
+    // Rootless windows are placed, moved and closed by a real window manager.
+    QProcess windowManager;
+    windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    QVERIFY(windowManager.waitForStarted());
+    auto stopWindowManager = qScopeGuard([&windowManager] {
+        windowManager.terminate();
+        windowManager.waitForFinished(10000);
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(xTool(QStringLiteral("xprop"), {QStringLiteral("-root"),
+                                                             QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
+                                 .contains(QLatin1String("window id")),
+                             Timeout);
+    QVERIFY2(loginAsUser(), qPrintable(m_problem));
+
+    // The session's program opens a second window of its own; the session
+    // ends with the one it ends with.
+    const QString command = QStringLiteral("xterm -T RailFirst -geometry 60x12+120+140 & "
+                                           "exec xterm -T RailSecond -geometry 20x4+900+700");
+    QTest::mouseClick(findButton(m_window, "NewSessionButton"), Qt::LeftButton);
+    auto* dialog = m_window->findChild<StartSessionDialog*>();
+    QVERIFY(dialog);
+    QTest::keyClicks(dialog->findChild<QLineEdit*>(QStringLiteral("CommandLineEdit")), command);
+    dialog->findChild<QCheckBox*>(QStringLiteral("SingleApplicationBox"))->setChecked(true);
+    QTest::mouseClick(dialog->findChild<QDialogButtonBox*>(QStringLiteral("ButtonBox"))->button(QDialogButtonBox::Ok),
+                      Qt::LeftButton);
+    QTRY_VERIFY2_WITH_TIMEOUT(railWindow(QStringLiteral("RailFirst")) || !messageBoxTexts().isEmpty(),
+                              qPrintable(messageBoxTexts()), Timeout);
+    QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
+    QTRY_VERIFY_WITH_TIMEOUT(findSession(m_window, command).isValid(), Timeout);
+    m_sessionId = findSession(m_window, command).id();
+    track(m_sessionId);
+    const QString x = runtimeOf(m_sessionId).value(QStringLiteral("display")).toString();
+    const QString authority = authorityOf(m_sessionId);
+
+    // The xterm as a local window with its title, where the server has it,
+    // showing its pixels.
+    QPointer<RdpRailWidget> first = railWindow(QStringLiteral("RailFirst"));
+    const quint64 remoteFirst = windowTitled(QStringLiteral("RailFirst"), x, authority);
+    QVERIFY(remoteFirst);
+    QCOMPARE(windowArea(remoteFirst, x, authority).topLeft(), QPoint(120, 140));
+    QTRY_COMPARE_WITH_TIMEOUT(windowArea(first->winId()), windowArea(remoteFirst, x, authority), Timeout);
+    const QString local = QString::fromLocal8Bit(qgetenv("DISPLAY"));
+    QString mismatch;
+    const auto showsRemote = [&]() {
+        const QRect area = windowArea(first->winId());
+        return sameBlocks(captureDisplay(local).copy(area),
+                          captureDisplay(x, authority).copy(windowArea(remoteFirst, x, authority)), &mismatch);
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(showsRemote(), qPrintable(mismatch), Timeout);
+    // Connected by now: no desktop window besides.
+    QTRY_COMPARE_WITH_TIMEOUT(findSession(m_window, command).clients(), 1, Timeout);
+    QVERIFY(visibleTopLevels<RdpMainWidget>().isEmpty());
+
+    // Keys typed into it reach the session.
+    xTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
+                                      QString::number(first->winId())});
+    QTRY_VERIFY_WITH_TIMEOUT(first->isActiveWindow(), Timeout);
+    const QString typed = m_scratch->filePath(QStringLiteral("typed-Rootless"));
+    xTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"),
+                                      QStringLiteral("touch %1").arg(typed)});
+    xTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(typed), Timeout);
+
+    // Moved and resized by the local window manager: the remote window follows.
+    const QRect placed = windowArea(first->winId());
+    xTool(QStringLiteral("xdotool"), {QStringLiteral("windowmove"), QString::number(first->winId()),
+                                      QStringLiteral("400"), QStringLiteral("300")});
+    QTRY_VERIFY_WITH_TIMEOUT(windowArea(first->winId()).topLeft() != placed.topLeft(), Timeout);
+    QTRY_COMPARE_WITH_TIMEOUT(windowArea(remoteFirst, x, authority), windowArea(first->winId()), Timeout);
+    xTool(QStringLiteral("xdotool"), {QStringLiteral("windowsize"), QString::number(first->winId()),
+                                      QStringLiteral("520"), QStringLiteral("260")});
+    QTRY_VERIFY_WITH_TIMEOUT(windowArea(first->winId()).size() != placed.size(), Timeout);
+    QTRY_COMPARE_WITH_TIMEOUT(windowArea(remoteFirst, x, authority), windowArea(first->winId()), Timeout);
+    QTRY_VERIFY2_WITH_TIMEOUT(showsRemote(), qPrintable(mismatch), Timeout);
+
+    // The program's second window has a local window of its own.
+    QTRY_VERIFY_WITH_TIMEOUT(railWindow(QStringLiteral("RailSecond")), Timeout);
+
+    // The close button asks the program to close; its window goes when the
+    // program has closed it.
+    closeWithWindowManager(first);
+    QTRY_COMPARE_WITH_TIMEOUT(windowTitled(QStringLiteral("RailFirst"), x, authority), 0u, Timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(!first, Timeout);
+
+    // Disconnect in the session list takes every window of the session.
+    QVERIFY(selectSession(m_window, command));
+    QPushButton* disconnect = findButton(m_window, "DisconnectSessionButton");
+    QTRY_VERIFY_WITH_TIMEOUT(disconnect->isVisible() && disconnect->isEnabled(), Timeout);
+    QTest::mouseClick(disconnect, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(railWindowCount(), 0, Timeout);
+    QTRY_COMPARE_WITH_TIMEOUT(findSession(m_window, command).clients(), 0, Timeout);
+    QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
+
+    // Connected again, the remaining window comes back; when the program
+    // ends, the session ends without a word.
+    QVERIFY(selectSession(m_window, command));
+    QPushButton* connect = findButton(m_window, "ConnectSessionButton");
+    QTRY_VERIFY_WITH_TIMEOUT(connect->isVisible() && connect->isEnabled(), Timeout);
+    QTest::mouseClick(connect, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(railWindow(QStringLiteral("RailSecond")), Timeout);
+    closeWithWindowManager(railWindow(QStringLiteral("RailSecond")));
+    QTRY_COMPARE_WITH_TIMEOUT(railWindowCount(), 0, Timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(!findSession(m_window, command).isValid(), Timeout);
+    QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
 }
 
 void EndToEndTest::failedDisplayTellsTheUser()
