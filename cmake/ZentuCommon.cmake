@@ -1,6 +1,10 @@
 # Flags shared by every target of the project, carried by one INTERFACE target.
 option(ZENTU_WERROR "Treat warnings as errors" OFF)
 option(ZENTU_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(ZENTU_TSAN "Build with ThreadSanitizer" OFF)
+if(ZENTU_SANITIZE AND ZENTU_TSAN)
+    message(FATAL_ERROR "ZENTU_SANITIZE and ZENTU_TSAN need separate build trees")
+endif()
 
 if(DEFINED ENV{CI} AND NOT ZENTU_WERROR)
     set(ZENTU_WERROR ON CACHE BOOL "Treat warnings as errors" FORCE)
@@ -36,6 +40,10 @@ if(ZENTU_SANITIZE)
         -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
     target_link_options(zentu_common INTERFACE -fsanitize=address,undefined
         -fno-sanitize-recover=undefined)
+endif()
+if(ZENTU_TSAN)
+    target_compile_options(zentu_common INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(zentu_common INTERFACE -fsanitize=thread)
 endif()
 
 # Product code: no implicit conversions from 8-bit strings to QString.

@@ -11,6 +11,7 @@
 #include <freerdp/client/cmdline.h>
 #include <freerdp/event.h>
 
+#include <common/handover.h>
 #include <qzcfg/qzcfg.h>
 #include <qzdesk/qzdesk.h>
 #include <qzrail/qzrail.h>
@@ -55,8 +56,9 @@ template <typename Interface, typename... Args>
 void forwardToInstance(Interface* channel, const char* slot, Args... args)
 {
     auto* context = static_cast<RdpClientContext*>(channel->custom);
-    if (context && context->instance)
-        QMetaObject::invokeMethod(context->instance, slot, Qt::QueuedConnection, args...);
+    RdpInstance* instance = context ? context->instance : nullptr;
+    if (instance)
+        HandOver::post(instance, [&] { QMetaObject::invokeMethod(instance, slot, Qt::QueuedConnection, args...); });
 }
 
 UINT RdpInstanceQzdeskDesktopResized(QzdeskClientContext* qzdesk, UINT16 width, UINT16 height)

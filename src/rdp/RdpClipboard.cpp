@@ -3,6 +3,8 @@
 #include "RdpClientContext.h"
 #include "RdpInstance.h"
 
+#include <common/handover.h>
+
 #include <QByteArray>
 #include <QList>
 #include <QMetaObject>
@@ -11,14 +13,20 @@
 
 namespace {
 
-RdpInstance* instanceOf(CliprdrClientContext* cliprdr)
+// These run on the clipboard channel's thread and hand the message to the
+// instance's slot as a queued call. The channel's messages reach that thread
+// through the library's queue only after install has set the interface up.
+template <typename... Args>
+void forwardToInstance(CliprdrClientContext* cliprdr, const char* slot, Args... args)
 {
-    return static_cast<RdpClientContext*>(cliprdr->custom)->instance;
+    HandOver::acquire(cliprdr);
+    RdpInstance* instance = static_cast<RdpClientContext*>(cliprdr->custom)->instance;
+    HandOver::post(instance, [&] { QMetaObject::invokeMethod(instance, slot, Qt::QueuedConnection, args...); });
 }
 
 UINT RdpInstanceCliprdrMonitorReady(CliprdrClientContext* cliprdr, const CLIPRDR_MONITOR_READY*)
 {
-    QMetaObject::invokeMethod(instanceOf(cliprdr), "handleCliprdrMonitorReady");
+    forwardToInstance(cliprdr, "handleCliprdrMonitorReady");
     return CHANNEL_RC_OK;
 }
 
@@ -27,8 +35,7 @@ UINT RdpInstanceCliprdrServerFormatList(CliprdrClientContext* cliprdr, const CLI
     QList<unsigned long> formats;
     for (UINT32 i = 0; i < list->numFormats; ++i)
         formats.append(list->formats[i].formatId);
-    QMetaObject::invokeMethod(instanceOf(cliprdr), "handleCliprdrServerFormatList",
-                              Q_ARG(QList<unsigned long>, formats));
+    forwardToInstance(cliprdr, "handleCliprdrServerFormatList", Q_ARG(QList<unsigned long>, formats));
     return CHANNEL_RC_OK;
 }
 
@@ -40,8 +47,8 @@ UINT RdpInstanceCliprdrServerFormatListResponse(CliprdrClientContext*, const CLI
 UINT RdpInstanceCliprdrServerFormatDataRequest(CliprdrClientContext* cliprdr,
                                                const CLIPRDR_FORMAT_DATA_REQUEST* request)
 {
-    QMetaObject::invokeMethod(instanceOf(cliprdr), "handleCliprdrServerFormatDataRequest",
-                              Q_ARG(unsigned long, request->requestedFormatId));
+    forwardToInstance(cliprdr, "handleCliprdrServerFormatDataRequest",
+                      Q_ARG(unsigned long, request->requestedFormatId));
     return CHANNEL_RC_OK;
 }
 
@@ -55,8 +62,7 @@ UINT RdpInstanceCliprdrServerFormatDataResponse(CliprdrClientContext* cliprdr,
         && response->dataLen <= static_cast<UINT32>(std::numeric_limits<int>::max()))
         data = QByteArray(reinterpret_cast<const char*>(response->requestedFormatData),
                           static_cast<int>(response->dataLen));
-    QMetaObject::invokeMethod(instanceOf(cliprdr), "handleCliprdrServerFormatDataResponse",
-                              Q_ARG(QByteArray, data));
+    forwardToInstance(cliprdr, "handleCliprdrServerFormatDataResponse", Q_ARG(QByteArray, data));
     return CHANNEL_RC_OK;
 }
 
@@ -72,6 +78,7 @@ void install(RdpClientContext* context, CliprdrClientContext* cliprdr)
     cliprdr->ServerFormatListResponse = RdpInstanceCliprdrServerFormatListResponse;
     cliprdr->ServerFormatDataRequest = RdpInstanceCliprdrServerFormatDataRequest;
     cliprdr->ServerFormatDataResponse = RdpInstanceCliprdrServerFormatDataResponse;
+    HandOver::release(cliprdr);
 }
 
 } // namespace RdpClipboard

@@ -27,6 +27,7 @@
 
 #include <algorithm>
 
+#include <common/handover.h>
 #include <freerdp/gdi/gdi.h>
 #include <freerdp/locale/keyboard.h>
 #include <freerdp/primitives.h>
@@ -232,7 +233,7 @@ bool RdpInstance::start(const QString& host, quint16 port, const QString& user,
     freerdp* instance = rdp->instance;
     auto socket = std::make_shared<RdpConnectSocket>();
     m_connectSocket = socket;
-    emit m_worker->doWork([instance, socket]() { return QVariant(static_cast<int>(socket->connect(instance))); });
+    m_worker->post([instance, socket]() { return QVariant(static_cast<int>(socket->connect(instance))); });
     return true;
 }
 
@@ -268,6 +269,15 @@ void RdpInstance::applyWindowMode(const QString& windowMode, const QString& titl
 void RdpInstance::quit()
 {
     stop(0);
+}
+
+bool RdpInstance::event(QEvent* event)
+{
+    // The channels' threads (ours and the clipboard's) call the handle* slots
+    // through the event queue (forwardToInstance).
+    if (event->type() == QEvent::MetaCall)
+        HandOver::acquire(this);
+    return QObject::event(event);
 }
 
 void RdpInstance::connectFinished(const QVariant& result)
@@ -496,7 +506,7 @@ void RdpInstance::postWait()
 {
     rdpContext* rdp = m_context->rdp();
     HANDLE stopEvent = m_stopEvent;
-    emit m_worker->doWork([rdp, stopEvent]() {
+    m_worker->post([rdp, stopEvent]() {
         HANDLE handles[64];
         handles[0] = stopEvent;
         const DWORD count = freerdp_get_event_handles(rdp, &handles[1], 63);

@@ -55,6 +55,9 @@ signals:
 public slots:
     void quit();
 
+protected:
+    bool event(QEvent* event) override;
+
 private slots:
     void connectFinished(const QVariant& result);
     void waitFinished(const QVariant& result);

@@ -7,6 +7,8 @@
 #include "RdpLogging.h"
 #include "RdpRailWidget.h"
 
+#include <common/handover.h>
+
 #include <QApplication>
 #include <QRegion>
 #include <QScreen>
@@ -29,7 +31,15 @@ void dispatch(rdpContext* context, const RdpRailOrder& order)
     if (QThread::currentThread() == windows->thread())
         windows->apply(order);
     else
-        QMetaObject::invokeMethod(windows, [windows, order] { windows->apply(order); }, Qt::QueuedConnection);
+        HandOver::post(windows, [&] {
+            QMetaObject::invokeMethod(
+                windows,
+                [windows, order] {
+                    HandOver::acquire(windows);
+                    windows->apply(order);
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 BOOL RdpInstanceRailWindowCommon(rdpContext* context, const WINDOW_ORDER_INFO* info,

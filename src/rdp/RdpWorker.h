@@ -20,12 +20,12 @@ signals:
     void workIsDone(QVariant result);
 
 public slots:
-    void doWork(RdpWorkerTask task);
+    void doWork(const RdpWorkerTask& task);
 };
 
-// Owns the worker thread of one connection. Emitting doWork posts a task;
-// its result comes back as finished() on the owner's thread. The
-// destructor ends the thread and waits for the task in flight.
+// Owns the worker thread of one connection. post runs a task there; its
+// result comes back as finished() on the owner's thread. The destructor
+// ends the thread and waits for the task in flight.
 class RdpWorkerThread : public QObject
 {
     Q_OBJECT
@@ -34,10 +34,13 @@ public:
     explicit RdpWorkerThread(QObject* parent = nullptr);
     ~RdpWorkerThread() override;
 
+    void post(const RdpWorkerTask& task);
+
 signals:
-    void doWork(RdpWorkerTask task);
+    void doWork(const RdpWorkerTask& task);
     void finished(QVariant result);
 
 private:
     QThread* m_thread;
+    RdpWorker* m_worker;
 };

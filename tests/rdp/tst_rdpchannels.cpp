@@ -20,7 +20,6 @@
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QMessageBox>
-#include <QMutex>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSettings>
@@ -32,6 +31,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -39,26 +39,28 @@ namespace {
 constexpr int Timeout = 30000;
 
 // Lines the channels log at error level, whatever thread logs them.
-QMutex logMutex;
+// Standard mutexes: ThreadSanitizer sees their locking, not that of QMutex
+// once contended (a futex inside Qt).
+std::mutex logMutex;
 QStringList logLines;
 
 BOOL recordLogLine(const wLogMessage* message)
 {
-    QMutexLocker lock(&logMutex);
+    std::lock_guard<std::mutex> lock(logMutex);
     logLines.append(QString::fromUtf8(message->TextString));
     return TRUE;
 }
 
 bool logged(const QString& line)
 {
-    QMutexLocker lock(&logMutex);
+    std::lock_guard<std::mutex> lock(logMutex);
     return logLines.contains(line);
 }
 
 // What the channel's callbacks received, in order.
 struct Received
 {
-    QMutex mutex;
+    std::mutex mutex;
     QStringList items;
     int delayMs = 0;
 
@@ -66,12 +68,12 @@ struct Received
     {
         if (delayMs)
             QThread::msleep(ulong(delayMs));
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         items.append(item);
     }
     QStringList all()
     {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         return items;
     }
 };
@@ -252,7 +254,7 @@ QtMessageHandler previousHandler = nullptr;
 void recordDebugLine(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
     {
-        QMutexLocker lock(&logMutex);
+        std::lock_guard<std::mutex> lock(logMutex);
         debugLines.append(text);
     }
     previousHandler(type, context, text);
@@ -260,7 +262,7 @@ void recordDebugLine(QtMsgType type, const QMessageLogContext& context, const QS
 
 bool debugLineStartsWith(const QString& start)
 {
-    QMutexLocker lock(&logMutex);
+    std::lock_guard<std::mutex> lock(logMutex);
     return std::any_of(debugLines.cbegin(), debugLines.cend(),
                        [&](const QString& line) { return line.startsWith(start); });
 }
@@ -724,7 +726,7 @@ void TestRdpChannels::optionsDialogFollowsServerAndRemembersChoices()
     previousHandler = qInstallMessageHandler(recordDebugLine);
     const auto restoreHandler = qScopeGuard([] { qInstallMessageHandler(previousHandler); });
     auto sentOptions = [] {
-        QMutexLocker lock(&logMutex);
+        std::lock_guard<std::mutex> lock(logMutex);
         return debugLines.filter(QStringLiteral("sending options")).size();
     };
     QString error;

@@ -1,5 +1,7 @@
 #include "qzchannel.h"
 
+#include "handover.h"
+
 #include <winpr/collections.h>
 #include <winpr/synch.h>
 #include <winpr/thread.h>
@@ -72,6 +74,7 @@ DWORD WINAPI receiveThread(LPVOID arg)
         wMessage message = {};
         if (MessageQueue_Peek(plugin->queue, &message, TRUE) <= 0)
             continue;
+        HandOver::acquire(plugin);
         if (message.id == WMQ_QUIT)
             break;
         if (message.id == 0) {
@@ -137,7 +140,8 @@ void receiveChunk(QzChannelPlugin* plugin, const void* data, UINT32 dataLength, 
     plugin->dataInTotal = 0;
     Stream_SealLength(s);
     Stream_SetPosition(s, 0);
-    if (!plugin->queue || !MessageQueue_Post(plugin->queue, nullptr, 0, s, nullptr)) {
+    if (!plugin->queue
+        || !HandOver::post(plugin, [&] { return MessageQueue_Post(plugin->queue, nullptr, 0, s, nullptr); })) {
         WLog_Print(plugin->log, WLOG_ERROR, "message lost: no receive queue");
         Stream_Free(s, TRUE);
     }
