@@ -6,7 +6,8 @@
 // settle for the warm-up time, then counts changes for the given number of
 // seconds and reads the client's CPU time (from /proc) at the start and the
 // end of that window, so that start-up cost does not count as frame cost
-// for either client.
+// for either client. At the end it adds the peak and the anonymous part of
+// the resident memory.
 // Usage: damage_count <client pid> <warm-up seconds> <seconds>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xdamage.h>
@@ -47,13 +48,14 @@ long long cpuMilliseconds(int pid)
     return (utime + stime) * 1000 / sysconf(_SC_CLK_TCK);
 }
 
-long long peakMegabytes(int pid)
+// A field of /proc/<pid>/status in kB, or -1.
+long long statusKilobytes(int pid, const std::string& field)
 {
     std::ifstream file("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(file, line)) {
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::atoll(line.c_str() + 6) / 1024;
+        if (line.rfind(field + ':', 0) == 0)
+            return std::atoll(line.c_str() + field.size() + 1);
     }
     return -1;
 }
@@ -122,7 +124,8 @@ int main(int argc, char** argv)
     }
     const long long cpuAtEnd = cpuMilliseconds(pid);
     std::printf("first full frame after %lld ms, start-up CPU %lld ms, %ld changes in %lld s, "
-                "CPU %lld ms in them, peak memory %lld MB\n",
-                first, cpuAtStart, changes, windowMs / 1000, cpuAtEnd - cpuAtStart, peakMegabytes(pid));
+                "CPU %lld ms in them, peak memory %lld MB, anonymous memory %.1f MB\n",
+                first, cpuAtStart, changes, windowMs / 1000, cpuAtEnd - cpuAtStart,
+                statusKilobytes(pid, "VmHWM") / 1024, statusKilobytes(pid, "RssAnon") / 1024.0);
     return 0;
 }

@@ -5,7 +5,7 @@
 // start to the first repaint. The stall is timed around the outermost
 // event deliveries: a fast timer to probe it would itself cost CPU and
 // waken the loop more often.
-// Usage: rdp_stream <port> <seconds>
+// Usage: rdp_stream <port> <seconds> [desktop size, 1024x768] [password]
 #include "RdpClientContext.h"
 #include "RdpDesktopWidget.h"
 #include "RdpInstance.h"
@@ -87,12 +87,14 @@ int main(int argc, char** argv)
     // loads Mesa's GL (about 45 MB of the process) at start-up.
     qputenv("QT_XCB_GL_INTEGRATION", "none");
     StreamApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: rdp_stream <port> <seconds>\n");
+    if (argc < 3 || argc > 5) {
+        std::fprintf(stderr, "usage: rdp_stream <port> <seconds> [desktop size] [password]\n");
         return 2;
     }
     const auto port = static_cast<quint16>(QString::fromLocal8Bit(argv[1]).toUInt());
     const int seconds = QString::fromLocal8Bit(argv[2]).toInt();
+    const QString size = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("1024x768");
+    const QString password = argc > 4 ? QString::fromLocal8Bit(argv[4]) : QString();
 
     QElapsedTimer clock;
     clock.start();
@@ -122,8 +124,8 @@ int main(int argc, char** argv)
         });
     });
     QObject::connect(&instance, &RdpInstance::finished, &app, &QCoreApplication::quit);
-    instance.start(QStringLiteral("127.0.0.1"), port, QStringLiteral("bench"), QString(), 0,
-                   QStringLiteral("1024x768"), QStringLiteral("Benchmark"), false, QVariantMap());
+    instance.start(QStringLiteral("127.0.0.1"), port, QStringLiteral("bench"), password, 0, size,
+                   QStringLiteral("Benchmark"), false, QVariantMap());
     app.exec();
 
     rusage usage {};
