@@ -298,13 +298,16 @@ private:
     }
     static void recordQt(QtMsgType type, const QMessageLogContext& context, const QString& text)
     {
+        if (!s_log)
+            return;
         s_log->append(text);
         if (type != QtDebugMsg && s_log->m_previous)
             s_log->m_previous(type, context, text);
     }
     static BOOL recordLibrary(const wLogMessage* message)
     {
-        s_log->append(QString::fromUtf8(message->TextString));
+        if (s_log)
+            s_log->append(QString::fromUtf8(message->TextString));
         return TRUE;
     }
 
