@@ -263,11 +263,22 @@ bool DisplayServer::applyScreenSize()
     return true;
 }
 
+void DisplayServer::releaseInput()
+{
+    if (m_input)
+        m_input->releaseAll();
+}
+
 void DisplayServer::setOptions(PeerConnection* from, const QByteArray& json)
 {
     QString error;
     const UpdateOptions before = m_options;
-    if (!m_options.apply(json, &error)) {
+    // The settings hold for everyone watching: like the desktop size, only
+    // the owner changes them, whoever has control.
+    const bool owner = m_sharing.isOwner(from);
+    if (!owner)
+        error = QStringLiteral("only the owner of the session changes its options");
+    if (!owner || !m_options.apply(json, &error)) {
         qCWarning(lcDisplay) << "client" << from->id() << "options refused:" << error;
         from->writeChannel("qzcfg", 3,
                            QJsonDocument(QJsonObject { { QStringLiteral("error"), error } })

@@ -47,6 +47,8 @@ public:
 
     X11Screen& screen() { return m_screen; }
     X11Input& input() { return *m_input; }
+    // Lets go of all keys and buttons held in the session through its input.
+    void releaseInput();
     X11Clipboard& clipboard() { return *m_clipboard; }
     const UpdateOptions& options() const { return m_options; }
     SharingSession& sharing() { return m_sharing; }

@@ -75,8 +75,8 @@ void SharingSession::leave(PeerConnection* peer)
     const quint32 id = participant->id;
     m_participants.erase(m_participants.begin() + (participant - m_participants.data()));
     // Control goes back to the owner when its holder leaves.
-    if (id != 0 && id == m_controller)
-        m_controller = 0;
+    if (id == m_controller)
+        handOver(0);
     broadcastStatus();
 }
 
@@ -168,7 +168,8 @@ void SharingSession::endSharing()
 {
     forgetPassword();
     m_sharing = false;
-    m_controller = 0;
+    if (m_controller != 0)
+        handOver(0);
     std::vector<PeerConnection*> viewers;
     for (const Participant& p : m_participants) {
         if (p.id != 0)
@@ -201,8 +202,14 @@ void SharingSession::giveControl(const Participant& from, quint32 id)
     if (!known || id == m_controller)
         return;
     qCInfo(lcDisplay) << "participant" << from.id << "gives control to" << id;
-    m_controller = id;
+    handOver(id);
     broadcastStatus();
+}
+
+void SharingSession::handOver(quint32 id)
+{
+    m_server.releaseInput();
+    m_controller = id;
 }
 
 void SharingSession::dismiss(PeerConnection* peer, quint32 reason)
@@ -211,7 +218,7 @@ void SharingSession::dismiss(PeerConnection* peer, quint32 reason)
     if (!participant)
         return;
     if (participant->id == m_controller)
-        m_controller = 0;
+        handOver(0);
     m_participants.erase(m_participants.begin() + (participant - m_participants.data()));
     if (peer->m_closed)
         return;

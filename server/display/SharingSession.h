@@ -50,6 +50,9 @@ private:
     void endSharing();
     void kick(quint32 id);
     void giveControl(const Participant& from, quint32 id);
+    // Control moves to id, or its holder goes: the keys and buttons it held
+    // down are let go first.
+    void handOver(quint32 id);
     // Drops the viewer's connection; the status goes out afterwards.
     void dismiss(PeerConnection* peer, quint32 reason);
     void forgetPassword();

@@ -35,7 +35,36 @@ void X11Input::keyboard(uint16_t flags, uint8_t code)
         code, (flags & KBD_FLAGS_EXTENDED) ? TRUE : FALSE);
     if (keycode == 0)
         return;
-    XTestFakeKeyEvent(m_dpy, keycode, (flags & KBD_FLAGS_RELEASE) ? False : True, CurrentTime);
+    key(KeyCode(keycode), !(flags & KBD_FLAGS_RELEASE));
+    XFlush(m_dpy);
+}
+
+void X11Input::key(KeyCode keycode, bool down)
+{
+    XTestFakeKeyEvent(m_dpy, keycode, down ? True : False, CurrentTime);
+    if (down)
+        m_heldKeys.insert(keycode);
+    else
+        m_heldKeys.erase(keycode);
+}
+
+void X11Input::button(unsigned number, bool down)
+{
+    XTestFakeButtonEvent(m_dpy, number, down ? True : False, CurrentTime);
+    if (down)
+        m_heldButtons.insert(number);
+    else
+        m_heldButtons.erase(number);
+}
+
+void X11Input::releaseAll()
+{
+    for (KeyCode keycode : m_heldKeys)
+        XTestFakeKeyEvent(m_dpy, keycode, False, CurrentTime);
+    for (unsigned held : m_heldButtons)
+        XTestFakeButtonEvent(m_dpy, held, False, CurrentTime);
+    m_heldKeys.clear();
+    m_heldButtons.clear();
     XFlush(m_dpy);
 }
 
@@ -64,7 +93,7 @@ void X11Input::tapKeysym(KeySym keysym, bool down)
     const KeyCode shiftKeycode = XKeysymToKeycode(m_dpy, XK_Shift_L);
     if (shift && down)
         XTestFakeKeyEvent(m_dpy, shiftKeycode, True, CurrentTime);
-    XTestFakeKeyEvent(m_dpy, keycode, down ? True : False, CurrentTime);
+    key(keycode, down);
     if (shift && down)
         XTestFakeKeyEvent(m_dpy, shiftKeycode, False, CurrentTime);
     XFlush(m_dpy);
@@ -94,11 +123,11 @@ void X11Input::mouse(uint16_t flags, uint16_t x, uint16_t y)
     XTestFakeMotionEvent(m_dpy, DefaultScreen(m_dpy), x, y, CurrentTime);
     const bool down = flags & PTR_FLAGS_DOWN;
     if (flags & PTR_FLAGS_BUTTON1)
-        XTestFakeButtonEvent(m_dpy, 1, down, CurrentTime);
+        button(1, down);
     if (flags & PTR_FLAGS_BUTTON3)
-        XTestFakeButtonEvent(m_dpy, 2, down, CurrentTime);
+        button(2, down);
     if (flags & PTR_FLAGS_BUTTON2)
-        XTestFakeButtonEvent(m_dpy, 3, down, CurrentTime);
+        button(3, down);
     XFlush(m_dpy);
 }
 
@@ -107,9 +136,9 @@ void X11Input::extendedMouse(uint16_t flags, uint16_t x, uint16_t y)
     XTestFakeMotionEvent(m_dpy, DefaultScreen(m_dpy), x, y, CurrentTime);
     const bool down = flags & PTR_XFLAGS_DOWN;
     if (flags & PTR_XFLAGS_BUTTON1)
-        XTestFakeButtonEvent(m_dpy, 8, down, CurrentTime);
+        button(8, down);
     if (flags & PTR_XFLAGS_BUTTON2)
-        XTestFakeButtonEvent(m_dpy, 9, down, CurrentTime);
+        button(9, down);
     XFlush(m_dpy);
 }
 

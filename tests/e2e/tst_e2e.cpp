@@ -16,6 +16,7 @@
 #include "RdpRailWidget.h"
 #include "RdpSharingDialog.h"
 #include "RdpSharingKey.h"
+#include "RdpSharingNotification.h"
 #include "RdpToolbar.h"
 #include "SciProcess.h"
 #include "SessionFixture.h"
@@ -41,6 +42,7 @@
 #include <QLineEdit>
 #include <QLoggingCategory>
 #include <QMessageBox>
+#include <QMutex>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -56,6 +58,8 @@
 #include <QTimer>
 #include <QUuid>
 #include <QX11Info>
+
+#include <winpr/wlog.h>
 
 #include <algorithm>
 #include <csignal>
@@ -260,6 +264,73 @@ private:
 };
 
 SizeRequestLog* SizeRequestLog::s_log = nullptr;
+
+// Everything the client logs while it exists: its own categories at debug
+// level and the RDP library's loggers from debug level up.
+class FullLog
+{
+public:
+    FullLog()
+    {
+        s_log = this;
+        QLoggingCategory::setFilterRules(QStringLiteral("zentu.*.debug=true"));
+        m_previous = qInstallMessageHandler(recordQt);
+        wLog* root = WLog_GetRoot();
+        m_level = WLog_GetLogLevel(root);
+        static wLogCallbacks callbacks = {};
+        callbacks.message = recordLibrary;
+        WLog_SetLogAppenderType(root, WLOG_APPENDER_CALLBACK);
+        WLog_ConfigureAppender(WLog_GetLogAppender(root), "callbacks", &callbacks);
+        WLog_SetLogLevel(root, WLOG_DEBUG);
+    }
+    ~FullLog()
+    {
+        wLog* root = WLog_GetRoot();
+        WLog_SetLogLevel(root, m_level);
+        WLog_SetLogAppenderType(root, WLOG_APPENDER_CONSOLE);
+        qInstallMessageHandler(m_previous);
+        QLoggingCategory::setFilterRules(QString());
+        s_log = nullptr;
+    }
+
+    // How many lines were logged, and how many of them hold the text.
+    QPair<int, int> linesWith(const QString& text) const
+    {
+        QMutexLocker lock(&m_mutex);
+        const int holding = int(std::count_if(m_lines.begin(), m_lines.end(),
+                                              [&text](const QString& line) { return line.contains(text); }));
+        return {int(m_lines.size()), holding};
+    }
+
+private:
+    void append(const QString& line)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_lines.append(line);
+    }
+    static void recordQt(QtMsgType type, const QMessageLogContext& context, const QString& text)
+    {
+        if (!s_log)
+            return;
+        s_log->append(text);
+        if (type != QtDebugMsg && s_log->m_previous)
+            s_log->m_previous(type, context, text);
+    }
+    static BOOL recordLibrary(const wLogMessage* message)
+    {
+        if (s_log)
+            s_log->append(QString::fromUtf8(message->TextString));
+        return TRUE;
+    }
+
+    static FullLog* s_log;
+    mutable QMutex m_mutex;
+    QStringList m_lines;
+    QtMessageHandler m_previous = nullptr;
+    DWORD m_level = WLOG_WARN;
+};
+
+FullLog* FullLog::s_log = nullptr;
 
 // Runs scripts/demo-server as scripts/run does, with the given environment.
 bool runDemoServer(const QString& action, const QProcessEnvironment& environment, QByteArray* output,
@@ -1315,6 +1386,8 @@ void EndToEndTest::localDemoRunsAndEndsWithItsScript()
 
 void EndToEndTest::joiningWithTheKeyShowsTheSharedSession()
 {
+    // The sharing password must not reach any log, however verbose.
+    FullLog log;
     QVERIFY2(loginAsUser(), qPrintable(m_problem));
     QPointer<RdpMainWidget> owner = start(QStringLiteral("xterm"));
     QVERIFY2(owner, qPrintable(m_problem));
@@ -1392,30 +1465,133 @@ void EndToEndTest::joiningWithTheKeyShowsTheSharedSession()
     QTRY_COMPARE_WITH_TIMEOUT(loginChildren(), sshBefore, Timeout);
 
     // Joined through a login of its own, the viewer sees the owner's screen.
-    const QList<RdpMainWidget*> before = visibleTopLevels<RdpMainWidget>();
-    QVERIFY(openJoin(QStringLiteral("bo"), key));
-    status = userQuestion();
-    QVERIFY(status);
-    status->findChild<QLineEdit*>(QStringLiteral("UserLineEdit"))->setText(m_login->server().user());
-    QTest::mouseClick(findButton(status, "ContinueButton"), Qt::LeftButton);
-    // The key names the server as the owner's login reached it ("localhost"
-    // here), which this client knows under another name only: ssh asks.
-    const auto hostKeyAsked = [&status] {
-        return status && status->findChild<QStackedWidget*>()->currentIndex() == OperationStatusDialog::HostKeyPage;
+    // The login asks for the login name, and ssh may ask about the host key
+    // once: the key names the server as the owner's login reached it
+    // ("localhost" here), which this client knows under another name only.
+    const auto joinThroughLogin = [&](const QString& name) -> RdpMainWidget* {
+        const QList<RdpMainWidget*> before = visibleTopLevels<RdpMainWidget>();
+        QPointer<OperationStatusDialog> question;
+        if (!openJoin(name, key) || !(question = userQuestion()))
+            return nullptr;
+        question->findChild<QLineEdit*>(QStringLiteral("UserLineEdit"))->setText(m_login->server().user());
+        QTest::mouseClick(findButton(question, "ContinueButton"), Qt::LeftButton);
+        const auto hostKeyAsked = [&question] {
+            return question
+                && question->findChild<QStackedWidget*>()->currentIndex() == OperationStatusDialog::HostKeyPage;
+        };
+        if (QTest::qWaitFor([&] { return !question || hostKeyAsked(); }, Timeout) && hostKeyAsked())
+            QTest::mouseClick(findButton(question, "ContinueButton"), Qt::LeftButton);
+        return waitForNewDisplay(before);
     };
-    if (QTest::qWaitFor([&] { return !status || hostKeyAsked(); }, Timeout) && hostKeyAsked())
-        QTest::mouseClick(findButton(status, "ContinueButton"), Qt::LeftButton);
-    RdpMainWidget* viewer = waitForNewDisplay(before);
+    QPointer<RdpMainWidget> viewer = joinThroughLogin(QStringLiteral("bo"));
     QVERIFY2(viewer, qPrintable(m_problem));
     RdpSharingKey decoded;
     QString error;
     QVERIFY(RdpSharingKey::decode(key, &decoded, &error));
-    QVERIFY(viewer->windowTitle().startsWith(QStringLiteral("Viewing ")));
-    QVERIFY(viewer->windowTitle().endsWith(QStringLiteral(":%1").arg(decoded.rdpPort)));
-    QTRY_COMPARE_WITH_TIMEOUT(sharing->findChild<QTableView*>()->model()->rowCount(), 2, Timeout);
+    // The login reached the server by the key's host name.
+    QCOMPARE(viewer->windowTitle(), QStringLiteral("Viewing %1:%2").arg(decoded.hostname).arg(decoded.rdpPort));
+    auto* list = sharing->findChild<QTableView*>();
+    QTRY_COMPARE_WITH_TIMEOUT(list->model()->rowCount(), 2, Timeout);
     const auto picture = [](RdpMainWidget* display) { return display->desktopWidget()->grab().toImage(); };
     QTRY_VERIFY_WITH_TIMEOUT(picture(owner) == picture(viewer), Timeout);
     QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
+    // The owner's window slides the banner in.
+    RdpSharingNotification* banner = owner->sharingNotification();
+    QTRY_COMPARE_WITH_TIMEOUT(banner->text(), QStringLiteral("bo has joined the session."), Timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(banner->isVisible() && banner->geometry().top() >= 0, Timeout);
+
+    // The owner's keys reach the xterm, whose X focus follows the pointer;
+    // the viewer's do not, until the owner hands it control.
+    // Each window comes to the top first: without a window manager the
+    // windows overlap where they were mapped.
+    const auto touched = [this](const QString& name) { return QFile::exists(m_scratch->filePath(name)); };
+    const auto typeTouch = [this](RdpMainWidget* display, const QString& name) {
+        display->raise();
+        typeIntoSession(display, QStringLiteral("touch %1").arg(m_scratch->filePath(name)));
+    };
+    typeTouch(owner, QStringLiteral("by-owner"));
+    QTRY_VERIFY_WITH_TIMEOUT(touched(QStringLiteral("by-owner")), Timeout);
+    typeTouch(viewer, QStringLiteral("without-control"));
+    // The viewer switches manual update settings after typing: only the owner
+    // changes them, so the server refuses and the viewer's dialog goes back.
+    // That answer comes after the server has seen the typed keys.
+    auto* viewerOptions = viewer->findChild<RdpOptionsDialog*>();
+    auto* viewerUpdates = viewerOptions->findChild<QGroupBox*>(QStringLiteral("UpdateBox"));
+    QTRY_VERIFY_WITH_TIMEOUT(viewerUpdates->isEnabled(), Timeout);
+    viewerOptions->show();
+    QVERIFY(QTest::qWaitForWindowExposed(viewerOptions));
+    // Earlier tests may have left the server's host with saved manual settings.
+    const bool manual = viewerUpdates->isChecked();
+    QTest::keyClick(viewerUpdates, Qt::Key_Space);
+    QCOMPARE(viewerUpdates->isChecked(), !manual);
+    QTRY_COMPARE_WITH_TIMEOUT(viewerUpdates->isChecked(), manual, Timeout);
+    viewerOptions->close();
+    QVERIFY(!touched(QStringLiteral("without-control")));
+    sharing->show();
+    QVERIFY(QTest::qWaitForWindowExposed(sharing));
+    const auto inRow = [&](const QString& name, const char* button) -> QPushButton* {
+        for (int row = 0; row < list->model()->rowCount(); ++row) {
+            if (list->model()->index(row, 0).data().toString().startsWith(name))
+                list->selectRow(row);
+        }
+        auto* found = findButton(sharing, button);
+        return QTest::qWaitFor([found] { return found->isVisible() && found->isEnabled(); }, Timeout) ? found
+                                                                                                         : nullptr;
+    };
+    QPushButton* give = inRow(QStringLiteral("bo"), "GiveControlButton");
+    QVERIFY(give);
+    give->click();
+    QTRY_COMPARE_WITH_TIMEOUT(banner->text(), QStringLiteral("bo now has control of the session."), Timeout);
+    auto* viewerSharing = viewer->findChild<RdpSharingDialog*>();
+    QTRY_VERIFY_WITH_TIMEOUT(viewerSharing && viewerSharing->hasControl(), Timeout);
+    typeTouch(viewer, QStringLiteral("with-control"));
+    QTRY_VERIFY_WITH_TIMEOUT(touched(QStringLiteral("with-control")), Timeout);
+    QVERIFY(!touched(QStringLiteral("without-control")));
+    // The controller's pointer shows on the owner's window where it points.
+    QTRY_COMPARE_WITH_TIMEOUT(owner->desktopWidget()->overlayMousePosition(), QPoint(60, 60), Timeout);
+
+    // Kicked, the viewer's display ends without a word.
+    QPushButton* kick = inRow(QStringLiteral("bo"), "KickViewerButton");
+    QVERIFY(kick);
+    kick->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!viewer, Timeout);
+    // Control went back to the owner with it.
+    QTRY_VERIFY_WITH_TIMEOUT(banner->text().endsWith(QStringLiteral("\nbo has left the session.")), Timeout);
+    QTRY_COMPARE_WITH_TIMEOUT(list->model()->rowCount(), 1, Timeout);
+
+    // Ending the sharing sends every viewer away, and the key stops working.
+    viewer = joinThroughLogin(QStringLiteral("cy"));
+    QVERIFY2(viewer, qPrintable(m_problem));
+    QTRY_COMPARE_WITH_TIMEOUT(list->model()->rowCount(), 2, Timeout);
+    sharingButton->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!viewer, Timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(!sharing->isSharing(), Timeout);
+    QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
+    QVERIFY(!joinThroughLogin(QStringLiteral("di")));
+    QVERIFY(owner);
+    QTRY_VERIFY2_WITH_TIMEOUT(failureBox(QStringLiteral("There was a problem joining the session.")),
+                              qPrintable(messageBoxTexts() + m_problem), Timeout);
+
+    // Neither the client's log nor any file of the client or the servers
+    // holds the password, as text or as the channel's UTF-16.
+    const QPair<int, int> logged = log.linesWith(decoded.password);
+    QVERIFY(logged.first > 0);
+    QCOMPARE(logged.second, 0);
+    QCOMPARE(log.linesWith(key).second, 0);
+    QStringList holding;
+    QByteArray utf16;
+    for (QChar c : decoded.password)
+        utf16.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+    QDirIterator files(TestRoot, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        QFile file(files.next());
+        if (file.size() < (64 << 20) && file.open(QIODevice::ReadOnly)) {
+            const QByteArray data = file.readAll();
+            if (data.contains(decoded.password.toUtf8()) || data.contains(utf16))
+                holding << file.fileName();
+        }
+    }
+    QVERIFY2(holding.isEmpty(), qPrintable(holding.join(QLatin1String(", "))));
 }
 
 int main(int argc, char** argv)

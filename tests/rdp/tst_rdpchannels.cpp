@@ -944,6 +944,21 @@ void TestRdpChannels::directConnectionAsksOnceForAnUntrustedCertificate()
     RdpDisplayServer server;
     QString error;
     QVERIFY2(server.start(&error), qPrintable(error));
+    // The owner shares its session; viewers join directly with the key's password.
+    RdpInstance owner;
+    QSignalSpy ownerConnected(&owner, &RdpInstance::connected);
+    owner.start(QStringLiteral("127.0.0.1"), server.port(), QStringLiteral("ann"), server.password(), 0,
+                QStringLiteral("800x600"), QStringLiteral("Owner"), false,
+                {{QStringLiteral("SshHost"), QStringLiteral("127.0.0.1")}});
+    QVERIFY(ownerConnected.wait(Timeout));
+    RdpSharingDialog* sharing = owner.context()->sharingDialog;
+    auto* sharingButton = child<QPushButton>(sharing, "SharingButton");
+    QTRY_VERIFY_WITH_TIMEOUT(sharingButton->isEnabled(), Timeout);
+    sharingButton->click();
+    QTRY_VERIFY_WITH_TIMEOUT(sharing->isSharing(), Timeout);
+    RdpSharingKey key;
+    QVERIFY2(RdpSharingKey::decode(sharing->sharingKey(), &key, &error), qPrintable(error));
+    auto* participants = child<QTableView>(sharing, "ViewerListView")->model();
 
     const auto question = [] {
         for (QMessageBox* box : visibleTopLevels<QMessageBox>()) {
@@ -955,10 +970,12 @@ void TestRdpChannels::directConnectionAsksOnceForAnUntrustedCertificate()
     // Connects directly; answers the certificate question with the named button,
     // or expects none when button is null. True once connected.
     const auto connectDirect = [&](const char* button, bool* asked) {
+        if (!QTest::qWaitFor([&] { return participants->rowCount() == 1; }, Timeout))
+            return false;
         RdpInstance instance;
         QSignalSpy connected(&instance, &RdpInstance::connected);
         QSignalSpy finished(&instance, &RdpInstance::finished);
-        instance.start(QStringLiteral("127.0.0.1"), server.port(), QStringLiteral("tester"), server.password(), 0,
+        instance.start(QStringLiteral("127.0.0.1"), key.rdpPort, QStringLiteral("tester"), key.password, 0,
                        QStringLiteral("800x600"), QStringLiteral("Direct"), true, QVariantMap());
         *asked = QTest::qWaitFor([&] { return question() || !connected.isEmpty() || !finished.isEmpty(); }, Timeout)
                  && question();
@@ -970,7 +987,9 @@ void TestRdpChannels::directConnectionAsksOnceForAnUntrustedCertificate()
             box->findChild<QPushButton*>(QLatin1String(button))->click();
         }
         const bool ok = QTest::qWaitFor([&] { return !connected.isEmpty() || !finished.isEmpty(); }, Timeout)
-                        && !connected.isEmpty();
+                        && !connected.isEmpty()
+                        // Joined as a viewer of the owner's session.
+                        && QTest::qWaitFor([&] { return participants->rowCount() == 2; }, Timeout);
         instance.quit();
         return ok && instance.exitCode() == 0;
     };

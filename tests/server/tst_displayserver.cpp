@@ -777,12 +777,23 @@ void TestDisplayServer::sharingAdmitsViewersUnderTheOwnersControl()
     QVERIFY(viewer.send(qzshare, ShareMessage::KickUser, encodeShareU32(0)));
     QVERIFY(viewer.send(qzshare, ShareMessage::EndSharing, QByteArray()));
     QVERIFY(viewer.send(qzshare, ShareMessage::GiveControl, QByteArray(3, '\1')));
+    // The update settings hold for everyone: only the owner changes them.
+    const QByteArray slower(R"({"BandwidthThrottleAdjust":false,"FPSLimit":7})");
+    const auto refusals = [&viewer] {
+        const QList<ChannelMessage>& list = viewer.messages(QStringLiteral("qzcfg"));
+        return std::count_if(list.begin(), list.end(), [](const ChannelMessage& m) {
+            return m.type == 3 && QJsonDocument::fromJson(m.payload).object().contains(QStringLiteral("error"));
+        });
+    };
+    QVERIFY(viewer.send(QStringLiteral("qzcfg"), 2, slower));
     // Neither way through the clipboard: the session's text is refused (flags
     // 2) and the viewer's offer of text (format 13) is not taken up.
     QVERIFY(viewer.sendRaw(QStringLiteral("cliprdr"), QByteArray::fromHex("04000000040000000d000000")));
     QVERIFY(viewer.sendRaw(QStringLiteral("cliprdr"), QByteArray::fromHex("02000000060000000d0000000000")));
     framesDuring(viewer, 1500);
     QVERIFY(viewer.connected());
+    QCOMPARE(refusals(), 1);
+    QVERIFY(lastJson(viewer, 1).value(QStringLiteral("BandwidthThrottleAdjust")).toBool(false));
     owner.sendKey(0x1E, true); // "a"
     owner.sendKey(0x1E, false);
     QVERIFY(owner.waitFor([&] { return readFile(log).contains(QLatin1String("keysym 0x61, a)")); }, 10000));
@@ -812,12 +823,27 @@ void TestDisplayServer::sharingAdmitsViewersUnderTheOwnersControl()
         }
         return false;
     }, 10000));
+    // Control does not bring the owner's rights.
+    QVERIFY(viewer.send(QStringLiteral("qzcfg"), 2, slower));
+    QVERIFY(viewer.waitFor([&] { return refusals() == 2; }, 10000));
 
-    // The controller hands control on; kicked, a viewer is told and dropped.
+    // The controller hands control on while it holds a key and a button:
+    // the session lets go of both.
+    const auto held = [&session] { return heldDown(session.display(), session.authority()); };
+    viewer.sendKey(0x20, true); // "d"
+    viewer.sendMouse(PTR_FLAGS_BUTTON1 | PTR_FLAGS_DOWN, 300, 200);
+    QVERIFY(viewer.waitFor([&] { return held() == QStringList({ QStringLiteral("d"), QStringLiteral("Button1") }); }, 10000));
     QVERIFY(viewer.send(qzshare, ShareMessage::GiveControl, encodeShareU32(0)));
     QVERIFY(both([&] { return shareStatus(owner) == QLatin1String("on, 0 olga*, 1 vic"); }));
+    QVERIFY2(owner.waitFor([&] { return held().isEmpty(); }, 10000), qPrintable(held().join(QLatin1Char(' '))));
+    // So does a controller that is sent away; kicked, a viewer is told and dropped.
+    QVERIFY(owner.send(qzshare, ShareMessage::GiveControl, encodeShareU32(1)));
+    QVERIFY(both([&] { return shareStatus(viewer) == QLatin1String("on, 0 olga, 1 vic*"); }));
+    viewer.sendKey(0x12, true); // "e"
+    QVERIFY(viewer.waitFor([&] { return held() == QStringList { QStringLiteral("e") }; }, 10000));
     QVERIFY(owner.send(qzshare, ShareMessage::KickUser, encodeShareU32(1)));
     QVERIFY(both([&] { return !viewer.connected() && shareStatus(owner) == QLatin1String("on, 0 olga*"); }));
+    QVERIFY2(owner.waitFor([&] { return held().isEmpty(); }, 10000), qPrintable(held().join(QLatin1Char(' '))));
     QVERIFY(!shareValues(viewer, ShareMessage::DisconnectInfo).isEmpty());
 
     // A viewer joining directly uses TLS. Ending the sharing drops every
