@@ -102,13 +102,14 @@ QSize RichTextDelegate::sizeHint(const QStyleOptionViewItem& option, const QMode
 
 int RichTextDelegate::heightHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
-    QStyleOptionViewItem opt = option;
-    initStyleOption(&opt, index);
-
+    // Only the text matters here; the other roles initStyleOption() asks for do not.
+    const QVariant value = index.data(Qt::DisplayRole);
+    const QString text = value.isValid() && !value.isNull() ? displayText(value, option.locale)
+                                                            : QString();
     QString mask;
     QStringList words;
-    if (!maskWords(opt.text, &mask, &words))
-        return int(documentSize(opt.text).height());
+    if (!maskWords(text, &mask, &words))
+        return int(documentSize(text).height());
     // The document lays out in the application's font.
     const QString key = QFont().key() + QLatin1Char('\n') + mask;
     auto found = m_heights.constFind(key);
@@ -145,7 +146,7 @@ int RichTextDelegate::heightHint(const QStyleOptionViewItem& option, const QMode
                       && std::all_of(entry.fonts.cbegin(), entry.fonts.cend(),
                                      [c](const QFontMetrics& m) { return m.inFont(c); });
             if (!drawn)
-                return int(documentSize(opt.text).height());
+                return int(documentSize(text).height());
         }
     }
     return entry.height;

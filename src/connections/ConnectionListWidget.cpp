@@ -443,8 +443,13 @@ Connection ConnectionListWidget::selectedConnection() const
 
 bool ConnectionListWidget::isPinned(const Connection& connection) const
 {
-    return !m_pinnedDirectory.isEmpty()
-           && m_files.value(connection.uid()).startsWith(m_pinnedDirectory + QLatin1Char('/'));
+    // Asked twice per comparison while sorting: no string is built here.
+    if (m_pinnedDirectory.isEmpty())
+        return false;
+    const QString path = m_files.value(connection.uid());
+    return path.size() > m_pinnedDirectory.size()
+           && path.at(m_pinnedDirectory.size()) == QLatin1Char('/')
+           && path.startsWith(m_pinnedDirectory);
 }
 
 bool ConnectionListWidget::isProtected(const Connection& connection) const
