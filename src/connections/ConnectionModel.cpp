@@ -1,5 +1,7 @@
 #include "ConnectionModel.h"
 
+#include <QSize>
+
 #include <algorithm>
 
 namespace {
@@ -65,6 +67,15 @@ QVariant ConnectionModel::data(const QModelIndex& index, int role) const
     default:
         return QVariant();
     }
+}
+
+// The list shows no row headers; a size hint of its own spares a view that
+// sizes its rows to their contents from measuring a row number per row.
+QVariant ConnectionModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Vertical && role == Qt::SizeHintRole)
+        return QSize(0, 0);
+    return QAbstractTableModel::headerData(section, orientation, role);
 }
 
 Qt::ItemFlags ConnectionModel::flags(const QModelIndex& index) const

@@ -199,12 +199,21 @@ void TestConnectionList::listsBothDirectoriesByName()
     const QUuid own = QUuid::createUuid();
     QVERIFY(writeFile(userFile(own), minimalFile(own, QStringLiteral("Alpha"), QStringLiteral("a"))));
     QVERIFY(writeFile(QDir(m_user).filePath(QStringLiteral("broken.rv32")), "<SshConnection>"));
+    // One line, markup in the name, and a sign the default font lacks.
+    const QUuid oneLine = QUuid::createUuid();
+    QVERIFY(writeFile(userFile(oneLine), minimalFile(oneLine.toString(), QStringLiteral("Mitte &amp; &lt;B\u00fcro&gt; \u2a0c"))));
 
     auto window = makeWindow();
     auto* view = listView(window.get());
-    QCOMPARE(view->model()->rowCount(), 2);
+    QCOMPARE(view->model()->rowCount(), 3);
     QVERIFY(view->model()->index(0, 0).data().toString().contains(QLatin1String("Alpha")));
-    QVERIFY(view->model()->index(1, 0).data().toString().contains(QLatin1String("Zulu")));
+    QVERIFY(view->model()->index(1, 0).data().toString().contains(QLatin1String("Mitte &amp; &lt;B")));
+    QVERIFY(view->model()->index(2, 0).data().toString().contains(QLatin1String("Zulu")));
+    // Each row is as tall as its laid-out text; the one-line row is shorter.
+    for (int row = 0; row < 3; ++row)
+        QCOMPARE(view->rowHeight(row), view->sizeHintForIndex(view->model()->index(row, 0)).height());
+    QCOMPARE(view->rowHeight(0), view->rowHeight(2));
+    QVERIFY(view->rowHeight(1) < view->rowHeight(0));
 
     // The Join button asks for a name (USER to begin with) and a key; OK
     // waits for both to start with a non-blank.
@@ -319,6 +328,9 @@ void TestConnectionList::editThroughEditor()
                  .toUtf8());
     auto* view = listView(window.get());
     QVERIFY(view->model()->index(0, 0).data().toString().contains(QLatin1String("new.example.com")));
+    // The row buttons stay on the edited row, placed across the full width.
+    QVERIFY(edit->isVisible());
+    QVERIFY(window->findChild<QPushButton*>(QStringLiteral("RemoveConnectionButton"))->isVisible());
 }
 
 void TestConnectionList::activatingOpenConnectionRaisesItsWindow()
