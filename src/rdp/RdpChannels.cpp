@@ -138,6 +138,7 @@ void RdpInstanceOnChannelConnected(void* data, ChannelConnectedEventArgs* event)
         auto* rail = static_cast<RailClientContext*>(event->pInterface);
         rail->custom = context;
         rail->ServerSystemParam = RdpInstanceRailServerSystemParam;
+        rail->ServerHandshake = RdpInstanceRailServerHandshake;
         context->rail = rail;
     } else if (!event->pInterface) {
         // The library's other channels, or one of ours loaded without an interface.

@@ -3,6 +3,7 @@
 #include "RdpClientContext.h"
 #include "RdpCoordinates.h"
 #include "RdpGraphics.h"
+#include "RdpInstance.h"
 #include "RdpKeyboardState.h"
 #include "RdpLogging.h"
 #include "RdpRailWidget.h"
@@ -397,14 +398,35 @@ void RdpRailWindows::sendWorkArea()
     rail->ClientSystemParam(rail, &order);
 }
 
-UINT RdpInstanceRailServerSystemParam(RailClientContext* rail, const RAIL_SYSPARAM_ORDER*)
+void RdpRailWindows::serverReady()
+{
+    if (m_context->instance)
+        QMetaObject::invokeMethod(m_context->instance, "sendMonitorLayout");
+    sendWorkArea();
+}
+
+namespace {
+
+// The screens are read on the GUI thread.
+UINT queueToWindows(RailClientContext* rail, void (RdpRailWindows::*slot)())
 {
     auto* context = static_cast<RdpClientContext*>(rail->custom);
     RdpRailWindows* windows = context ? context->railWindows : nullptr;
-    // The screens are read on the GUI thread.
     if (windows)
-        QMetaObject::invokeMethod(windows, &RdpRailWindows::sendWorkArea, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(windows, slot, Qt::QueuedConnection);
     return CHANNEL_RC_OK;
+}
+
+} // namespace
+
+UINT RdpInstanceRailServerSystemParam(RailClientContext* rail, const RAIL_SYSPARAM_ORDER*)
+{
+    return queueToWindows(rail, &RdpRailWindows::sendWorkArea);
+}
+
+UINT RdpInstanceRailServerHandshake(RailClientContext* rail, const RAIL_HANDSHAKE_ORDER*)
+{
+    return queueToWindows(rail, &RdpRailWindows::serverReady);
 }
 
 void RdpRailWindows::setCursor(const QCursor& cursor)

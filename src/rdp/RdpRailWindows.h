@@ -80,6 +80,9 @@ public:
     // Answers the server's system parameters with the work area: the
     // whole virtual desktop, where the local windows may go.
     void sendWorkArea();
+    // The server's rail handshake: its channels are open from now on, so
+    // the monitor layout sent on connect is sent again, with the work area.
+    void serverReady();
     // True while one of the session's windows is the active window.
     bool hasFocus() const;
 
@@ -108,3 +111,4 @@ private:
 // The rail channel's callback for the server's system parameters, called
 // on whatever thread reads the channel.
 UINT RdpInstanceRailServerSystemParam(RailClientContext* rail, const RAIL_SYSPARAM_ORDER* sysparam);
+UINT RdpInstanceRailServerHandshake(RailClientContext* rail, const RAIL_HANDSHAKE_ORDER* handshake);
