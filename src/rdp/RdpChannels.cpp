@@ -4,6 +4,7 @@
 #include "RdpClipboard.h"
 #include "RdpInstance.h"
 #include "RdpLogging.h"
+#include "RdpRailWindows.h"
 #include "RdpViewer.h"
 
 #include <freerdp/addin.h>
@@ -138,6 +139,8 @@ void RdpInstanceOnChannelConnected(void* data, ChannelConnectedEventArgs* event)
     } else if (isChannel(event, RAIL_SVC_CHANNEL_NAME)) {
         auto* rail = static_cast<RailClientContext*>(event->pInterface);
         rail->custom = context;
+        rail->ServerSystemParam = RdpInstanceRailServerSystemParam;
+        rail->ServerHandshake = RdpInstanceRailServerHandshake;
         context->rail = rail;
     } else if (!event->pInterface) {
         // The library's other channels, or one of ours loaded without an interface.

@@ -459,6 +459,8 @@ void RdpInstance::applyScale()
     if (m_context && m_context->mainWidget)
         m_context->mainWidget->handleScaleChanged();
     sendMonitorLayout();
+    if (m_context && m_context->railWindows)
+        m_context->railWindows->scaleChanged();
 }
 
 bool RdpInstance::mayResize() const

@@ -30,3 +30,11 @@ void RdpKeyInput::releaseAll(rdpInput* input)
                                           RdpInputFlags::keyCode(scanCode));
     m_keysDown.clear();
 }
+
+void RdpKeyInput::pressHeld(rdpInput* input, const QList<quint32>& keycodes)
+{
+    for (const quint32 keycode : keycodes) {
+        if (!m_keysDown.contains(keycode))
+            send(input, keycode, true);
+    }
+}

@@ -13,6 +13,8 @@ public:
     // Sends the key; one without a scan code is dropped.
     void send(rdpInput* input, quint32 keycode, bool press);
     void releaseAll(rdpInput* input);
+    // Presses keys that went down while another window had the keyboard.
+    void pressHeld(rdpInput* input, const QList<quint32>& keycodes);
 
 private:
     // Keys pressed and not yet released, by X keycode: scan code.

@@ -53,4 +53,23 @@ quint32 lockFlags()
     return flags;
 }
 
+QList<quint32> heldModifiers()
+{
+    QList<quint32> held;
+    if (!QX11Info::isPlatformX11())
+        return held;
+    Display* display = QX11Info::display();
+    char keys[32] = {};
+    XQueryKeymap(display, keys);
+    const KeySym modifiers[] = {XK_Control_L, XK_Control_R, XK_Shift_L,        XK_Shift_R,
+                                XK_Alt_L,     XK_Alt_R,     XK_Mode_switch,    XK_ISO_Level3_Shift,
+                                XK_Super_L,   XK_Super_R,   XK_Menu};
+    for (const KeySym keysym : modifiers) {
+        const KeyCode keycode = XKeysymToKeycode(display, keysym);
+        if (keycode != 0 && (keys[keycode / 8] & (1 << (keycode % 8))) && !held.contains(keycode))
+            held.append(keycode);
+    }
+    return held;
+}
+
 } // namespace RdpKeyboardState

@@ -3,6 +3,8 @@
 #include "RdpClientContext.h"
 #include "RdpCoordinates.h"
 #include "RdpInputFlags.h"
+#include "RdpKeyboardState.h"
+#include "RdpOptionsDialog.h"
 #include "RdpRailWindows.h"
 
 #include <QCloseEvent>
@@ -13,10 +15,15 @@
 #include <QPainter>
 #include <QWheelEvent>
 #include <QWindow>
+#include <QX11Info>
 
 #include <freerdp/gdi/gdi.h>
 #include <freerdp/input.h>
 #include <freerdp/rail.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 
 namespace {
@@ -48,10 +55,22 @@ RdpRailWidget::RdpRailWidget(RdpClientContext* context, quint32 windowId, Qt::Wi
 void RdpRailWidget::setOwner(RdpRailWidget* owner)
 {
     m_owner = owner;
-    // Only a hint for the window manager (dialogs stay above their owner).
+    // Only a hint for the window manager (dialogs stay with their owner).
     create();
+    if (owner)
+        owner->create();
     if (QWindow* window = windowHandle())
-        window->setTransientParent(owner ? (owner->create(), owner->windowHandle()) : nullptr);
+        window->setTransientParent(owner ? owner->windowHandle() : nullptr);
+    // Qt writes the hint when it maps the window; a shown window learns its
+    // new owner here.
+    Display* display = QX11Info::display();
+    if (!display || !isVisible())
+        return;
+    if (owner)
+        XSetTransientForHint(display, winId(), owner->winId());
+    else
+        XDeleteProperty(display, winId(), XA_WM_TRANSIENT_FOR);
+    XFlush(display);
 }
 
 QRect RdpRailWidget::remoteGeometry() const
@@ -88,8 +107,11 @@ void RdpRailWidget::activateFromServer()
 void RdpRailWidget::paintEvent(QPaintEvent* event)
 {
     const rdpGdi* gdi = m_context->rdp()->gdi;
-    if (!gdi || !gdi->primary_buffer)
+    if (!gdi || !gdi->primary_buffer) {
+        // Never a see-through window over the local desktop.
+        QPainter(this).fillRect(event->rect(), Qt::black);
         return;
+    }
     const QImage frame(gdi->primary_buffer, gdi->width, gdi->height, static_cast<int>(gdi->stride),
                        QImage::Format_RGB32);
     const QPoint origin = mapToGlobal(QPoint(0, 0));
@@ -139,6 +161,8 @@ void RdpRailWidget::mousePressEvent(QMouseEvent* event)
 void RdpRailWidget::mouseReleaseEvent(QMouseEvent* event)
 {
     sendButton(event, false);
+    if (m_context->railWindows)
+        m_context->railWindows->buttonReleased();
 }
 
 void RdpRailWidget::mouseMoveEvent(QMouseEvent* event)
@@ -180,7 +204,23 @@ void RdpRailWidget::sendKey(QKeyEvent* event, bool press)
 
 void RdpRailWidget::keyPressEvent(QKeyEvent* event)
 {
+    // Rootless windows have no toolbar: the options are a key away.
+    if (event->key() == Qt::Key_O
+        && event->modifiers() == (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier)) {
+        event->accept();
+        showOptions();
+        return;
+    }
     sendKey(event, true);
+}
+
+void RdpRailWidget::showOptions()
+{
+    if (RdpOptionsDialog* dialog = m_context->optionsDialog) {
+        dialog->show();
+        dialog->raise();
+        dialog->activateWindow();
+    }
 }
 
 void RdpRailWidget::keyReleaseEvent(QKeyEvent* event)
@@ -190,8 +230,9 @@ void RdpRailWidget::keyReleaseEvent(QKeyEvent* event)
 
 void RdpRailWidget::focusInEvent(QFocusEvent* event)
 {
-    if (m_context->railWindows)
-        m_context->railWindows->focusEntered(this);
+    // Modifiers pressed in another window and still held apply here too.
+    if (m_context->railWindows && m_context->railWindows->focusEntered(this))
+        m_keys.pressHeld(m_context->rdp()->input, RdpKeyboardState::heldModifiers());
     QWidget::focusInEvent(event);
 }
 
@@ -239,17 +280,35 @@ void RdpRailWidget::sendGeometry()
                                       remote.right() + 1, remote.bottom() + 1);
 }
 
+namespace {
+
+// The standard channel's only way to bring a window forward.
+void railActivate(RdpClientContext* context, quint32 windowId)
+{
+    if (!context->rail)
+        return;
+    RAIL_ACTIVATE_ORDER activate = {};
+    activate.windowId = windowId;
+    activate.enabled = TRUE;
+    context->rail->ClientActivate(context->rail, &activate);
+}
+
+} // namespace
+
 void RdpRailWidget::sendActivate()
 {
-    if (m_context->qzrail) {
+    if (m_context->qzrail)
         m_context->qzrail->WindowActivate(m_context->qzrail, m_windowId);
+    else
+        railActivate(m_context, m_windowId);
+}
+
+void RdpRailWidget::sendRaise()
+{
+    if (m_context->qzrail)
         m_context->qzrail->WindowRaise(m_context->qzrail, m_windowId);
-    } else if (m_context->rail) {
-        RAIL_ACTIVATE_ORDER activate = {};
-        activate.windowId = m_windowId;
-        activate.enabled = TRUE;
-        m_context->rail->ClientActivate(m_context->rail, &activate);
-    }
+    else
+        railActivate(m_context, m_windowId);
 }
 
 void RdpRailWidget::sendSysCommand(quint16 command)
@@ -275,8 +334,12 @@ void RdpRailWidget::changeEvent(QEvent* event)
         // A window without child widgets takes the keyboard focus itself.
         if (isActiveWindow() && focusPolicy() != Qt::NoFocus)
             setFocus(Qt::ActiveWindowFocusReason);
-        if (isActiveWindow() && !m_suppressActivation)
+        if (isActiveWindow() && !m_suppressActivation) {
             sendActivate();
+            if (m_context->railWindows)
+                m_context->railWindows->activatedLocally();
+            sendRaise();
+        }
         m_suppressActivation = false;
     }
     QWidget::changeEvent(event);

@@ -47,9 +47,14 @@ protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
-private slots:
-    void sendMousePosition();
+public slots:
+    // Reports the window's rectangle in remote pixels when it changed.
     void sendGeometry();
+
+private slots:
+    // Ctrl+Alt+Shift+O in a window: the session's options dialog.
+    void showOptions();
+    void sendMousePosition();
 
 private:
     QPoint remotePosition(const QPoint& global) const;
@@ -57,6 +62,7 @@ private:
     void sendButton(QMouseEvent* event, bool press);
     void sendKey(QKeyEvent* event, bool press);
     void sendActivate();
+    void sendRaise();
     void sendSysCommand(quint16 command);
     void geometryChanged();
 

@@ -3,6 +3,7 @@
 #include "RdpClientContext.h"
 #include "RdpCoordinates.h"
 #include "RdpGraphics.h"
+#include "RdpInstance.h"
 #include "RdpKeyboardState.h"
 #include "RdpLogging.h"
 #include "RdpRailWidget.h"
@@ -12,11 +13,15 @@
 #include <QApplication>
 #include <QRegion>
 #include <QScreen>
+#include <QSet>
 #include <QThread>
+#include <QX11Info>
 
 #include <freerdp/freerdp.h>
 #include <freerdp/input.h>
 #include <freerdp/window.h>
+
+#include <X11/Xlib.h>
 
 namespace {
 
@@ -76,13 +81,39 @@ BOOL RdpInstanceRailWindowDelete(rdpContext* context, const WINDOW_ORDER_INFO* i
 BOOL RdpInstanceRailMonitoredDesktop(rdpContext* context, const WINDOW_ORDER_INFO* info,
                                      const MONITORED_DESKTOP_ORDER* desktop)
 {
-    if (!(info->fieldFlags & WINDOW_ORDER_FIELD_DESKTOP_ACTIVE_WND))
-        return TRUE;
     RdpRailOrder order;
     order.kind = RdpRailOrder::Desktop;
+    order.fields = info->fieldFlags;
     order.id = desktop->activeWindowId;
+    if ((order.fields & WINDOW_ORDER_FIELD_DESKTOP_ZORDER) && desktop->windowIds) {
+        const int count = int(qMin(desktop->numWindowIds, UINT32(RdpRailWindows::MaxZOrder)));
+        order.zOrder.reserve(count);
+        for (int i = 0; i < count; ++i)
+            order.zOrder.append(desktop->windowIds[i]);
+    }
     dispatch(context, order);
     return TRUE;
+}
+
+// The window manager's frame around a window: the child of the root that
+// holds it, or the window itself when it has no frame.
+Window frameOf(Display* display, Window window)
+{
+    const Window root = DefaultRootWindow(display);
+    // A frame is only a few levels deep; anything deeper is not followed.
+    for (int depth = 0; depth < 8; ++depth) {
+        Window rootReturn = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display, window, &rootReturn, &parent, &children, &count))
+            return 0;
+        if (children)
+            XFree(children);
+        if (parent == root || parent == 0)
+            return window;
+        window = parent;
+    }
+    return 0;
 }
 
 bool sensibleSize(UINT32 width, UINT32 height)
@@ -165,9 +196,89 @@ void RdpRailWindows::apply(const RdpRailOrder& order)
         delete m_windows.take(order.id);
         break;
     case RdpRailOrder::Desktop:
-        if (RdpRailWidget* widget = m_windows.value(order.id))
-            widget->activateFromServer();
+        desktopOrder(order);
         break;
+    }
+}
+
+void RdpRailWindows::desktopOrder(const RdpRailOrder& order)
+{
+    // The server may make one of its windows active, but it takes the
+    // keyboard only from another window of the session, never from
+    // whatever the user works in elsewhere.
+    if (order.fields & WINDOW_ORDER_FIELD_DESKTOP_ACTIVE_WND) {
+        if (RdpRailWidget* widget = m_windows.value(order.id); widget && hasFocus())
+            widget->activateFromServer();
+    }
+    if (!(order.fields & WINDOW_ORDER_FIELD_DESKTOP_ZORDER))
+        return;
+    QList<QPointer<RdpRailWidget>> stacking;
+    QSet<RdpRailWidget*> seen;
+    for (auto it = order.zOrder.crbegin(); it != order.zOrder.crend(); ++it) {
+        RdpRailWidget* widget = m_windows.value(*it);
+        if (widget && !seen.contains(widget)) {
+            seen.insert(widget);
+            stacking.append(widget);
+        }
+    }
+    m_order = stacking;
+    restack();
+}
+
+bool RdpRailWindows::hasFocus() const
+{
+    auto* active = qobject_cast<RdpRailWidget*>(QApplication::activeWindow());
+    return active && m_windows.value(active->windowId()) == active;
+}
+
+void RdpRailWindows::activatedLocally()
+{
+    m_restackPending = true;
+    m_order.clear();
+}
+
+void RdpRailWindows::buttonReleased()
+{
+    if (m_restackPending)
+        restack();
+}
+
+// Each shown window directly below the next one up in the server's order.
+void RdpRailWindows::restack()
+{
+    RdpRailWidget* previous = nullptr;
+    for (const QPointer<RdpRailWidget>& widget : qAsConst(m_order)) {
+        if (!widget || !widget->isVisible() || widget->isMinimized())
+            continue;
+        if (previous)
+            placeBelow(previous, widget);
+        previous = widget;
+    }
+    m_restackPending = false;
+}
+
+void RdpRailWindows::placeBelow(RdpRailWidget* lower, RdpRailWidget* upper)
+{
+    // A window kept on top stays where the window manager has it.
+    if (lower->windowFlags() & Qt::WindowStaysOnTopHint)
+        return;
+    if (!lower->isWindow() || !upper->isWindow()) {
+        lower->stackUnder(upper);
+        return;
+    }
+    Display* display = QX11Info::display();
+    if (!display)
+        return;
+    Window frames[2] = {frameOf(display, upper->winId()), frameOf(display, lower->winId())};
+    if (frames[0] && frames[1])
+        XRestackWindows(display, frames, 2);
+}
+
+void RdpRailWindows::scaleChanged()
+{
+    for (RdpRailWidget* widget : qAsConst(m_windows)) {
+        widget->update();
+        widget->sendGeometry();
     }
 }
 
@@ -195,8 +306,12 @@ RdpRailWidget* RdpRailWindows::createWindow(const RdpRailOrder& order)
     }
     const Qt::WindowFlags flags = windowFlags(order);
     auto* widget = new RdpRailWidget(m_context, order.id, flags);
-    if (flags & Qt::Tool)
+    // Qt::Tool shares its bits with every other window type.
+    if ((flags & Qt::WindowType_Mask) == Qt::Tool)
         widget->setFocusPolicy(Qt::NoFocus);
+    // A window that opens while the user works in another program does
+    // not take the keyboard from it.
+    widget->setAttribute(Qt::WA_ShowWithoutActivating, !QApplication::activeWindow());
     delete m_windows.value(order.id);
     m_windows.insert(order.id, widget);
     RdpGraphics::applyCurrentPointer(m_context);
@@ -216,16 +331,21 @@ void RdpRailWindows::applyFields(RdpRailWidget* widget, const RdpRailOrder& orde
             remote.moveTopLeft(QPoint(order.x, order.y));
         if ((fields & WINDOW_ORDER_FIELD_WND_SIZE) && sensibleSize(order.width, order.height))
             remote.setSize(QSize(int(order.width), int(order.height)));
+        const QRect desktop = RdpCoordinates::virtualDesktop();
+        const QRect global = RdpCoordinates::remoteToGlobal(remote, m_context->inverseScale, desktop.topLeft());
         bool place = true;
         if (isNew) {
             // Placed where the server has it when that lies on a local work
             // area; otherwise the local window manager places it.
-            const QRect global = RdpCoordinates::remoteToGlobal(remote, m_context->inverseScale,
-                                                                RdpCoordinates::virtualDesktop().topLeft());
             const QScreen* screen = QGuiApplication::screenAt(global.topLeft());
             const QRect work = screen ? screen->availableGeometry() : QRect();
             place = remote.topLeft() != QPoint(0, 0)
                 && (work.contains(global.topLeft(), true) || work.contains(global.topRight(), true));
+        } else if (!desktop.intersects(global)) {
+            // Not moved off every local screen, where it would hold the
+            // keyboard unseen: the server learns where it stays.
+            place = false;
+            QMetaObject::invokeMethod(widget, &RdpRailWidget::sendGeometry, Qt::QueuedConnection);
         }
         if (!widget->isMinimized() && !widget->isMaximized())
             widget->applyRemoteGeometry(remote, place);
@@ -234,6 +354,9 @@ void RdpRailWindows::applyFields(RdpRailWidget* widget, const RdpRailOrder& orde
         applyShowState(widget, order.showState);
     else if (isNew)
         widget->show();
+    // The server learns where the local window manager put a new window.
+    if (isNew)
+        QMetaObject::invokeMethod(widget, &RdpRailWidget::sendGeometry, Qt::QueuedConnection);
 }
 
 void RdpRailWindows::setOwner(RdpRailWidget* widget, quint32 ownerId)
@@ -272,17 +395,63 @@ void RdpRailWindows::repaint(const QRegion& remote)
     }
 }
 
+void RdpRailWindows::sendWorkArea()
+{
+    RailClientContext* rail = m_context->rail;
+    if (!rail || !rail->ClientSystemParam)
+        return;
+    const QSize desktop = RdpCoordinates::remoteDesktopSize(RdpCoordinates::virtualDesktop(), m_context->scale);
+    RAIL_SYSPARAM_ORDER order = {};
+    order.param = SPI_SET_WORK_AREA;
+    order.params = SPI_MASK_SET_WORK_AREA;
+    order.workArea = {0, 0, UINT16(qBound(0, desktop.width(), 0xFFFF)), UINT16(qBound(0, desktop.height(), 0xFFFF))};
+    rail->ClientSystemParam(rail, &order);
+}
+
+void RdpRailWindows::serverReady()
+{
+    if (m_context->instance)
+        QMetaObject::invokeMethod(m_context->instance, "sendMonitorLayout");
+    sendWorkArea();
+}
+
+namespace {
+
+// The screens are read on the GUI thread.
+UINT queueToWindows(RailClientContext* rail, void (RdpRailWindows::*slot)())
+{
+    auto* context = static_cast<RdpClientContext*>(rail->custom);
+    RdpRailWindows* windows = context ? context->railWindows : nullptr;
+    if (windows)
+        QMetaObject::invokeMethod(windows, slot, Qt::QueuedConnection);
+    return CHANNEL_RC_OK;
+}
+
+} // namespace
+
+UINT RdpInstanceRailServerSystemParam(RailClientContext* rail, const RAIL_SYSPARAM_ORDER*)
+{
+    return queueToWindows(rail, &RdpRailWindows::sendWorkArea);
+}
+
+UINT RdpInstanceRailServerHandshake(RailClientContext* rail, const RAIL_HANDSHAKE_ORDER*)
+{
+    return queueToWindows(rail, &RdpRailWindows::serverReady);
+}
+
 void RdpRailWindows::setCursor(const QCursor& cursor)
 {
     for (RdpRailWidget* widget : qAsConst(m_windows))
         widget->setCursor(cursor);
 }
 
-void RdpRailWindows::focusEntered(RdpRailWidget* widget)
+bool RdpRailWindows::focusEntered(RdpRailWidget* widget)
 {
-    if (!m_focus)
+    const bool fromOutside = !m_focus;
+    if (fromOutside)
         freerdp_input_send_synchronize_event(m_context->rdp()->input, RdpKeyboardState::lockFlags());
     m_focus = widget;
+    return fromOutside;
 }
 
 void RdpRailWindows::checkFocus()

@@ -4,6 +4,9 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QVector>
+
+#include <freerdp/client/rail.h>
 
 class QCursor;
 class QRegion;
@@ -27,6 +30,8 @@ struct RdpRailOrder
     int y = 0;
     quint32 width = 0;
     quint32 height = 0;
+    // Monitored desktop: the server's stacking order, topmost first.
+    QVector<quint32> zOrder;
 };
 
 // The local windows of a rootless session, by the server's window id. It
@@ -41,6 +46,8 @@ class RdpRailWindows : public QObject
 public:
     // Windows beyond this many are ignored.
     static constexpr int MaxWindows = 256;
+    // Ids of a stacking order beyond this many (below the top ones) are ignored.
+    static constexpr int MaxZOrder = 4096;
     // A side longer than this (or empty) is not a real window.
     static constexpr int MaxSide = 32767;
 
@@ -59,8 +66,25 @@ public:
     void apply(const RdpRailOrder& order);
 
     // A window took the keyboard focus: the server learns the lock keys
-    // when the focus comes from outside the session's windows.
-    void focusEntered(RdpRailWidget* widget);
+    // when the focus comes from outside the session's windows, and true
+    // is returned then.
+    bool focusEntered(RdpRailWidget* widget);
+    // A window was activated locally: the server's next stacking order is
+    // applied at once or with the next button release.
+    void activatedLocally();
+    // A mouse button went up in one of the windows.
+    void buttonReleased();
+    // The zoom changed: each window is repainted and reports its rectangle
+    // in the new remote pixels.
+    void scaleChanged();
+    // Answers the server's system parameters with the work area: the
+    // whole virtual desktop, where the local windows may go.
+    void sendWorkArea();
+    // The server's rail handshake: its channels are open from now on, so
+    // the monitor layout sent on connect is sent again, with the work area.
+    void serverReady();
+    // True while one of the session's windows is the active window.
+    bool hasFocus() const;
 
 public slots:
     // After a window lost the focus: when no window of the session has it,
@@ -72,8 +96,19 @@ private:
     RdpRailWidget* createWindow(const RdpRailOrder& order);
     void applyFields(RdpRailWidget* widget, const RdpRailOrder& order, bool isNew);
     void setOwner(RdpRailWidget* widget, quint32 ownerId);
+    void desktopOrder(const RdpRailOrder& order);
+    void restack();
+    void placeBelow(RdpRailWidget* lower, RdpRailWidget* upper);
 
     RdpClientContext* m_context;
     QMap<quint32, RdpRailWidget*> m_windows;
     QPointer<RdpRailWidget> m_focus;
+    // The server's stacking order of the known windows, bottom first.
+    QList<QPointer<RdpRailWidget>> m_order;
+    bool m_restackPending = false;
 };
+
+// The rail channel's callback for the server's system parameters, called
+// on whatever thread reads the channel.
+UINT RdpInstanceRailServerSystemParam(RailClientContext* rail, const RAIL_SYSPARAM_ORDER* sysparam);
+UINT RdpInstanceRailServerHandshake(RailClientContext* rail, const RAIL_HANDSHAKE_ORDER* handshake);
