@@ -6,7 +6,9 @@
 // the resident memory, the open descriptors, the processes below this one
 // and the top-level windows, and fails when memory grew by 5 % or more or
 // when any of the others grew at all.
-// Usage: connection_soak [login cycles] [display cycles]   (ZENTU_BIN_DIR=<build>/bin, under X)
+// Usage: connection_soak [login cycles] [display cycles]
+//        connection_soak faults [rounds] [seed]   (ZENTU_BIN_DIR=<build>/bin, under X)
+// The second form kills a peer at a random moment in each round (faults.sh).
 #include "CloseHelper.h"
 #include "ConnectionListWidget.h"
 #include "LoginFixture.h"
@@ -18,11 +20,16 @@
 #include "StartSessionDialog.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QTimer>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPixmapCache>
 #include <QPointer>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -30,6 +37,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <cstdio>
 #include <malloc.h>
 #include <unistd.h>
@@ -47,14 +55,14 @@ struct Figures
     int topLevels = 0;
 };
 
-qint64 residentKiB()
+qint64 residentKiB(const QByteArray& field = QByteArrayLiteral("VmRSS:"))
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        if (line.startsWith(field))
+            return line.mid(field.size()).trimmed().split(' ').value(0).toLongLong();
     }
     return 0;
 }
@@ -114,16 +122,48 @@ bool compare(const char* phase, const Figures& warm, const Figures& end)
         && end.topLevels <= warm.topLevels;
 }
 
+// Qt's style caches pixmaps under keys that change with every window's
+// palette, up to its cache limit (10 MB): growth that is bounded, not a
+// leak. The figures after emptying that cache are the ones judged.
+Figures measureWithoutPixmapCache(const char* phase, int cycle)
+{
+    print(phase, cycle, measure());
+    QPixmapCache::clear();
+    const Figures figures = measure();
+    std::printf("  with Qt's pixmap cache emptied: RSS %lld KiB, heap in use %lld KiB\n", figures.rssKiB,
+                figures.heapKiB);
+    return figures;
+}
+
 bool fail(const QString& what)
 {
     std::fprintf(stderr, "%s; messages: %s\n", qPrintable(what), qPrintable(messageBoxTexts()));
     return false;
 }
 
+// Other programs on this machine may take the tunnel port between the
+// probe and ssh's bind; the user is told to try again, and so it does, a
+// bounded number of times, counted in collisions.
+int collisions = 0;
+
+SessionListWidget* logInAgainOnCollision(ConnectionListWidget& main, QString* problem)
+{
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        if (SessionListWidget* window = logIn(main, 0, problem))
+            return window;
+        if (!messageBoxTexts().contains(QStringLiteral("taken by another program")))
+            return nullptr;
+        ++collisions;
+        for (QMessageBox* box : messageBoxes())
+            box->close();
+    }
+    return nullptr;
+}
+
 // One login: open the connection, wait for the session list, close the window.
 bool loginCycle(ConnectionListWidget& main, int sessions, QString* problem)
 {
-    QPointer<SessionListWidget> window = logIn(main, 0, problem);
+    QPointer<SessionListWidget> window = logInAgainOnCollision(main, problem);
     if (!window)
         return false;
     const qint64 ssh = sshProcessId(window);
@@ -225,7 +265,7 @@ bool run(const QString& root, int loginCycles, int displayCycles)
 
     // One running session for the list to show and the displays to connect to.
     {
-        QPointer<SessionListWidget> window = logIn(main, 0, &problem);
+        QPointer<SessionListWidget> window = logInAgainOnCollision(main, &problem);
         if (!window || !startSession(window, &problem))
             return fail(QStringLiteral("setting up: ") + problem);
         const qint64 ssh = sshProcessId(window);
@@ -237,35 +277,23 @@ bool run(const QString& root, int loginCycles, int displayCycles)
     bool ok = true;
     const int loginWarmUp = qMin(100, loginCycles / 10);
     Figures warm;
-    int collisions = 0;
     for (int cycle = 1; cycle <= loginCycles; ++cycle) {
-        if (!loginCycle(main, 1, &problem)) {
-            // Other programs on this machine may take the tunnel port between
-            // the probe and ssh's bind; the user is told to try again, as here.
-            const bool collided = messageBoxTexts().contains(QStringLiteral("taken by another program"));
-            if (!collided || ++collisions > 10)
-                return fail(QStringLiteral("login cycle %1: %2 (%3 boxes)").arg(cycle).arg(problem).arg(messageBoxes().size()));
-            for (QMessageBox* box : messageBoxes())
-                box->close();
-            --cycle;
-            continue;
-        }
+        if (!loginCycle(main, 1, &problem))
+            return fail(QStringLiteral("login cycle %1: %2").arg(cycle).arg(problem));
         if (cycle == loginWarmUp) {
-            warm = measure();
-            print("login", cycle, warm);
+            warm = measureWithoutPixmapCache("login", cycle);
         } else if (cycle % 100 == 0) {
             print("login", cycle, measure());
         }
     }
     if (loginCycles > 0) {
-        const Figures end = measure();
-        print("login", loginCycles, end);
+        const Figures end = measureWithoutPixmapCache("login", loginCycles);
         std::printf("login: %d tunnel port collisions with other programs, retried\n", collisions);
         ok = compare("login", warm, end) && ok;
     }
 
     if (displayCycles > 0) {
-        QPointer<SessionListWidget> window = logIn(main, 0, &problem);
+        QPointer<SessionListWidget> window = logInAgainOnCollision(main, &problem);
         if (!window)
             return fail(QStringLiteral("display login: ") + problem);
         const int displayWarmUp = qMax(1, displayCycles / 10);
@@ -273,14 +301,12 @@ bool run(const QString& root, int loginCycles, int displayCycles)
             if (!window || !displayCycle(window, &problem))
                 return fail(QStringLiteral("display cycle %1: %2").arg(cycle).arg(problem));
             if (cycle == displayWarmUp) {
-                warm = measure();
-                print("display", cycle, warm);
+                warm = measureWithoutPixmapCache("display", cycle);
             } else if (cycle % 20 == 0) {
                 print("display", cycle, measure());
             }
         }
-        const Figures end = measure();
-        print("display", displayCycles, end);
+        const Figures end = measureWithoutPixmapCache("display", displayCycles);
         ok = compare("display", warm, end) && ok;
         const qint64 ssh = sshProcessId(window);
         window->close();
@@ -291,6 +317,177 @@ bool run(const QString& root, int loginCycles, int displayCycles)
     if (visible.size() != 1 || visible.first() != &main)
         ok = fail(QStringLiteral("%1 windows left open").arg(visible.size() - 1));
     return ok;
+}
+
+
+// A process below root by name, the nearest first.
+qint64 processBelow(qint64 root, const QByteArray& name)
+{
+    QMultiHash<qint64, qint64> children;
+    QHash<qint64, QByteArray> names;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& entry : entries) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!number || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        const int open = text.indexOf('(');
+        const int close = text.lastIndexOf(')');
+        names.insert(pid, text.mid(open + 1, close - open - 1));
+        const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+        if (fields.value(0) != "Z")
+            children.insert(fields.value(1).toLongLong(), pid);
+    }
+    QList<qint64> queue{root};
+    while (!queue.isEmpty()) {
+        const QList<qint64> below = children.values(queue.takeFirst());
+        for (qint64 pid : below) {
+            if (names.value(pid) == name)
+                return pid;
+        }
+        queue += below;
+    }
+    return 0;
+}
+
+QMap<QString, QByteArray> savedConnections(const QString& folder)
+{
+    QMap<QString, QByteArray> files;
+    for (const QFileInfo& info : QDir(folder).entryInfoList(QDir::Files)) {
+        QFile file(info.filePath());
+        files.insert(info.fileName(), file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+    }
+    return files;
+}
+
+// One round: a peer killed at a random moment of a login, a display or a
+// clipboard transfer; the user must be told, the GUI thread must keep
+// serving its timers, the saved connection must stay as it was, and the
+// connection opened again must list what the server keeps. The outcome in
+// *outcome.
+bool faultRound(LoginFixture& login, ConnectionListWidget& main, QRandomGenerator& random, QString* outcome)
+{
+    const QMap<QString, QByteArray> saved = savedConnections(login.userDirectory());
+    QString problem;
+    QByteArray victim;
+    int delay = 0;
+    QElapsedTimer clock;
+    qint64 longestGap = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&]() { longestGap = qMax(longestGap, clock.restart()); });
+
+    QPointer<SessionListWidget> window;
+    if (random.bounded(3) == 0) {
+        victim = "ssh";
+        delay = random.bounded(1500);
+        window = openConnection(main, 0);
+        if (!window || !QTest::qWaitFor([&]() { return !window || sshProcessId(window) > 0; }, Timeout))
+            return fail(QStringLiteral("no ssh"));
+        *outcome = QStringLiteral("ssh %1 ms into the login").arg(delay);
+    } else {
+        window = logInAgainOnCollision(main, &problem);
+        if (!window)
+            return fail(QStringLiteral("login: ") + problem);
+        if (!QTest::qWaitFor([&]() { return window->model()->rowCount() == login.storedSessions().size(); }, Timeout))
+            return fail(QStringLiteral("no list"));
+        if (window->model()->rowCount() == 0 && !startSession(window, &problem))
+            return fail(QStringLiteral("start: ") + problem);
+        if (!QTest::qWaitFor([&]() { return selectSession(window, QStringLiteral("xterm"))
+                                                && findButton(window, "ConnectSessionButton")->isEnabled(); },
+                             Timeout))
+            return fail(QStringLiteral("cannot connect"));
+        const QList<RdpMainWidget*> before = visibleTopLevels<RdpMainWidget>();
+        QTest::mouseClick(findButton(window, "ConnectSessionButton"), Qt::LeftButton);
+        if (!newDisplay(before))
+            return fail(QStringLiteral("no display"));
+        const char* victims[] = {"ssh", "zentu2_sci", "zentu2_display"};
+        victim = victims[random.bounded(3)];
+        delay = random.bounded(2000);
+        const bool clipboard = random.bounded(2) == 0;
+        if (clipboard) {
+            // A large text, so that the kill may fall inside its transfer.
+            QByteArray text(int(random.bounded(1 << 16, 1 << 20)), 'x');
+            QGuiApplication::clipboard()->setText(QString::fromLatin1(text));
+        }
+        *outcome = QStringLiteral("%1 %2 ms %3").arg(QLatin1String(victim)).arg(delay)
+                       .arg(clipboard ? QStringLiteral("into a clipboard transfer") : QStringLiteral("into a display"));
+    }
+    clock.start();
+    ticker.start(20);
+    QTest::qWait(delay);
+    // Sessions run detached from the login, below their supervisor.
+    qint64 pid = 0;
+    if (victim == "ssh")
+        pid = window ? sshProcessId(window) : 0;
+    else if (victim == "zentu2_sci")
+        pid = processBelow(::getpid(), victim);
+    else if (window)
+        pid = processBelow(qint64(login.runtimeOf(findSession(window, QStringLiteral("xterm")).id())
+                                      .value(QStringLiteral("pid")).toDouble()), victim);
+    if (pid <= 0) {
+        *outcome += QStringLiteral(": nothing to kill");
+    } else {
+        ::kill(pid_t(pid), SIGKILL);
+        if (!QTest::qWaitFor([]() { return !messageBoxes().isEmpty(); }, Timeout))
+            *outcome += QStringLiteral(": NO MESSAGE");
+        else
+            *outcome += QStringLiteral(": \"%1\"").arg(messageBoxTexts().replace(QStringLiteral("<br><br>"),
+                                                                                  QStringLiteral(" ")));
+    }
+    QTest::qWait(500); // a second message may follow the first
+    *outcome += QStringLiteral(", longest GUI gap %1 ms").arg(longestGap);
+    ticker.stop();
+    bool ok = pid <= 0 || !messageBoxes().isEmpty();
+    for (QMessageBox* box : messageBoxes())
+        box->close();
+    for (RdpMainWidget* display : visibleTopLevels<RdpMainWidget>())
+        display->close();
+    if (window)
+        window->close();
+    if (!QTest::qWaitFor([&]() { return !window && visibleTopLevels<RdpMainWidget>().isEmpty(); }, Timeout))
+        return fail(*outcome + QStringLiteral(": windows stay"));
+    if (savedConnections(login.userDirectory()) != saved) {
+        *outcome += QStringLiteral(", SAVED CONNECTION CHANGED");
+        ok = false;
+    }
+    // Opened again, the list shows what the server keeps.
+    window = logInAgainOnCollision(main, &problem);
+    if (!window)
+        return fail(*outcome + QStringLiteral(": reopening: ") + problem);
+    const bool listed = QTest::qWaitFor(
+        [&]() { return window && window->model()->rowCount() == login.storedSessions().size(); }, Timeout);
+    if (!listed) {
+        *outcome += QStringLiteral(", LIST DOES NOT RECOVER");
+        ok = false;
+    }
+    const qint64 ssh = sshProcessId(window);
+    window->close();
+    if (!QTest::qWaitFor([&]() { return !window && processGone(ssh); }, Timeout))
+        return fail(*outcome + QStringLiteral(": the reopened login stayed"));
+    return ok && longestGap < 5000;
+}
+
+bool runFaults(const QString& root, int rounds, quint32 seed)
+{
+    LoginFixture login(root);
+    QString problem;
+    if (!login.start(&problem) || !login.addConnection(QStringLiteral("Faults"), &problem).isValid())
+        return fail(problem);
+    const auto endSessions = qScopeGuard([&login]() { terminateSessions(login.serverData()); });
+    ConnectionListWidget main(login.userDirectory(), login.globalDirectory());
+    main.show();
+    QRandomGenerator random(seed);
+    int failed = 0;
+    for (int round = 1; round <= rounds; ++round) {
+        QString outcome;
+        const bool ok = faultRound(login, main, random, &outcome);
+        failed += ok ? 0 : 1;
+        std::printf("seed %u round %d %s: %s\n", seed, round, ok ? "ok" : "FAILED", qPrintable(outcome));
+        std::fflush(stdout);
+    }
+    return failed == 0;
 }
 
 } // namespace
@@ -315,6 +512,11 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("Zentu"));
     QCoreApplication::setOrganizationName(QStringLiteral("Talvene"));
     CloseHelper::instance();
+    if (argc > 1 && qstrcmp(argv[1], "faults") == 0) {
+        const int rounds = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 10;
+        const quint32 seed = argc > 3 ? QString::fromLocal8Bit(argv[3]).toUInt() : QRandomGenerator::global()->generate();
+        return runFaults(dir.filePath(QStringLiteral("fixture")), rounds, seed) ? 0 : 1;
+    }
     const int loginCycles = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 1000;
     const int displayCycles = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 200;
     return run(dir.filePath(QStringLiteral("fixture")), loginCycles, displayCycles) ? 0 : 1;
