@@ -379,6 +379,18 @@ bool faultRound(LoginFixture& login, ConnectionListWidget& main, QRandomGenerato
     QObject::connect(&ticker, &QTimer::timeout, [&]() { longestGap = qMax(longestGap, clock.restart()); });
 
     QPointer<SessionListWidget> window;
+    // Whatever happened, the next round starts with no message and no window.
+    const auto tidy = qScopeGuard([&window]() {
+        for (QMessageBox* box : messageBoxes())
+            box->close();
+        for (RdpMainWidget* display : visibleTopLevels<RdpMainWidget>())
+            display->close();
+        if (window)
+            window->close();
+        if (!QTest::qWaitFor([&window]() { return !window && visibleTopLevels<RdpMainWidget>().isEmpty(); },
+                             Timeout))
+            fail(QStringLiteral("windows stay"));
+    });
     if (random.bounded(3) == 0) {
         victim = "ssh";
         delay = random.bounded(1500);
@@ -466,6 +478,8 @@ bool faultRound(LoginFixture& login, ConnectionListWidget& main, QRandomGenerato
     window->close();
     if (!QTest::qWaitFor([&]() { return !window && processGone(ssh); }, Timeout))
         return fail(*outcome + QStringLiteral(": the reopened login stayed"));
+    if (longestGap >= 5000)
+        *outcome += QStringLiteral(", GUI THREAD STALLED");
     return ok && longestGap < 5000;
 }
 
@@ -484,7 +498,7 @@ bool runFaults(const QString& root, int rounds, quint32 seed)
         QString outcome;
         const bool ok = faultRound(login, main, random, &outcome);
         failed += ok ? 0 : 1;
-        std::printf("seed %u round %d %s: %s\n", seed, round, ok ? "ok" : "FAILED", qPrintable(outcome));
+        std::printf("seed %u round %d %s: %s\n", seed, round, ok ? "ok" : "FAILED (see the log)", qPrintable(outcome));
         std::fflush(stdout);
     }
     return failed == 0;

@@ -289,7 +289,8 @@ void SshDevice::on_Proc_readyReadStandardError()
             m_established = true;
             m_interactiveSeen = true;
         } else if (m_interactiveSeen && line.startsWith(QLatin1String("debug1: client_input_channel_req: "))
-                   && (line.contains(QLatin1String(" rtype exit-status ")) || line.contains(QLatin1String(" rtype exit-signal ")))) {
+                   && (line.contains(QLatin1String(" rtype exit-status "))
+                       || line.contains(QLatin1String(" rtype exit-signal ")))) {
             commandEnded();
         }
         appendLog(line);
