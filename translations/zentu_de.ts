@@ -807,6 +807,10 @@
         <translation>Die SSH-Verbindung wurde beendet.</translation>
     </message>
     <message>
+        <source>The program &quot;%1&quot; on the server has ended.</source>
+        <translation>Das Programm &quot;%1&quot; auf dem Server wurde beendet.</translation>
+    </message>
+    <message>
         <location line="+5"/>
         <source>The SSH tunnel is not safe to use: %1</source>
         <translation>Der SSH-Tunnel ist nicht sicher: %1</translation>

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
@@ -287,6 +288,10 @@ void SshDevice::on_Proc_readyReadStandardError()
         if (line.contains(QLatin1String("Entering interactive session"))) {
             m_established = true;
             m_interactiveSeen = true;
+        } else if (m_interactiveSeen && line.startsWith(QLatin1String("debug1: client_input_channel_req: "))
+                   && (line.contains(QLatin1String(" rtype exit-status "))
+                       || line.contains(QLatin1String(" rtype exit-signal ")))) {
+            commandEnded();
         }
         appendLog(line);
     }
@@ -348,6 +353,20 @@ void SshDevice::releaseTunnelPort()
     if (m_portClaimed)
         claimedTunnelPorts().remove(m_tunnelPort);
     m_portClaimed = false;
+}
+
+void SshDevice::commandEnded()
+{
+    // ssh outlives its command while a display still uses the forward, so a
+    // command interface that died would leave the login open but mute. An
+    // ssh that ends with its command has ended before this fires.
+    QTimer::singleShot(GracefulEndMs, this, [this, process = QPointer<NottyProcess>(m_proc)]() {
+        if (!process || process != m_proc || process->state() != QProcess::Running)
+            return;
+        qCWarning(lcSsh) << "the remote command ended, ssh did not";
+        setErrorString(tr("The program \"%1\" on the server has ended.").arg(m_command));
+        end(false);
+    });
 }
 
 void SshDevice::on_Proc_finished(int exitCode, QProcess::ExitStatus exitStatus)

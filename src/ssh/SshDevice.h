@@ -91,6 +91,8 @@ private:
     void end(bool status);
     void releaseTunnelPort();
     void reportConnected();
+    // ssh reported the end of the remote command.
+    void commandEnded();
 
     QString m_host;
     quint16 m_port = 0;

@@ -424,6 +424,39 @@ void closeWithWindowManager(QWidget* window)
     XFlush(display);
 }
 
+// The first process of that name below this test program: for sshd, the
+// fixture's listener, whose per-login children come later.
+qint64 processBelowTest(const QString& name)
+{
+    const QList<qint64> below = SessionFixture::descendantsOf(QCoreApplication::applicationPid());
+    for (qint64 pid : below) {
+        if (processName(pid) == name)
+            return pid;
+    }
+    return 0;
+}
+
+// The longest time the event loop went without serving a timer, from
+// construction on: a frozen GUI thread shows as one long gap.
+class StallWatch
+{
+public:
+    StallWatch()
+    {
+        m_clock.start();
+        QObject::connect(&m_timer, &QTimer::timeout, [this]() {
+            m_longest = qMax(m_longest, m_clock.restart());
+        });
+        m_timer.start(20);
+    }
+    qint64 longest() const { return qMax(m_longest, m_clock.elapsed()); }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_longest = 0;
+};
+
 } // namespace
 
 class EndToEndTest : public QObject
@@ -444,6 +477,8 @@ private slots:
     void displayUsesOnlyItsOwnTunnel_data();
     void displayUsesOnlyItsOwnTunnel();
     void lostLoginEndsItsDisplay();
+    void killedPeerTellsTheUser_data();
+    void killedPeerTellsTheUser();
     void applicationQuitsAfterLastDisplay();
     void localDemoRunsAndEndsWithItsScript();
     void joiningWithTheKeyShowsTheSharedSession();
@@ -1162,6 +1197,111 @@ void EndToEndTest::lostLoginEndsItsDisplay()
                                                   runtimeOf(m_sessionId).value(QStringLiteral("display")).toString(),
                                                   authorityOf(m_sessionId), &mismatch),
                               qPrintable(mismatch), Timeout);
+}
+
+void EndToEndTest::killedPeerTellsTheUser_data()
+{
+    QTest::addColumn<QString>("victim");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<bool>("withDisplay");
+    const QString connection = QStringLiteral("There was a problem with the connection.");
+    QTest::newRow("ssh before the server's first byte") << QStringLiteral("ssh") << connection << false;
+    QTest::newRow("command interface with a request unanswered")
+        << QStringLiteral("zentu2_sci") << connection << false;
+    // ssh stays for the display's forward after its command has gone.
+    QTest::newRow("command interface under a display") << QStringLiteral("zentu2_sci") << connection << true;
+    QTest::newRow("display server during a clipboard transfer")
+        << QStringLiteral("zentu2_display") << QStringLiteral("There was a problem connecting to the session.") << true;
+}
+
+void EndToEndTest::killedPeerTellsTheUser()
+{
+    QFETCH(QString, victim);
+    QFETCH(QString, summary);
+    QFETCH(bool, withDisplay);
+    QVERIFY2(loginAsUser(), qPrintable(m_problem));
+    QPointer<RdpMainWidget> display = start(QStringLiteral("xterm"));
+    QVERIFY2(display, qPrintable(m_problem));
+    const auto savedConnections = [this]() {
+        QMap<QString, QByteArray> files;
+        QDirIterator it(m_login->userDirectory(), QDir::Files);
+        while (it.hasNext()) {
+            QFile file(it.next());
+            files.insert(it.fileName(), file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+        }
+        return files;
+    };
+    const QMap<QString, QByteArray> saved = savedConnections();
+    QCOMPARE(saved.size(), 1);
+
+    // Each peer is stopped at a moment the client waits on it, then killed;
+    // for ssh, its server is stopped and resumed.
+    qint64 sshd = 0;
+    const auto resume = [&sshd]() {
+        if (sshd > 0)
+            ::kill(pid_t(sshd), SIGCONT);
+        sshd = 0;
+    };
+    auto resumeOnFailure = qScopeGuard(resume);
+    std::unique_ptr<StallWatch> watch;
+    if (victim == QLatin1String("zentu2_display")) {
+        const qint64 server = sessionProcess(m_sessionId, victim);
+        QVERIFY(server > 0);
+        QCOMPARE(::kill(pid_t(server), SIGSTOP), 0);
+        // The client offers the server its new clipboard, which never takes it.
+        QGuiApplication::clipboard()->setText(QStringLiteral("offered to a stopped server"));
+        watch = std::make_unique<StallWatch>();
+        QCOMPARE(::kill(pid_t(server), SIGKILL), 0);
+    } else {
+        if (!withDisplay)
+            QVERIFY(disconnectFromToolbar(display));
+        if (victim == QLatin1String("ssh")) {
+            // The login ends; the next one reaches an sshd that accepts but never answers.
+            m_window->close();
+            QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
+            sshd = processBelowTest(QStringLiteral("sshd"));
+            QVERIFY(sshd > 0);
+            QCOMPARE(::kill(pid_t(sshd), SIGSTOP), 0);
+            m_window = openConnection(*m_main, 0);
+            QVERIFY(m_window);
+            QTRY_VERIFY_WITH_TIMEOUT(sshProcessId(m_window) > 0, Timeout);
+            m_processes.insert(sshProcessId(m_window), victim);
+            QVERIFY(m_window->findChild<OperationStatusDialog*>());
+            watch = std::make_unique<StallWatch>();
+            QCOMPARE(::kill(pid_t(sshProcessId(m_window)), SIGKILL), 0);
+        } else {
+            // Stopped before the next poll of the list goes out, killed with it unanswered.
+            const qint64 sci = processBelowTest(victim);
+            QVERIFY(sci > 0);
+            QCOMPARE(::kill(pid_t(sci), SIGSTOP), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(m_window->handler()->pendingCount() > 0, Timeout);
+            watch = std::make_unique<StallWatch>();
+            QCOMPARE(::kill(pid_t(sci), SIGKILL), 0);
+        }
+    }
+
+    // Told in plain words, without freezing, without touching the saved connection.
+    QTRY_VERIFY2_WITH_TIMEOUT(failureBox(summary), qPrintable(messageBoxTexts()), Timeout);
+    QVERIFY2(watch->longest() < 5000, qPrintable(QString::number(watch->longest())));
+    QVERIFY2(!failureBox(summary)->text().contains(QLatin1String("debug1")), qPrintable(failureBox(summary)->text()));
+    QTRY_VERIFY_WITH_TIMEOUT(!display, Timeout);
+    QCOMPARE(savedConnections(), saved);
+    resume();
+
+    // Opened again, the connection lists what the server keeps.
+    for (QMessageBox* box : messageBoxes())
+        box->close();
+    if (m_window)
+        m_window->close();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
+    m_window = logIn(*m_main, 0, &m_problem);
+    QVERIFY2(m_window, qPrintable(m_problem));
+    m_processes.insert(sshProcessId(m_window), QStringLiteral("ssh"));
+    // The session went with its display server, and only then.
+    const int kept = victim == QLatin1String("zentu2_display") ? 0 : 1;
+    QTRY_COMPARE_WITH_TIMEOUT(m_login->storedSessions().size(), kept, Timeout);
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->model()->rowCount(), kept, Timeout);
+    QVERIFY(kept == 0 || findSession(m_window, QStringLiteral("xterm")).isValid());
 }
 
 void EndToEndTest::applicationQuitsAfterLastDisplay()
