@@ -527,6 +527,8 @@ void TestRdpRules::sharingKey_data()
                           << 2222 << 3390 << false << "1600x900";
     QTest::newRow("odd window mode") << key(with(QStringLiteral("WindowMode"), QStringLiteral("-1x5;rm"))) << true
                                      << host << 2222 << 3390 << false << def;
+    QTest::newRow("window mode and newline") << key(with(QStringLiteral("WindowMode"), QStringLiteral("rootless\n")))
+                                             << true << host << 2222 << 3390 << false << def;
     QTest::newRow("window mode not a string") << key(with(QStringLiteral("WindowMode"), 800)) << true << host << 2222
                                               << 3390 << false << def;
     QTest::newRow("ssh port as string") << key(with(QStringLiteral("SshPort"), QStringLiteral("22"))) << true << host
@@ -535,6 +537,8 @@ void TestRdpRules::sharingKey_data()
                                     << false << "" << 0 << 0 << false << def;
     QTest::newRow("blank in host") << key(with(QStringLiteral("Hostname"), QStringLiteral("a b"))) << false << "" << 0
                                    << 0 << false << def;
+    QTest::newRow("newline after host") << key(with(QStringLiteral("Hostname"), QStringLiteral("srv\n"))) << false
+                                        << "" << 0 << 0 << false << def;
     QTest::newRow("no host") << key(with(QStringLiteral("Hostname"), QJsonValue(QJsonValue::Undefined))) << false << ""
                              << 0 << 0 << false << def;
     QTest::newRow("no rdp port") << key(with(QStringLiteral("RdpPort"), QJsonValue(QJsonValue::Undefined))) << false
