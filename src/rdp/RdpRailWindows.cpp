@@ -122,6 +122,13 @@ bool sensibleSize(UINT32 width, UINT32 height)
         && height <= UINT32(RdpRailWindows::MaxSide);
 }
 
+// An offset beyond the largest side is on no desktop; it would also overflow
+// the window's rectangle.
+bool sensibleOffset(int x, int y)
+{
+    return qAbs(qint64(x)) <= RdpRailWindows::MaxSide && qAbs(qint64(y)) <= RdpRailWindows::MaxSide;
+}
+
 Qt::WindowFlags windowFlags(const RdpRailOrder& order)
 {
     const bool hasStyle = order.fields & WINDOW_ORDER_FIELD_STYLE;
@@ -327,7 +334,7 @@ void RdpRailWindows::applyFields(RdpRailWidget* widget, const RdpRailOrder& orde
         setOwner(widget, order.owner);
     if (fields & (WINDOW_ORDER_FIELD_WND_OFFSET | WINDOW_ORDER_FIELD_WND_SIZE)) {
         QRect remote = widget->remoteGeometry();
-        if (fields & WINDOW_ORDER_FIELD_WND_OFFSET)
+        if ((fields & WINDOW_ORDER_FIELD_WND_OFFSET) && sensibleOffset(order.x, order.y))
             remote.moveTopLeft(QPoint(order.x, order.y));
         if ((fields & WINDOW_ORDER_FIELD_WND_SIZE) && sensibleSize(order.width, order.height))
             remote.setSize(QSize(int(order.width), int(order.height)));

@@ -30,14 +30,15 @@ bool readPort(const QJsonObject& object, const QString& name, quint16* port)
 bool isAcceptableHost(const QString& host)
 {
     // A host name or an address literal: never an option for ssh, never
-    // blanks, quotes or control characters.
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_.:\\[\\]%][A-Za-z0-9_.:\\[\\]%-]{0,252}$"));
+    // blanks, quotes or control characters (\z: "$" would let a final
+    // newline through).
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_.:\\[\\]%][A-Za-z0-9_.:\\[\\]%-]{0,252}\\z"));
     return pattern.match(host).hasMatch();
 }
 
 QString acceptedWindowMode(const QString& mode)
 {
-    static const QRegularExpression pattern(QStringLiteral("^(rootless|fullscreen|[1-9][0-9]{0,3}x[1-9][0-9]{0,3})$"));
+    static const QRegularExpression pattern(QStringLiteral("^(rootless|fullscreen|[1-9][0-9]{0,3}x[1-9][0-9]{0,3})\\z"));
     return pattern.match(mode).hasMatch() ? mode : QStringLiteral("1024x768");
 }
 

@@ -4,6 +4,7 @@
 #include <QIODevice>
 #include <QJsonDocument>
 
+#include "JsonRepeatedKey.h"
 #include "RandomToken.h"
 #include "SshLogging.h"
 
@@ -125,7 +126,9 @@ bool JsonRpcHandler::takeFrames()
 
 bool JsonRpcHandler::handleReply(const QByteArray& payload)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(payload);
+    // A repeated member is refused before the parser can lose its memory.
+    const QJsonDocument document =
+        jsonHasRepeatedKey(payload) ? QJsonDocument() : QJsonDocument::fromJson(payload);
     if (!document.isObject()) {
         fail(tr("Got invalid JSON"));
         return false;

@@ -1,15 +1,19 @@
+#include "RdpClientContext.h"
 #include "RdpClipboardCodec.h"
 #include "RdpCoordinates.h"
 #include "RdpExitCode.h"
 #include "RdpFrameGrouper.h"
 #include "RdpInputFlags.h"
 #include "RdpMonitorLayout.h"
+#include "RdpRailWidget.h"
+#include "RdpRailWindows.h"
 #include "RdpSharingKey.h"
 #include "RdpTestServers.h"
 #include "RdpViewerModel.h"
 #include "RdpWindowMode.h"
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,6 +21,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextStream>
+
+#include <freerdp/window.h>
 
 using namespace RdpCoordinates;
 
@@ -48,6 +54,7 @@ private slots:
     void endMessages();
     void disconnectReason();
     void frameGrouping();
+    void railWindowOffsets();
     void clipboardFormats();
     void clipboardDecode();
     void clipboardEncode();
@@ -335,6 +342,36 @@ void TestRdpRules::frameGrouping()
     QCOMPARE(repaint.rectCount(), 2);
 }
 
+void TestRdpRules::railWindowOffsets()
+{
+    // The context as the library hands it over, without a connection.
+    rdpUpdate update = {};
+    rdpWindowUpdate windowUpdate = {};
+    rdpInput input = {};
+    RdpClientContext context = {};
+    update.window = &windowUpdate;
+    context.common.context.update = &update;
+    context.common.context.input = &input;
+    context.scale = context.inverseScale = 1.0;
+    RdpRailWindows windows(&context);
+    RdpRailOrder order;
+    order.id = 5;
+    order.fields = WINDOW_ORDER_STATE_NEW | WINDOW_ORDER_FIELD_WND_OFFSET | WINDOW_ORDER_FIELD_WND_SIZE;
+    order.x = 100;
+    order.y = 80;
+    order.width = 300;
+    order.height = 200;
+    windows.apply(order);
+    QVERIFY(windows.window(5));
+    const QRect placed = windows.window(5)->remoteGeometry();
+    // An offset on no desktop (it would overflow the rectangle) is ignored.
+    order.fields = WINDOW_ORDER_FIELD_WND_OFFSET;
+    order.x = 0x7fffff00;
+    order.y = -0x7fffff00;
+    windows.apply(order);
+    QCOMPARE(windows.window(5)->remoteGeometry(), placed);
+}
+
 void TestRdpRules::clipboardFormats()
 {
     using RdpClipboardCodec::preferredFormat;
@@ -490,6 +527,8 @@ void TestRdpRules::sharingKey_data()
                           << 2222 << 3390 << false << "1600x900";
     QTest::newRow("odd window mode") << key(with(QStringLiteral("WindowMode"), QStringLiteral("-1x5;rm"))) << true
                                      << host << 2222 << 3390 << false << def;
+    QTest::newRow("window mode and newline") << key(with(QStringLiteral("WindowMode"), QStringLiteral("rootless\n")))
+                                             << true << host << 2222 << 3390 << false << def;
     QTest::newRow("window mode not a string") << key(with(QStringLiteral("WindowMode"), 800)) << true << host << 2222
                                               << 3390 << false << def;
     QTest::newRow("ssh port as string") << key(with(QStringLiteral("SshPort"), QStringLiteral("22"))) << true << host
@@ -498,6 +537,8 @@ void TestRdpRules::sharingKey_data()
                                     << false << "" << 0 << 0 << false << def;
     QTest::newRow("blank in host") << key(with(QStringLiteral("Hostname"), QStringLiteral("a b"))) << false << "" << 0
                                    << 0 << false << def;
+    QTest::newRow("newline after host") << key(with(QStringLiteral("Hostname"), QStringLiteral("srv\n"))) << false
+                                        << "" << 0 << 0 << false << def;
     QTest::newRow("no host") << key(with(QStringLiteral("Hostname"), QJsonValue(QJsonValue::Undefined))) << false << ""
                              << 0 << 0 << false << def;
     QTest::newRow("no rdp port") << key(with(QStringLiteral("RdpPort"), QJsonValue(QJsonValue::Undefined))) << false
@@ -561,7 +602,8 @@ int main(int argc, char** argv)
             out << m.left << ',' << m.top << ',' << m.right << ',' << m.bottom << '\n';
         return 0;
     }
-    QCoreApplication app(argc, argv);
+    // Widgets for the rootless windows.
+    QApplication app(argc, argv);
     TestRdpRules test;
     return QTest::qExec(&test, argc, argv);
 }
