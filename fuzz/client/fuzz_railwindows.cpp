@@ -28,14 +28,6 @@ quint32 word(const uint8_t* p)
     return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
 }
 
-// Sides the windows accept stay below 4096: the offscreen platform backs each
-// shown window with an image of its full size at once, and a few windows near
-// the largest side the class accepts exceed the fuzzer's memory limit.
-quint32 side(quint32 value)
-{
-    return value <= quint32(RdpRailWindows::MaxSide) ? value % 4096 : value;
-}
-
 // What the library hands over: a context whose update table and input the
 // windows reach, zeroed as the library allocates it, without a connection.
 struct Library
@@ -104,8 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             order.showState = p[15];
             order.x = int(word(p + 16));
             order.y = int(word(p + 20));
-            order.width = side(word(p + 24));
-            order.height = side(word(p + 28));
+            order.width = word(p + 24);
+            order.height = word(p + 28);
             position += RecordSize;
             const size_t units = std::min<size_t>(p[32], (size - position) / 2);
             QString title(int(units), Qt::Uninitialized);

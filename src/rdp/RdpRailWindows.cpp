@@ -336,9 +336,14 @@ void RdpRailWindows::applyFields(RdpRailWidget* widget, const RdpRailOrder& orde
         QRect remote = widget->remoteGeometry();
         if ((fields & WINDOW_ORDER_FIELD_WND_OFFSET) && sensibleOffset(order.x, order.y))
             remote.moveTopLeft(QPoint(order.x, order.y));
-        if ((fields & WINDOW_ORDER_FIELD_WND_SIZE) && sensibleSize(order.width, order.height))
-            remote.setSize(QSize(int(order.width), int(order.height)));
         const QRect desktop = RdpCoordinates::virtualDesktop();
+        if ((fields & WINDOW_ORDER_FIELD_WND_SIZE) && sensibleSize(order.width, order.height)) {
+            // No larger than the local screens together: every shown window
+            // gets an image of its size, and a server sending many windows
+            // of the largest side would exhaust the memory.
+            const QSize bound = RdpCoordinates::remoteDesktopSize(desktop, m_context->scale);
+            remote.setSize(QSize(int(order.width), int(order.height)).boundedTo(bound));
+        }
         const QRect global = RdpCoordinates::remoteToGlobal(remote, m_context->inverseScale, desktop.topLeft());
         bool place = true;
         if (isNew) {

@@ -370,6 +370,13 @@ void TestRdpRules::railWindowOffsets()
     order.y = -0x7fffff00;
     windows.apply(order);
     QCOMPARE(windows.window(5)->remoteGeometry(), placed);
+    // The largest side a server may send is bounded by the local screens.
+    order.fields = WINDOW_ORDER_FIELD_WND_SIZE;
+    order.width = order.height = quint32(RdpRailWindows::MaxSide);
+    windows.apply(order);
+    const QSize screens = RdpCoordinates::virtualDesktop().size();
+    QCOMPARE(windows.window(5)->remoteGeometry().size(), QSize(32767, 32767).boundedTo(screens));
+    QVERIFY(windows.window(5)->width() <= screens.width() && windows.window(5)->height() <= screens.height());
 }
 
 void TestRdpRules::clipboardFormats()
