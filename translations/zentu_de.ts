@@ -112,7 +112,7 @@
 <context>
     <name>ConnectionListWidget</name>
     <message>
-        <location filename="../src/connections/ConnectionListWidget.cpp" line="+110"/>
+        <location filename="../src/connections/ConnectionListWidget.cpp" line="+135"/>
         <source>About %1</source>
         <translation>Über %1</translation>
     </message>
@@ -235,7 +235,7 @@
 <context>
     <name>ConnectionModel</name>
     <message>
-        <location filename="../src/connections/ConnectionModel.cpp" line="+48"/>
+        <location filename="../src/connections/ConnectionModel.cpp" line="+50"/>
         <source>Uid: %1</source>
         <translation>Uid: %1</translation>
     </message>
@@ -337,7 +337,7 @@
 <context>
     <name>JsonRpcHandler</name>
     <message>
-        <location filename="../src/ssh/JsonRpcHandler.cpp" line="+130"/>
+        <location filename="../src/ssh/JsonRpcHandler.cpp" line="+133"/>
         <source>Got invalid JSON</source>
         <translation>Ungültiges JSON empfangen</translation>
     </message>
@@ -379,7 +379,7 @@
     </message>
     <message>
         <location line="+21"/>
-        <location line="+88"/>
+        <location line="+90"/>
         <source>Abort</source>
         <translation>Abbrechen</translation>
     </message>
@@ -446,7 +446,7 @@
 <context>
     <name>RdpInstance</name>
     <message>
-        <location filename="../src/rdp/RdpInstance.cpp" line="+389"/>
+        <location filename="../src/rdp/RdpInstance.cpp" line="+399"/>
         <source>%1 now has control of the session.</source>
         <translation>%1 steuert jetzt die Sitzung.</translation>
     </message>
@@ -604,7 +604,7 @@
 <context>
     <name>RdpSharingKey</name>
     <message>
-        <location filename="../src/rdp/RdpSharingKey.cpp" line="+58"/>
+        <location filename="../src/rdp/RdpSharingKey.cpp" line="+59"/>
         <source>Invalid sharing key.</source>
         <translation>Ungültiger Freigabeschlüssel.</translation>
     </message>
@@ -780,19 +780,19 @@
 <context>
     <name>SshDevice</name>
     <message>
-        <location filename="../src/ssh/SshDevice.cpp" line="+159"/>
-        <location line="+203"/>
+        <location filename="../src/ssh/SshDevice.cpp" line="+163"/>
+        <location line="+221"/>
         <source>%1 crashed</source>
         <translation>%1 ist abgestürzt</translation>
     </message>
     <message>
-        <location line="-159"/>
+        <location line="-177"/>
         <source>Failed to find an open port for tunneling</source>
         <translation>Kein freier Port für den Tunnel gefunden</translation>
     </message>
     <message>
         <location line="-25"/>
-        <location line="+161"/>
+        <location line="+165"/>
         <source>%1 failed to start</source>
         <translation>%1 konnte nicht gestartet werden</translation>
     </message>
@@ -807,16 +807,17 @@
         <translation>Die SSH-Verbindung wurde beendet.</translation>
     </message>
     <message>
+        <location line="+36"/>
         <source>The program &quot;%1&quot; on the server has ended.</source>
         <translation>Das Programm &quot;%1&quot; auf dem Server wurde beendet.</translation>
     </message>
     <message>
-        <location line="+5"/>
+        <location line="-31"/>
         <source>The SSH tunnel is not safe to use: %1</source>
         <translation>Der SSH-Tunnel ist nicht sicher: %1</translation>
     </message>
     <message>
-        <location line="+39"/>
+        <location line="+53"/>
         <source>%2 quit with error code %1</source>
         <translation>%2 wurde mit dem Fehlercode %1 beendet</translation>
     </message>
