@@ -24,15 +24,19 @@ namespace {
 
 struct CustomChannel
 {
+    enum Mode { Desktop, Rootless, Both };
     const char* name;
     PVIRTUALCHANNELENTRYEX entry;
+    Mode mode;
 };
 
+// In the order they are loaded: the desktop's size and sharing belong to
+// the desktop window, window control to rootless sessions.
 const CustomChannel customChannels[] = {
-    {QZDESK_CHANNEL_NAME, qzdesk_VirtualChannelEntryEx},
-    {QZRAIL_CHANNEL_NAME, qzrail_VirtualChannelEntryEx},
-    {QZSHARE_CHANNEL_NAME, qzshare_VirtualChannelEntryEx},
-    {QZCFG_CHANNEL_NAME, qzcfg_VirtualChannelEntryEx},
+    {QZRAIL_CHANNEL_NAME, qzrail_VirtualChannelEntryEx, CustomChannel::Rootless},
+    {QZDESK_CHANNEL_NAME, qzdesk_VirtualChannelEntryEx, CustomChannel::Desktop},
+    {QZSHARE_CHANNEL_NAME, qzshare_VirtualChannelEntryEx, CustomChannel::Desktop},
+    {QZCFG_CHANNEL_NAME, qzcfg_VirtualChannelEntryEx, CustomChannel::Both},
 };
 
 // The add-in provider: our own channels by name, everything else
@@ -205,7 +209,12 @@ void load(RdpClientContext* context)
     PubSub_SubscribeChannelConnected(rdp->pubSub, RdpInstanceOnChannelConnected);
     PubSub_SubscribeChannelDisconnected(rdp->pubSub, RdpInstanceOnChannelDisconnected);
     freerdp_register_addin_provider(RdpInstanceLoadStaticAddinEntry, 0);
+    const CustomChannel::Mode mode = freerdp_settings_get_bool(rdp->settings, FreeRDP_RemoteApplicationMode)
+        ? CustomChannel::Rootless
+        : CustomChannel::Desktop;
     for (const CustomChannel& channel : customChannels) {
+        if (channel.mode != mode && channel.mode != CustomChannel::Both)
+            continue;
         char* params[] = {const_cast<char*>(channel.name)};
         if (!freerdp_client_add_static_channel(rdp->settings, 1, params))
             qCWarning(lcRdp) << "cannot add the channel" << channel.name;

@@ -234,6 +234,9 @@ void TestRdpRail::remoteWindowsBecomeLocalWindows()
     instance.start(QStringLiteral("127.0.0.1"), session.port(), QStringLiteral("tester"), session.password(), 0,
                    QStringLiteral("rootless"), QStringLiteral("Rail"), false, QVariantMap());
     QVERIFY(connected.wait(Timeout));
+    // Rootless: window control and options, no desktop size or sharing.
+    QVERIFY(instance.context()->qzrail && instance.context()->qzcfg);
+    QVERIFY(!instance.context()->qzdesk && !instance.context()->qzshare);
 
     // The xterm as a local window with its title, at the server's place.
     QTRY_VERIFY_WITH_TIMEOUT(railWidget(instance, QStringLiteral("RailTerm")), Timeout);
