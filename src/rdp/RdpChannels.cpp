@@ -66,6 +66,20 @@ void forwardToInstance(Interface* channel, const char* slot, Args... args)
         HandOver::post(instance, [&] { QMetaObject::invokeMethod(instance, slot, Qt::QueuedConnection, args...); });
 }
 
+// The rail channel's thread: the windows answer on the GUI thread, through
+// the instance, which outlives the channel threads (the windows do not).
+UINT RdpInstanceRailServerSystemParam(RailClientContext* rail, const RAIL_SYSPARAM_ORDER*)
+{
+    forwardToInstance(rail, "handleRailServerSystemParam");
+    return CHANNEL_RC_OK;
+}
+
+UINT RdpInstanceRailServerHandshake(RailClientContext* rail, const RAIL_HANDSHAKE_ORDER*)
+{
+    forwardToInstance(rail, "handleRailServerHandshake");
+    return CHANNEL_RC_OK;
+}
+
 UINT RdpInstanceQzdeskDesktopResized(QzdeskClientContext* qzdesk, UINT16 width, UINT16 height)
 {
     qCDebug(lcRdp) << "desktop resized to" << width << "x" << height;

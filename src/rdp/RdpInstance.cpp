@@ -440,6 +440,18 @@ void RdpInstance::handleQzcfgSetOptionsResponse(const QString& text)
         m_context->optionsDialog->handleSetOptionsResponse(text);
 }
 
+void RdpInstance::handleRailServerSystemParam()
+{
+    if (m_context && m_context->railWindows)
+        m_context->railWindows->sendWorkArea();
+}
+
+void RdpInstance::handleRailServerHandshake()
+{
+    if (m_context && m_context->railWindows)
+        m_context->railWindows->serverReady();
+}
+
 // The library offers the interface of every channel we load, also when the
 // server has not joined it, and a request on such a channel ends the
 // connection. The allowed sizes, which the server sends first, show that it

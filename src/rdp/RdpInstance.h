@@ -73,6 +73,8 @@ private slots:
     void handleQzshareMouseEvent(const QPoint& point, unsigned long flags);
     void handleQzdeskMinMaxInfo(const QSize& min, const QSize& max);
     void handleQzdeskDesktopResized(const QSize& size);
+    void handleRailServerSystemParam();
+    void handleRailServerHandshake();
     void sendDataFormats(QClipboard::Mode mode);
     // Tells the server where the local monitors' work areas lie.
     void sendMonitorLayout();

@@ -427,30 +427,6 @@ void RdpRailWindows::serverReady()
     sendWorkArea();
 }
 
-namespace {
-
-// The screens are read on the GUI thread.
-UINT queueToWindows(RailClientContext* rail, void (RdpRailWindows::*slot)())
-{
-    auto* context = static_cast<RdpClientContext*>(rail->custom);
-    RdpRailWindows* windows = context ? context->railWindows : nullptr;
-    if (windows)
-        QMetaObject::invokeMethod(windows, slot, Qt::QueuedConnection);
-    return CHANNEL_RC_OK;
-}
-
-} // namespace
-
-UINT RdpInstanceRailServerSystemParam(RailClientContext* rail, const RAIL_SYSPARAM_ORDER*)
-{
-    return queueToWindows(rail, &RdpRailWindows::sendWorkArea);
-}
-
-UINT RdpInstanceRailServerHandshake(RailClientContext* rail, const RAIL_HANDSHAKE_ORDER*)
-{
-    return queueToWindows(rail, &RdpRailWindows::serverReady);
-}
-
 void RdpRailWindows::setCursor(const QCursor& cursor)
 {
     for (RdpRailWidget* widget : qAsConst(m_windows))

@@ -107,8 +107,3 @@ private:
     QList<QPointer<RdpRailWidget>> m_order;
     bool m_restackPending = false;
 };
-
-// The rail channel's callback for the server's system parameters, called
-// on whatever thread reads the channel.
-UINT RdpInstanceRailServerSystemParam(RailClientContext* rail, const RAIL_SYSPARAM_ORDER* sysparam);
-UINT RdpInstanceRailServerHandshake(RailClientContext* rail, const RAIL_HANDSHAKE_ORDER* handshake);
