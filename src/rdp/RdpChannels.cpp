@@ -68,14 +68,18 @@ void forwardToInstance(Interface* channel, const char* slot, Args... args)
 
 // The rail channel's thread: the windows answer on the GUI thread, through
 // the instance, which outlives the channel threads (the windows do not).
+// The server's messages reach that thread through the library's queue only
+// after the interface was set up.
 UINT RdpInstanceRailServerSystemParam(RailClientContext* rail, const RAIL_SYSPARAM_ORDER*)
 {
+    HandOver::acquire(rail);
     forwardToInstance(rail, "handleRailServerSystemParam");
     return CHANNEL_RC_OK;
 }
 
 UINT RdpInstanceRailServerHandshake(RailClientContext* rail, const RAIL_HANDSHAKE_ORDER*)
 {
+    HandOver::acquire(rail);
     forwardToInstance(rail, "handleRailServerHandshake");
     return CHANNEL_RC_OK;
 }
@@ -160,6 +164,7 @@ void RdpInstanceOnChannelConnected(void* data, ChannelConnectedEventArgs* event)
         rail->ServerSystemParam = RdpInstanceRailServerSystemParam;
         rail->ServerHandshake = RdpInstanceRailServerHandshake;
         context->rail = rail;
+        HandOver::release(rail);
     } else if (!event->pInterface) {
         // The library's other channels, or one of ours loaded without an interface.
     } else if (isChannel(event, QZDESK_CHANNEL_NAME)) {

@@ -95,6 +95,14 @@ void RdpRailWidget::applyRemoteGeometry(const QRect& remote, bool place)
     m_ignoreGeometry = false;
 }
 
+void RdpRailWidget::keepLocalGeometry(const QRect& remote)
+{
+    if (remote == remoteGeometry())
+        return;
+    m_lastGeometry = remote;
+    QMetaObject::invokeMethod(this, &RdpRailWidget::sendGeometry, Qt::QueuedConnection);
+}
+
 void RdpRailWidget::activateFromServer()
 {
     if (isActiveWindow())

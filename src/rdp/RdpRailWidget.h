@@ -27,6 +27,9 @@ public:
     void setOwner(RdpRailWidget* owner);
     // Takes the server's rectangle (remote pixels) without reporting it back.
     void applyRemoteGeometry(const QRect& remote, bool place);
+    // The server placed a window whose size the local window manager keeps
+    // (maximised): the remote window is sent back to where the local one is.
+    void keepLocalGeometry(const QRect& remote);
     // The server made this window active: shown locally, not reported back.
     void activateFromServer();
     // The widget's global rectangle in remote pixels.

@@ -359,7 +359,9 @@ void RdpRailWindows::applyFields(RdpRailWidget* widget, const RdpRailOrder& orde
             place = false;
             QMetaObject::invokeMethod(widget, &RdpRailWidget::sendGeometry, Qt::QueuedConnection);
         }
-        if (!widget->isMinimized() && !widget->isMaximized())
+        if (widget->isMaximized())
+            widget->keepLocalGeometry(remote);
+        else if (!widget->isMinimized())
             widget->applyRemoteGeometry(remote, place);
     }
     if (fields & WINDOW_ORDER_FIELD_SHOW)

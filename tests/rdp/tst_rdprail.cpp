@@ -355,9 +355,10 @@ void TestRdpRail::remoteWindowsBecomeLocalWindows()
     run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QString::number(local->winId())});
     QTRY_VERIFY_WITH_TIMEOUT(wmState().contains(QLatin1String("Normal")), Timeout);
     const QSize work = QGuiApplication::primaryScreen()->availableGeometry().size();
+    // The local window manager sizes a maximised window; the xterm follows it.
     auto maximized = [&] {
         const QRect area = windowArea(term, session.environment());
-        return area.topLeft() == QPoint(0, 0) && area.width() >= work.width() && area.height() >= work.height();
+        return local->isMaximized() && area.width() == work.width() && area == windowArea(local->winId());
     };
     maximizeWithWindowManager(local->winId(), true);
     QTRY_VERIFY_WITH_TIMEOUT(maximized(), Timeout);
