@@ -1,8 +1,24 @@
 #include "WindowStyle.h"
 
 #include <QAbstractItemView>
+#include <QCoreApplication>
+#include <QHash>
 #include <QIcon>
+#include <QPointer>
 #include <QPushButton>
+
+namespace {
+
+// The icons made so far, by path. Deleted with the application object,
+// while the icon engine plug-ins are still loaded.
+class IconCache : public QObject
+{
+public:
+    using QObject::QObject;
+    QHash<QString, QIcon> icons;
+};
+
+} // namespace
 
 QString windowStyleSheet()
 {
@@ -20,12 +36,23 @@ QString windowStyleSheet()
         "QPushButton[myAction=\"true\"]:disabled { background: #60BCDE; }\n");
 }
 
+QIcon resourceIcon(const QString& path)
+{
+    static QPointer<IconCache> cache;
+    if (!cache)
+        cache = new IconCache(QCoreApplication::instance());
+    auto icon = cache->icons.constFind(path);
+    if (icon == cache->icons.constEnd())
+        icon = cache->icons.insert(path, QIcon(path));
+    return *icon;
+}
+
 QPushButton* createToolButton(QWidget* parent, const QString& objectName, const QString& icon,
                               const QString& toolTip)
 {
     auto* button = new QPushButton(parent);
     button->setObjectName(objectName);
-    button->setIcon(QIcon(icon));
+    button->setIcon(resourceIcon(icon));
     button->setIconSize(QSize(24, 24));
     button->setToolTip(toolTip);
     button->setFlat(true);
@@ -38,7 +65,7 @@ QPushButton* createRowButton(QAbstractItemView* view, const QString& objectName,
 {
     auto* button = new QPushButton(view->viewport());
     button->setObjectName(objectName);
-    button->setIcon(QIcon(icon));
+    button->setIcon(resourceIcon(icon));
     button->setFlat(true);
     button->setProperty(styleProperty, true);
     button->hide();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QString>
 
 class QAbstractItemView;
@@ -9,6 +10,12 @@ class QWidget;
 // Style sheet of the session, bookmark and sharing windows: yellow selected rows,
 // borderless "myFlat" buttons and blue "myAction" row buttons.
 QString windowStyleSheet();
+
+// The icon of a resource file, made once and shared by every window. An icon
+// made from an SVG file renders into Qt's pixmap cache under a key of its own
+// engine, and the pixmaps stay there after the icon is gone: icons made anew
+// for each window would fill that cache with pixmaps nobody finds again.
+QIcon resourceIcon(const QString& path);
 
 // A borderless ("myFlat") button of a window's tool row, with a 24 x 24 icon.
 QPushButton* createToolButton(QWidget* parent, const QString& objectName, const QString& icon,

@@ -8,6 +8,7 @@
 #include "JoinSessionDialog.h"
 #include "QuestionDialog.h"
 #include "RichTextDelegate.h"
+#include "WindowStyle.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -52,7 +53,7 @@ QPushButton* makeFlatButton(const QString& objectName, const QString& icon, cons
 {
     auto* button = new QPushButton(parent);
     button->setObjectName(objectName);
-    button->setIcon(QIcon(icon));
+    button->setIcon(resourceIcon(icon));
     button->setIconSize(QSize(24, 24));
     button->setFlat(true);
     button->setToolTip(toolTip);
@@ -187,7 +188,7 @@ ConnectionListWidget::ConnectionListWidget(const QString& userDirectory,
     m_editButton->hide();
     m_removeButton = new QPushButton(m_view->viewport());
     m_removeButton->setObjectName(QStringLiteral("RemoveConnectionButton"));
-    m_removeButton->setIcon(QIcon(QStringLiteral(":/images/resources/close-round-white.svg")));
+    m_removeButton->setIcon(resourceIcon(QStringLiteral(":/images/resources/close-round-white.svg")));
     m_removeButton->setIconSize(QSize(12, 12));
     m_removeButton->setToolTip(tr("Remove the connection."));
     m_removeButton->setProperty("myAction", true);

@@ -15,7 +15,6 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QIcon>
 #include <QItemSelectionModel>
 #include <QMenu>
 #include <QPushButton>
@@ -124,8 +123,8 @@ void RdpSharingDialog::setStatus(bool sharing, const QList<RdpViewer>& viewers)
         if (viewer.id() == m_clientId)
             m_haveControl = viewer.isController();
     }
-    m_sharingButton->setIcon(QIcon(sharing ? QStringLiteral(":/images/resources/power-red.svg")
-                                           : QStringLiteral(":/images/resources/power.svg")));
+    m_sharingButton->setIcon(resourceIcon(sharing ? QStringLiteral(":/images/resources/power-red.svg")
+                                                   : QStringLiteral(":/images/resources/power.svg")));
     const bool owner = m_clientId == 0;
     m_sharingButton->setEnabled(owner);
     m_shareKeyButton->setEnabled(owner && sharing);

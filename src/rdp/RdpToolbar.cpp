@@ -4,11 +4,11 @@
 #include "RdpInstance.h"
 #include "RdpOptionsDialog.h"
 #include "RdpSharingDialog.h"
+#include "WindowStyle.h"
 
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QMetaObject>
 #include <QPushButton>
 
@@ -68,7 +68,7 @@ QPushButton* RdpToolbar::addButton(const QString& name, const QString& icon, con
     button->setFlat(true);
     button->setProperty("myFlat", true);
     button->setFocusPolicy(Qt::NoFocus);
-    button->setIcon(QIcon(QStringLiteral(":/images/resources/%1.svg").arg(icon)));
+    button->setIcon(resourceIcon(QStringLiteral(":/images/resources/%1.svg").arg(icon)));
     button->setToolTip(toolTip);
     return button;
 }

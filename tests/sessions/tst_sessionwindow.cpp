@@ -295,6 +295,13 @@ void SessionWindowTest::connectRefusedAndButtonRules()
     QTest::qWait(2 * QApplication::doubleClickInterval());
     QTest::mouseClick(window.windowHandle(), Qt::LeftButton, Qt::NoModifier, onEdit);
     QVERIFY(editing());
+
+    // Another window shares these icons: an icon made anew would render into
+    // Qt's pixmap cache under a key of its own, adding to it with every window.
+    SessionListWidget second(m_sci->handler(), nullptr);
+    for (const char* name :
+         {"BookmarkButton", "LogButton", "NewSessionButton", "ConnectSessionButton", "EditSessionButton"})
+        QCOMPARE(findButton(&second, name)->icon().cacheKey(), findButton(&window, name)->icon().cacheKey());
 }
 
 void SessionWindowTest::headerButtonColumnsDoNotSort()
