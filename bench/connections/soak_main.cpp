@@ -23,6 +23,7 @@
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -50,6 +51,7 @@ struct Figures
     qint64 rssKiB = 0;
     qint64 heapKiB = 0; // allocated by malloc and not freed
     int descriptors = 0;
+    QStringList descriptorTargets; // what each open descriptor refers to
     int processes = 0;
     int topLevels = 0;
 };
@@ -91,6 +93,17 @@ int descendants()
     return count;
 }
 
+// A file's path, or the kind of a pipe or socket without its inode number.
+QString descriptorKind(const QString& link)
+{
+    char target[4096];
+    const ssize_t size = ::readlink(QFile::encodeName(link).constData(), target, sizeof target);
+    const QString text = QString::fromLocal8Bit(target, int(qMax<ssize_t>(size, 0)));
+    static const QRegularExpression numbered(QStringLiteral("^(\\w+):\\[\\d+\\]$"));
+    const QRegularExpressionMatch match = numbered.match(text);
+    return match.hasMatch() ? match.captured(1) : text;
+}
+
 Figures measure()
 {
     // Deferred deletes and ended children are handled before counting.
@@ -99,7 +112,10 @@ Figures measure()
     Figures figures;
     figures.rssKiB = residentKiB();
     figures.heapKiB = qint64(mallinfo2().uordblks / 1024);
-    figures.descriptors = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size();
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::Files | QDir::System))
+        figures.descriptorTargets.append(descriptorKind(fds.filePath(fd)));
+    figures.descriptors = figures.descriptorTargets.size();
     figures.processes = descendants();
     figures.topLevels = QApplication::topLevelWidgets().size();
     return figures;
@@ -117,6 +133,11 @@ bool compare(const char* phase, const Figures& warm, const Figures& end)
     const double growth = 100.0 * double(end.rssKiB - warm.rssKiB) / double(warm.rssKiB);
     std::printf("%s: RSS growth %.2f %%, descriptors %+d, processes %+d, top-level widgets %+d\n", phase, growth,
                 end.descriptors - warm.descriptors, end.processes - warm.processes, end.topLevels - warm.topLevels);
+    QStringList added = end.descriptorTargets;
+    for (const QString& target : warm.descriptorTargets)
+        added.removeOne(target);
+    for (const QString& target : qAsConst(added))
+        std::printf("  descriptor added: %s\n", qPrintable(target));
     return growth < 5.0 && end.descriptors <= warm.descriptors && end.processes <= warm.processes
         && end.topLevels <= warm.topLevels;
 }
@@ -278,7 +299,7 @@ bool run(const QString& root, int loginCycles, int displayCycles)
             return fail(QStringLiteral("login cycle %1: %2").arg(cycle).arg(problem));
         if (cycle == loginWarmUp) {
             warm = measureAndPrint("login", cycle);
-        } else if (cycle % 100 == 0) {
+        } else if (cycle % 100 == 0 && cycle < loginCycles) {
             print("login", cycle, measure());
         }
     }
@@ -298,7 +319,7 @@ bool run(const QString& root, int loginCycles, int displayCycles)
                 return fail(QStringLiteral("display cycle %1: %2").arg(cycle).arg(problem));
             if (cycle == displayWarmUp) {
                 warm = measureAndPrint("display", cycle);
-            } else if (cycle % 20 == 0) {
+            } else if (cycle % 20 == 0 && cycle < displayCycles) {
                 print("display", cycle, measure());
             }
         }
