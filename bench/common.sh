@@ -1,5 +1,5 @@
 # Sourced by the benchmark scripts: a scratch folder, the processes started
-# into "pids" (ended with the script), and loopback port helpers.
+# into "pids" (ended with the script), loopback port helpers and a private Xvfb.
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -17,3 +17,14 @@ free_port() { # a port nobody answers on
     done
 }
 wait_port() { for _ in $(seq 200); do (exec 3<>/dev/tcp/127.0.0.1/"$1") 2>/dev/null && return 0; sleep 0.05; done; return 1; }
+
+xvfb_count=0
+start_xvfb() { # <width>x<height>: a private Xvfb ended with the script; its display (":N") in $xvfb_display
+    xvfb_count=$((xvfb_count + 1))
+    local number=$work/xvfb-$xvfb_count
+    Xvfb -displayfd 3 -screen 0 "$1"x24 -nolisten tcp 3>"$number" >"$number.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do [ -s "$number" ] && break; sleep 0.05; done
+    [ -s "$number" ] || { echo "Xvfb did not start" >&2; cat "$number.log" >&2; exit 1; }
+    xvfb_display=:$(head -n1 "$number")
+}

@@ -39,10 +39,8 @@ pids+=("$server")
 wait_port "$port" || { echo "the display server did not start" >&2; cat "$work/display.log" >&2; exit 1; }
 
 # The clients' display, and settings of their own.
-Xvfb -displayfd 7 -screen 0 1600x1200x24 -nolisten tcp 7>"$work/clientfd" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/clientfd" ] && break; sleep 0.05; done
-export DISPLAY=":$(head -n1 "$work/clientfd")"
+start_xvfb 1600x1200
+export DISPLAY=$xvfb_display
 mkdir -p "$work/home/config"
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/config WLOG_LEVEL=OFF
 
