@@ -166,16 +166,6 @@ bool tunnelAccepts(quint16 port)
     return probe.waitForConnected(1000);
 }
 
-// True once a process has ended: gone, or a zombie not yet reaped.
-bool processGone(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray text = stat.readAll();
-    return text.mid(text.lastIndexOf(')') + 2, 1) == "Z";
-}
-
 // Restores an environment variable when the scope ends.
 struct SavedVariable
 {

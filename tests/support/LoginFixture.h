@@ -71,5 +71,3 @@ QString messageBoxTexts();
 QPushButton* findButton(QWidget* parent, const char* name);
 Session findSession(SessionListWidget* window, const QString& command);
 bool selectSession(SessionListWidget* window, const QString& command);
-// True once a process has ended (reaped, or a zombie).
-bool processGone(qint64 pid);
