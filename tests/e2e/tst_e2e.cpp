@@ -44,7 +44,6 @@
 #include <QMessageBox>
 #include <QMutex>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSlider>
@@ -57,7 +56,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QUuid>
-#include <QX11Info>
 
 #include <winpr/wlog.h>
 
@@ -65,8 +63,6 @@
 #include <csignal>
 #include <memory>
 #include <vector>
-
-#include <X11/Xlib.h>
 
 namespace {
 
@@ -148,12 +144,6 @@ int brightPixels(const QImage& image)
             count += qGray(line[x]) > 200 ? 1 : 0;
     }
     return count;
-}
-
-QString processName(qint64 pid)
-{
-    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-    return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
 }
 
 // Reads the CLIPBOARD of a session display with xclip, one run at a time,
@@ -349,47 +339,6 @@ bool runDemoServer(const QString& action, const QProcessEnvironment& environment
     return true;
 }
 
-// An X client of a display (the test's own when display is empty): its
-// standard output.
-QString xTool(const QString& program, const QStringList& arguments, const QString& display = QString(),
-              const QString& authority = QString())
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    if (!display.isEmpty()) {
-        environment.insert(QStringLiteral("DISPLAY"), display);
-        environment.insert(QStringLiteral("XAUTHORITY"), authority);
-    }
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
-// The first window of a display with exactly this title; 0 when none.
-quint64 windowTitled(const QString& title, const QString& display, const QString& authority)
-{
-    return xTool(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"),
-                                             QStringLiteral("^%1$").arg(title)},
-                 display, authority)
-        .section(QLatin1Char('\n'), 0, 0)
-        .toULongLong();
-}
-
-// A window with its border, in root coordinates of its display.
-QRect windowArea(quint64 window, const QString& display = QString(), const QString& authority = QString())
-{
-    const QString info = xTool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)},
-                               display, authority);
-    const auto value = [&info](const char* label) {
-        return QRegularExpression(QStringLiteral("%1:\\s+(-?\\d+)").arg(QLatin1String(label)))
-            .match(info).captured(1).toInt();
-    };
-    const int border = 2 * value("Border width");
-    return QRect(value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width") + border,
-                 value("Height") + border);
-}
-
 // The visible local window of a rootless session with this title.
 RdpRailWidget* railWindow(const QString& title)
 {
@@ -406,34 +355,6 @@ int railWindowCount()
     const QWidgetList widgets = QApplication::topLevelWidgets();
     return int(std::count_if(widgets.cbegin(), widgets.cend(),
                              [](QWidget* widget) { return qobject_cast<RdpRailWidget*>(widget); }));
-}
-
-// The window manager's close button: _NET_CLOSE_WINDOW to the root window.
-void closeWithWindowManager(QWidget* window)
-{
-    Display* display = QX11Info::display();
-    XEvent event = {};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = window->winId();
-    event.xclient.message_type = XInternAtom(display, "_NET_CLOSE_WINDOW", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = CurrentTime;
-    event.xclient.data.l[1] = 2;
-    XSendEvent(display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask,
-               &event);
-    XFlush(display);
-}
-
-// The first process of that name below this test program: for sshd, the
-// fixture's listener, whose per-login children come later.
-qint64 processBelowTest(const QString& name)
-{
-    const QList<qint64> below = SessionFixture::descendantsOf(QCoreApplication::applicationPid());
-    for (qint64 pid : below) {
-        if (processName(pid) == name)
-            return pid;
-    }
-    return 0;
 }
 
 // The longest time the event loop went without serving a timer, from
@@ -564,7 +485,7 @@ void EndToEndTest::cleanup()
         [this, &left]() {
             left.clear();
             for (auto it = m_processes.cbegin(); it != m_processes.cend(); ++it) {
-                if (SessionFixture::processRunning(it.key()) && processName(it.key()) == it.value())
+                if (SessionFixture::processRunning(it.key()) && SessionFixture::processName(it.key()) == it.value())
                     left.append(QStringLiteral("%1 (%2)").arg(it.value()).arg(it.key()));
             }
             return left.isEmpty();
@@ -685,14 +606,7 @@ bool EndToEndTest::disconnectFromToolbar(RdpMainWidget* display)
 qint64 EndToEndTest::sessionProcess(const QString& sessionId, const QString& name) const
 {
     const qint64 supervisor = qint64(runtimeOf(sessionId).value(QStringLiteral("pid")).toDouble());
-    if (supervisor <= 0)
-        return 0;
-    const QList<qint64> below = SessionFixture::descendantsOf(supervisor);
-    for (qint64 pid : below) {
-        if (processName(pid) == name)
-            return pid;
-    }
-    return 0;
+    return supervisor > 0 ? SessionFixture::descendantNamed(supervisor, name) : 0;
 }
 
 void EndToEndTest::track(const QString& sessionId)
@@ -700,10 +614,10 @@ void EndToEndTest::track(const QString& sessionId)
     const qint64 supervisor = qint64(runtimeOf(sessionId).value(QStringLiteral("pid")).toDouble());
     if (supervisor <= 0)
         return;
-    m_processes.insert(supervisor, processName(supervisor));
+    m_processes.insert(supervisor, SessionFixture::processName(supervisor));
     const QList<qint64> below = SessionFixture::descendantsOf(supervisor);
     for (qint64 pid : below)
-        m_processes.insert(pid, processName(pid));
+        m_processes.insert(pid, SessionFixture::processName(pid));
 }
 
 void EndToEndTest::startedSessionShowsAndRunsTypedCommand()
@@ -954,16 +868,11 @@ void EndToEndTest::singleApplicationShowsEachRemoteWindow()
 {
     // Rootless windows are placed, moved and closed by a real window manager.
     QProcess windowManager;
-    windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-    QVERIFY(windowManager.waitForStarted());
+    QVERIFY(startWindowManager(&windowManager));
     auto stopWindowManager = qScopeGuard([&windowManager] {
         windowManager.terminate();
         windowManager.waitForFinished(10000);
     });
-    QTRY_VERIFY_WITH_TIMEOUT(xTool(QStringLiteral("xprop"), {QStringLiteral("-root"),
-                                                             QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
-                                 .contains(QLatin1String("window id")),
-                             Timeout);
     QVERIFY2(loginAsUser(), qPrintable(m_problem));
 
     // The session's program opens a second window of its own; the session
@@ -1006,22 +915,22 @@ void EndToEndTest::singleApplicationShowsEachRemoteWindow()
     QVERIFY(visibleTopLevels<RdpMainWidget>().isEmpty());
 
     // Keys typed into it reach the session.
-    xTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
+    runX(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
                                       QString::number(first->winId())});
     QTRY_VERIFY_WITH_TIMEOUT(first->isActiveWindow(), Timeout);
     const QString typed = m_scratch->filePath(QStringLiteral("typed-Rootless"));
-    xTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"),
+    runX(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"),
                                       QStringLiteral("touch %1").arg(typed)});
-    xTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
+    runX(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(typed), Timeout);
 
     // Moved and resized by the local window manager: the remote window follows.
     const QRect placed = windowArea(first->winId());
-    xTool(QStringLiteral("xdotool"), {QStringLiteral("windowmove"), QString::number(first->winId()),
+    runX(QStringLiteral("xdotool"), {QStringLiteral("windowmove"), QString::number(first->winId()),
                                       QStringLiteral("400"), QStringLiteral("300")});
     QTRY_VERIFY_WITH_TIMEOUT(windowArea(first->winId()).topLeft() != placed.topLeft(), Timeout);
     QTRY_COMPARE_WITH_TIMEOUT(windowArea(remoteFirst, x, authority), windowArea(first->winId()), Timeout);
-    xTool(QStringLiteral("xdotool"), {QStringLiteral("windowsize"), QString::number(first->winId()),
+    runX(QStringLiteral("xdotool"), {QStringLiteral("windowsize"), QString::number(first->winId()),
                                       QStringLiteral("520"), QStringLiteral("260")});
     QTRY_VERIFY_WITH_TIMEOUT(windowArea(first->winId()).size() != placed.size(), Timeout);
     QTRY_COMPARE_WITH_TIMEOUT(windowArea(remoteFirst, x, authority), windowArea(first->winId()), Timeout);
@@ -1032,7 +941,7 @@ void EndToEndTest::singleApplicationShowsEachRemoteWindow()
 
     // The close button asks the program to close; its window goes when the
     // program has closed it.
-    closeWithWindowManager(first);
+    closeWithWindowManager(first->winId());
     QTRY_COMPARE_WITH_TIMEOUT(windowTitled(QStringLiteral("RailFirst"), x, authority), 0u, Timeout);
     QTRY_VERIFY_WITH_TIMEOUT(!first, Timeout);
 
@@ -1052,7 +961,7 @@ void EndToEndTest::singleApplicationShowsEachRemoteWindow()
     QTRY_VERIFY_WITH_TIMEOUT(connect->isVisible() && connect->isEnabled(), Timeout);
     QTest::mouseClick(connect, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(railWindow(QStringLiteral("RailSecond")), Timeout);
-    closeWithWindowManager(railWindow(QStringLiteral("RailSecond")));
+    closeWithWindowManager(railWindow(QStringLiteral("RailSecond"))->winId());
     QTRY_COMPARE_WITH_TIMEOUT(railWindowCount(), 0, Timeout);
     QTRY_VERIFY_WITH_TIMEOUT(!findSession(m_window, command).isValid(), Timeout);
     QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
@@ -1259,7 +1168,7 @@ void EndToEndTest::killedPeerTellsTheUser()
             // The login ends; the next one reaches an sshd that accepts but never answers.
             m_window->close();
             QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
-            sshd = processBelowTest(QStringLiteral("sshd"));
+            sshd = SessionFixture::descendantNamed(QCoreApplication::applicationPid(), QStringLiteral("sshd"));
             QVERIFY(sshd > 0);
             QCOMPARE(::kill(pid_t(sshd), SIGSTOP), 0);
             m_window = openConnection(*m_main, 0);
@@ -1271,7 +1180,7 @@ void EndToEndTest::killedPeerTellsTheUser()
             QCOMPARE(::kill(pid_t(sshProcessId(m_window)), SIGKILL), 0);
         } else {
             // Stopped before the next poll of the list goes out, killed with it unanswered.
-            const qint64 sci = processBelowTest(victim);
+            const qint64 sci = SessionFixture::descendantNamed(QCoreApplication::applicationPid(), victim);
             QVERIFY(sci > 0);
             QCOMPARE(::kill(pid_t(sci), SIGSTOP), 0);
             QTRY_VERIFY_WITH_TIMEOUT(m_window->handler()->pendingCount() > 0, Timeout);
@@ -1422,8 +1331,8 @@ void EndToEndTest::localDemoRunsAndEndsWithItsScript()
     QVERIFY2(demoRunning, qPrintable(error));
     const qint64 sshd = contents(demoState + QStringLiteral("/sshd.pid")).trimmed().toLongLong();
     const qint64 agent = contents(demoState + QStringLiteral("/agent.pid")).trimmed().toLongLong();
-    QCOMPARE(processName(sshd), QStringLiteral("sshd"));
-    QCOMPARE(processName(agent), QStringLiteral("ssh-agent"));
+    QCOMPARE(SessionFixture::processName(sshd), QStringLiteral("sshd"));
+    QCOMPARE(SessionFixture::processName(agent), QStringLiteral("ssh-agent"));
 
     // "Local demo" heads the list, above the user's own connection.
     m_main = std::make_unique<ConnectionListWidget>(m_login->userDirectory(), m_login->globalDirectory(), nullptr,
@@ -1494,7 +1403,7 @@ void EndToEndTest::localDemoRunsAndEndsWithItsScript()
     m_processes.insert(sshd, QStringLiteral("sshd"));
     m_processes.insert(agent, QStringLiteral("ssh-agent"));
     for (auto it = m_processes.cbegin(); it != m_processes.cend(); ++it)
-        QVERIFY2(!SessionFixture::processRunning(it.key()) || processName(it.key()) != it.value(),
+        QVERIFY2(!SessionFixture::processRunning(it.key()) || SessionFixture::processName(it.key()) != it.value(),
                  qPrintable(QStringLiteral("%1 (%2) left running").arg(it.value()).arg(it.key())));
     // No session password, session key or login key stays; the host key does,
     // so that the next start needs no question.

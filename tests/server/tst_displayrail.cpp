@@ -20,23 +20,15 @@ namespace {
 
 using Order = RdpProbe::WindowOrder;
 
-// Runs an X program of the test on the session's display; returns its output.
+// X programs of the test on the session's display.
 QString runX(const SessionFixture& session, const QString& program, const QStringList& arguments)
 {
-    QProcess process;
-    process.setProcessEnvironment(session.environment());
-    process.start(program, arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    return runX(program, arguments, session.display(), session.authority());
 }
 
-// The id of the session's window with this title, 0 while there is none.
 quint32 windowNamed(const SessionFixture& session, const QString& title)
 {
-    return runX(session, QStringLiteral("xdotool"),
-                { QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^%1$").arg(title) })
-        .section(QLatin1Char('\n'), 0, 0)
-        .toUInt();
+    return quint32(windowTitled(title, session.display(), session.authority()));
 }
 
 QByteArray u32s(std::initializer_list<quint32> values)

@@ -56,16 +56,6 @@ QString readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-// The first process below the session's supervisor with this name.
-qint64 sessionProcess(const SessionFixture& session, const QString& name)
-{
-    for (qint64 pid : SessionFixture::descendantsOf(session.supervisorPid())) {
-        if (readFile(QStringLiteral("/proc/%1/comm").arg(pid)).trimmed() == name)
-            return pid;
-    }
-    return 0;
-}
-
 QJsonObject lastJson(const RdpProbe& probe, quint16 type)
 {
     const QList<ChannelMessage>& list = probe.messages(QStringLiteral("qzcfg"));
@@ -655,8 +645,8 @@ void TestDisplayServer::idleConnectionsLeaveTheSessionServing()
     QVERIFY2(session.start(QStringLiteral("sh -c 'yes zentu-flood | head -c 2000000 >&2; exec xterm'"),
                            QStringLiteral("640x480"), &error),
              qPrintable(error));
-    const qint64 server = sessionProcess(session, QStringLiteral("zentu2_display"));
-    const qint64 program = sessionProcess(session, QStringLiteral("xterm"));
+    const qint64 server = SessionFixture::descendantNamed(session.supervisorPid(), QStringLiteral("zentu2_display"));
+    const qint64 program = SessionFixture::descendantNamed(session.supervisorPid(), QStringLiteral("xterm"));
     QVERIFY(server > 0 && program > 0);
     std::vector<std::unique_ptr<QTcpSocket>> idle;
     const auto closedByServer = [&] {
