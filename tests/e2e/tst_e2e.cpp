@@ -146,46 +146,6 @@ int brightPixels(const QImage& image)
     return count;
 }
 
-// Reads the CLIPBOARD of a session display with xclip, one run at a time,
-// without blocking the event loop: the owner may be this very client.
-class SessionClipboardReader
-{
-public:
-    SessionClipboardReader(const QString& display, const QString& authority)
-        : m_display(display), m_authority(authority)
-    {
-    }
-    ~SessionClipboardReader()
-    {
-        if (m_process && m_process->state() != QProcess::NotRunning) {
-            ::kill(pid_t(m_process->processId()), SIGKILL);
-            m_process->waitForFinished(5000);
-        }
-    }
-
-    // The text of the last finished run; starts the next run when none is going.
-    QString latest()
-    {
-        if (m_process && m_process->state() != QProcess::NotRunning)
-            return m_last;
-        if (m_process && m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == 0)
-            m_last = QString::fromUtf8(m_process->readAllStandardOutput());
-        m_process = std::make_unique<QProcess>();
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XAUTHORITY"), m_authority);
-        m_process->setProcessEnvironment(environment);
-        m_process->start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"),
-                                                   QStringLiteral("clipboard"), QStringLiteral("-display"),
-                                                   m_display});
-        return m_last;
-    }
-
-private:
-    QString m_display, m_authority;
-    std::unique_ptr<QProcess> m_process;
-    QString m_last;
-};
-
 // The user points into the session's xterm (its X focus follows the
 // pointer) and types a line. Typed through the X server (XTEST), since only
 // real key events carry the keycode that the display sends on; QTest's
@@ -685,31 +645,22 @@ void EndToEndTest::clipboardTravelsBothWays()
     QVERIFY2(loginAsUser(passphrase), qPrintable(m_problem));
     QPointer<RdpMainWidget> display = start(QStringLiteral("xterm"));
     QVERIFY2(display, qPrintable(m_problem));
-    const QString x = runtimeOf(m_sessionId).value(QStringLiteral("display")).toString();
+    const QProcessEnvironment session =
+        xEnvironment(runtimeOf(m_sessionId).value(QStringLiteral("display")).toString(), authorityOf(m_sessionId));
 
     // Copied here, pasted in the session.
     const QString toSession = QStringLiteral("copied on the client \u00e4\u20ac %1").arg(m_sessionId.left(8));
     QGuiApplication::clipboard()->setText(toSession);
-    SessionClipboardReader reader(x, authorityOf(m_sessionId));
-    QTRY_COMPARE_WITH_TIMEOUT(reader.latest(), toSession, Timeout);
+    QTRY_COMPARE_WITH_TIMEOUT(pasteWithXclip(session), toSession, Timeout);
 
     // Copied in the session, pasted here.
     const QString fromSession = QStringLiteral("copied in the session %1").arg(m_sessionId.right(8));
     QProcess owner;
-    QProcessEnvironment ownerEnvironment = QProcessEnvironment::systemEnvironment();
-    ownerEnvironment.insert(QStringLiteral("XAUTHORITY"), authorityOf(m_sessionId));
-    owner.setProcessEnvironment(ownerEnvironment);
-    owner.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-i"), QStringLiteral("-selection"),
-                                          QStringLiteral("clipboard"), QStringLiteral("-display"), x});
-    QVERIFY(owner.waitForStarted(Timeout));
+    QVERIFY(copyWithXclip(&owner, session, fromSession));
     auto endOwner = qScopeGuard([&owner]() {
-        if (owner.state() != QProcess::NotRunning) {
-            ::kill(pid_t(owner.processId()), SIGKILL);
-            owner.waitForFinished(5000);
-        }
+        owner.kill();
+        owner.waitForFinished(5000);
     });
-    owner.write(fromSession.toUtf8());
-    owner.closeWriteChannel();
     QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::clipboard()->text(), fromSession, Timeout);
     QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
 

@@ -88,25 +88,12 @@ void TestRdpClipboard::endOwner()
 bool TestRdpClipboard::copyOnServer(const QString& text)
 {
     m_owner = std::make_unique<QProcess>();
-    m_owner->setProcessEnvironment(m_server.environment());
-    m_owner->start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"),
-                                             QStringLiteral("clipboard"), QStringLiteral("-i")});
-    if (!m_owner->waitForStarted())
-        return false;
-    m_owner->write(text.toUtf8());
-    m_owner->closeWriteChannel();
-    return true;
+    return copyWithXclip(m_owner.get(), m_server.environment(), text);
 }
 
 QString TestRdpClipboard::pasteOnServer()
 {
-    QProcess paste;
-    paste.setProcessEnvironment(m_server.environment());
-    paste.start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
-    // The answer may have to come from this process, so keep its event loop running.
-    if (!QTest::qWaitFor([&] { return paste.state() == QProcess::NotRunning; }, 5000))
-        return QStringLiteral("<no answer>");
-    return QString::fromUtf8(paste.readAllStandardOutput());
+    return pasteWithXclip(m_server.environment());
 }
 
 void TestRdpClipboard::remoteCopyArrivesLocallyWithoutEcho()

@@ -92,15 +92,46 @@ QStringList heldDown(const QString& display, const QString& authority)
     return held;
 }
 
-QString runX(const QString& program, const QStringList& arguments, const QString& display, const QString& authority)
+QProcessEnvironment xEnvironment(const QString& display, const QString& authority)
 {
-    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (!display.isEmpty()) {
         environment.insert(QStringLiteral("DISPLAY"), display);
         environment.insert(QStringLiteral("XAUTHORITY"), authority);
     }
-    process.setProcessEnvironment(environment);
+    return environment;
+}
+
+bool copyWithXclip(QProcess* owner, const QProcessEnvironment& display, const QString& text)
+{
+    owner->setProcessEnvironment(display);
+    owner->start(QStringLiteral("xclip"),
+                 { QStringLiteral("-quiet"), QStringLiteral("-i"), QStringLiteral("-selection"), QStringLiteral("clipboard") });
+    if (!owner->waitForStarted(10000))
+        return false;
+    owner->write(text.toUtf8());
+    owner->waitForBytesWritten(10000);
+    owner->closeWriteChannel();
+    return true;
+}
+
+QString pasteWithXclip(const QProcessEnvironment& display)
+{
+    QProcess paste;
+    paste.setProcessEnvironment(display);
+    paste.start(QStringLiteral("xclip"), { QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard") });
+    if (!QTest::qWaitFor([&] { return paste.state() == QProcess::NotRunning; }, 5000)) {
+        paste.kill();
+        paste.waitForFinished(5000);
+        return QStringLiteral("<no answer>");
+    }
+    return QString::fromUtf8(paste.readAllStandardOutput());
+}
+
+QString runX(const QString& program, const QStringList& arguments, const QString& display, const QString& authority)
+{
+    QProcess process;
+    process.setProcessEnvironment(xEnvironment(display, authority));
     process.start(program, arguments);
     process.waitForFinished(10000);
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();

@@ -15,6 +15,16 @@ QImage captureDisplay(const QString& display, const QString& authority = QString
 // that are held down on the display.
 QStringList heldDown(const QString& display, const QString& authority = QString());
 
+// The system environment with DISPLAY and XAUTHORITY of a display; the
+// test's own environment when display is empty.
+QProcessEnvironment xEnvironment(const QString& display, const QString& authority);
+// Makes an xclip own the CLIPBOARD of the display that the environment
+// names, holding text, until another client takes it or xclip is killed.
+bool copyWithXclip(QProcess* owner, const QProcessEnvironment& display, const QString& text);
+// The CLIPBOARD text of that display, read with xclip while the event loop
+// runs, since the owner may be this very process; "<no answer>" after 5 s.
+QString pasteWithXclip(const QProcessEnvironment& display);
+
 // An X tool (xdotool, xwininfo, xprop) run to its end on a display, the
 // test's own when display is empty: its standard output.
 QString runX(const QString& program, const QStringList& arguments, const QString& display = QString(),
