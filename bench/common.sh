@@ -28,3 +28,23 @@ start_xvfb() { # <width>x<height>: a private Xvfb ended with the script; its dis
     [ -s "$number" ] || { echo "Xvfb did not start" >&2; cat "$number.log" >&2; exit 1; }
     xvfb_display=:$(head -n1 "$number")
 }
+
+start_xvnc() { # <width>x<height>: a private Xvnc, as a session's display; its display in $xvnc_display
+    Xvnc -displayfd 3 -geometry "$1" -depth 24 -rfbport -1 -SecurityTypes None -nolisten tcp \
+        3>"$work/xvnc-display" >"$work/xvnc.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do [ -s "$work/xvnc-display" ] && break; sleep 0.05; done
+    [ -s "$work/xvnc-display" ] || { echo "Xvnc did not start" >&2; cat "$work/xvnc.log" >&2; exit 1; }
+    xvnc_display=:$(head -n1 "$work/xvnc-display")
+}
+
+start_display_server() { # <zentu2_display> <display>: it listens with password "secret"; $display_port, $display_pid
+    echo "secret" >"$work/password"
+    [ -s "$work/key.pem" ] || openssl genrsa -out "$work/key.pem" 2048 2>/dev/null
+    display_port=$(free_port)
+    "$1" --display "$2" --port "$display_port" --password-file "$work/password" --key "$work/key.pem" \
+        >"$work/display.log" 2>&1 &
+    display_pid=$!
+    pids+=("$display_pid")
+    wait_port "$display_port" || { echo "the display server did not start" >&2; cat "$work/display.log" >&2; exit 1; }
+}

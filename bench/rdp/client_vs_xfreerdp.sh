@@ -115,13 +115,8 @@ set_limit_60() {
     display=$xvfb_display
     DISPLAY=$display "$build/bin/screen_churn" 60 &
     pids+=($!)
-    echo "secret" >"$work/password"
-    openssl genrsa -out "$work/key.pem" 2048 2>/dev/null
-    hd_port=$(free_port)
-    "$build/bin/zentu2_display" --display "$display" --port "$hd_port" --password-file "$work/password" \
-        --key "$work/key.pem" >"$work/display.log" 2>&1 &
-    pids+=($!)
-    wait_port "$hd_port"
+    start_display_server "$build/bin/zentu2_display" "$display"
+    hd_port=$display_port
     echo "1080p60: 1920x1080 zentu2_display limited to 60 frames/s, the whole screen new every frame, $seconds s per client after $warmup s of warm-up"
     for round in $(seq "$rounds"); do
         echo " round $round"
