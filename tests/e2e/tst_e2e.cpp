@@ -359,7 +359,6 @@ private slots:
     void displayUsesOnlyItsOwnTunnel();
     void killedPeerTellsTheUser_data();
     void killedPeerTellsTheUser();
-    void applicationQuitsAfterLastDisplay();
     void localDemoRunsAndEndsWithItsScript();
     void joiningWithTheKeyShowsTheSharedSession();
 
@@ -630,12 +629,25 @@ void EndToEndTest::startedSessionShowsAndRunsTypedCommand()
     if (QTest::currentTestFailed())
         return;
 
-    // The login ends with its last display.
-    QVERIFY(disconnectFromToolbar(display));
+    // The main window goes too; the event loop of start-up runs and the user
+    // disconnects the last display from its toolbar. The application may end
+    // only after the display has, and the login ends with its last display.
+    m_main->close();
+    QVERIFY(display && display->isVisible());
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, qApp, []() { QCoreApplication::exit(2); });
+    guard.start(2 * Timeout);
+    bool disconnected = false;
+    QTimer::singleShot(0, display, [this, display, &disconnected]() { disconnected = disconnectFromToolbar(display); });
+    const int code = QApplication::exec();
+    guard.stop();
+    QVERIFY(disconnected);
+    QCOMPARE(code, 0);
+    QVERIFY(!display);
+    QVERIFY2(messageBoxes().isEmpty(), qPrintable(messageBoxTexts()));
     QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
     QTRY_VERIFY_WITH_TIMEOUT(processGone(ssh), Timeout);
-    QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
-
 }
 
 void EndToEndTest::clipboardTravelsBothWays()
@@ -1139,37 +1151,6 @@ void EndToEndTest::killedPeerTellsTheUser()
                                                   runtimeOf(m_sessionId).value(QStringLiteral("display")).toString(),
                                                   authorityOf(m_sessionId), &mismatch),
                               qPrintable(mismatch), Timeout);
-}
-
-void EndToEndTest::applicationQuitsAfterLastDisplay()
-{
-    QVERIFY2(loginAsUser(), qPrintable(m_problem));
-    QPointer<RdpMainWidget> display = start(QStringLiteral("xterm"));
-    QVERIFY2(display, qPrintable(m_problem));
-    const qint64 ssh = sshProcessId(m_window);
-    QVERIFY(ssh > 0);
-
-    // The main window and the session window go; the display stays up.
-    m_main->close();
-    m_window->close();
-    QVERIFY(m_window && !m_window->isVisible());
-    QVERIFY(display && display->isVisible());
-
-    // The event loop of start-up runs; the user closes the last window, the
-    // desktop window. The application may end only after the display has.
-    QTimer guard;
-    guard.setSingleShot(true);
-    connect(&guard, &QTimer::timeout, qApp, []() { QCoreApplication::exit(2); });
-    guard.start(Timeout);
-    QTimer::singleShot(0, display, [display]() { display->close(); });
-    const int code = QApplication::exec();
-    guard.stop();
-    QCOMPARE(code, 0);
-    QVERIFY(!display);
-    QVERIFY(messageBoxes().isEmpty());
-    // ssh held the display's forward open; it ends with it.
-    QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
-    QTRY_VERIFY_WITH_TIMEOUT(!SessionFixture::processRunning(ssh), Timeout);
 }
 
 void EndToEndTest::localDemoRunsAndEndsWithItsScript()
