@@ -421,8 +421,7 @@ void EndToEndTest::cleanup()
         window->close();
     QTRY_VERIFY_WITH_TIMEOUT(sessionWindows().isEmpty(), Timeout);
     m_main.reset();
-    for (QMessageBox* box : messageBoxes())
-        box->close();
+    closeMessageBoxes();
 
     // Sessions end through the stand-in, as the Terminate button ends them.
     {
@@ -1129,8 +1128,7 @@ void EndToEndTest::killedPeerTellsTheUser()
     }
 
     // Opened again, the connection lists what the server keeps.
-    for (QMessageBox* box : messageBoxes())
-        box->close();
+    closeMessageBoxes();
     if (m_window)
         m_window->close();
     QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
@@ -1412,8 +1410,7 @@ void EndToEndTest::joiningWithTheKeyShowsTheSharedSession()
     const QByteArray hostile = QByteArrayLiteral("{\"Hostname\":\"-oProxyCommand=touch x\",\"RdpPort\":3390}").toBase64();
     QVERIFY(openJoin(QStringLiteral("bo"), QString::fromLatin1(hostile)));
     QTRY_VERIFY_WITH_TIMEOUT(messageBoxTexts().contains(QStringLiteral("Invalid sharing key.")), Timeout);
-    for (QMessageBox* box : messageBoxes())
-        box->close();
+    closeMessageBoxes();
     QVERIFY(visibleTopLevels<OperationStatusDialog>().isEmpty());
     QCOMPARE(loginChildren(), sshBefore);
 

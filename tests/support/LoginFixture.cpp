@@ -173,6 +173,12 @@ QList<QMessageBox*> messageBoxes()
     return visibleTopLevels<QMessageBox>();
 }
 
+void closeMessageBoxes()
+{
+    for (QMessageBox* box : messageBoxes())
+        box->close();
+}
+
 QString messageBoxTexts()
 {
     QStringList texts;

@@ -66,6 +66,7 @@ qint64 sshProcessId(SessionListWidget* window);
 // Hidden ones too: a closed window stays until it is deleted.
 QList<SessionListWidget*> sessionWindows();
 QList<QMessageBox*> messageBoxes();
+void closeMessageBoxes();
 // The texts of the visible message boxes, for failure reports.
 QString messageBoxTexts();
 QPushButton* findButton(QWidget* parent, const char* name);
