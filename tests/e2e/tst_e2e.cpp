@@ -309,14 +309,6 @@ RdpRailWidget* railWindow(const QString& title)
     return nullptr;
 }
 
-// All local windows of rootless sessions, hidden ones too.
-int railWindowCount()
-{
-    const QWidgetList widgets = QApplication::topLevelWidgets();
-    return int(std::count_if(widgets.cbegin(), widgets.cend(),
-                             [](QWidget* widget) { return qobject_cast<RdpRailWidget*>(widget); }));
-}
-
 // The longest time the event loop went without serving a timer, from
 // construction on: a frozen GUI thread shows as one long gap.
 class StallWatch
@@ -911,7 +903,7 @@ void EndToEndTest::singleApplicationShowsEachRemoteWindow()
     QPushButton* disconnect = findButton(m_window, "DisconnectSessionButton");
     QTRY_VERIFY_WITH_TIMEOUT(disconnect->isVisible() && disconnect->isEnabled(), Timeout);
     QTest::mouseClick(disconnect, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(railWindowCount(), 0, Timeout);
+    QTRY_COMPARE_WITH_TIMEOUT(topLevels<RdpRailWidget>().size(), 0, Timeout);
     QTRY_COMPARE_WITH_TIMEOUT(findSession(m_window, command).clients(), 0, Timeout);
     QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
 
@@ -923,7 +915,7 @@ void EndToEndTest::singleApplicationShowsEachRemoteWindow()
     QTest::mouseClick(connect, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(railWindow(QStringLiteral("RailSecond")), Timeout);
     closeWithWindowManager(railWindow(QStringLiteral("RailSecond"))->winId());
-    QTRY_COMPARE_WITH_TIMEOUT(railWindowCount(), 0, Timeout);
+    QTRY_COMPARE_WITH_TIMEOUT(topLevels<RdpRailWidget>().size(), 0, Timeout);
     QTRY_VERIFY_WITH_TIMEOUT(!findSession(m_window, command).isValid(), Timeout);
     QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
 }

@@ -9,6 +9,7 @@
 #include "RdpRailWidget.h"
 #include "RdpRailWindows.h"
 #include "SessionFixture.h"
+#include "TopLevels.h"
 
 #include <QApplication>
 #include <QFile>
@@ -79,16 +80,6 @@ int stackingIndex(WId window)
     if (children)
         XFree(children);
     return index;
-}
-
-QList<RdpRailWidget*> railWidgets()
-{
-    QList<RdpRailWidget*> widgets;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* rail = qobject_cast<RdpRailWidget*>(widget))
-            widgets << rail;
-    }
-    return widgets;
 }
 
 RdpRailWidget* railWidget(RdpInstance& instance, const QString& title)
@@ -328,7 +319,7 @@ void TestRdpRail::remoteWindowsBecomeLocalWindows()
     // Disconnecting takes the remaining window with it.
     instance.quit();
     QCOMPARE(finished.size(), 1);
-    QVERIFY(railWidgets().isEmpty());
+    QVERIFY(topLevels<RdpRailWidget>().isEmpty());
 }
 
 QTEST_MAIN(TestRdpRail)

@@ -30,6 +30,7 @@
 #include "OperationStatusDialog.h"
 #include "SshDevice.h"
 #include "SshServer.h"
+#include "TopLevels.h"
 
 namespace {
 
@@ -137,20 +138,12 @@ struct Connection
 
 QList<QMessageBox*> failureBoxes()
 {
-    QList<QMessageBox*> boxes;
-    const auto widgets = QApplication::topLevelWidgets();
-    for (QWidget* widget : widgets) {
-        if (auto* box = qobject_cast<QMessageBox*>(widget))
-            boxes << box;
-    }
-    return boxes;
+    return topLevels<QMessageBox>();
 }
 
 void closeFailureBoxes()
 {
-    const auto boxes = failureBoxes();
-    for (QMessageBox* box : boxes)
-        delete box;
+    qDeleteAll(failureBoxes());
 }
 
 bool waitForBytes(QTcpSocket& socket, int count)

@@ -159,13 +159,7 @@ qint64 sshProcessId(SessionListWidget* window)
 
 QList<SessionListWidget*> sessionWindows()
 {
-    QList<SessionListWidget*> windows;
-    const QWidgetList widgets = QApplication::topLevelWidgets();
-    for (QWidget* widget : widgets) {
-        if (auto* window = qobject_cast<SessionListWidget*>(widget))
-            windows.append(window);
-    }
-    return windows;
+    return topLevels<SessionListWidget>();
 }
 
 QList<QMessageBox*> messageBoxes()
