@@ -177,18 +177,12 @@ void SciMethodsTest::bookmarksAndHistory()
                          &result));
         QVERIFY(result.isObject());
     }
+    // (The refusal's start log: tst_sessionlaunch::failedStartKeepsItsLog.)
     QJsonValue failure;
     QVERIFY(sci.call(QStringLiteral("Zentu.start"),
                      startParams(newSessionId(), QStringLiteral("no-such-program-here"), QStringLiteral("800x600")),
                      &result, &failure));
-    const QJsonObject refusal = failure.toObject();
-    QVERIFY(refusal.contains(QStringLiteral("id")) && refusal.contains(QStringLiteral("log")));
-    QVERIFY(sci.call(QStringLiteral("Zentu.log"),
-                     QJsonObject{{QStringLiteral("id"), refusal.value(QStringLiteral("id"))},
-                                 {QStringLiteral("log"), refusal.value(QStringLiteral("log"))}},
-                     &result));
-    QVERIFY(result.toObject().value(QStringLiteral("contents")).toString().contains(
-        QStringLiteral("no-such-program-here")));
+    QVERIFY(!message(failure).isEmpty());
 
     QVERIFY(sci.call(QStringLiteral("Zentu.bookmark"), jsonObject(R"({"op": "list"})"), &result));
     const QJsonArray history = result.toObject().value(QStringLiteral("history")).toArray();
