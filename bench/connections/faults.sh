@@ -12,8 +12,6 @@ rounds=${2:-36}
 seed=${3:-$RANDOM}
 source "$(dirname "$0")/../common.sh"
 
-Xvfb -displayfd 6 6>"$work/displayfd" -screen 0 1600x1200x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/displayfd" ] && break; sleep 0.05; done
-export DISPLAY=":$(head -n1 "$work/displayfd")" ZENTU_BIN_DIR=$bin WLOG_LEVEL=OFF QT_LOGGING_RULES='*.info=false'
+start_xvfb 1600x1200
+export DISPLAY=$xvfb_display ZENTU_BIN_DIR=$bin WLOG_LEVEL=OFF QT_LOGGING_RULES='*.info=false'
 "$bin/connection_soak" faults "$rounds" "$seed" 2>"$work/faults.log" || { tail -n 20 "$work/faults.log" >&2; exit 1; }

@@ -10,10 +10,8 @@ build=$(cd "${1:?build directory}" && pwd)
 runs=${2:-10}
 source "$(dirname "$0")/../common.sh"
 
-Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$work/display")
+start_xvfb 1600x1200
+export DISPLAY=$xvfb_display
 
 make_files() { # <directory> <count>
     mkdir -p "$1"

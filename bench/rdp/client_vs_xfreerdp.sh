@@ -23,14 +23,6 @@ workloads=${4:-"shadow 1080p60"}
 warmup=2
 source "$(dirname "$0")/../common.sh"
 
-start_xvfb() { # <size> <file receiving the display number>
-    Xvfb -displayfd 3 -screen 0 "$1"x24 -nolisten tcp 3>"$2" 2>/dev/null &
-    pids+=($!)
-    for _ in $(seq 100); do [ -s "$2" ] && return 0; sleep 0.1; done
-    echo "Xvfb did not start" >&2
-    exit 1
-}
-
 # Fields of a damage_count line: first, start-up CPU, frames, CPU, peak, anonymous.
 fields() {
     sed -n 's/first full frame after \([0-9]*\) ms, start-up CPU \([0-9]*\) ms, \([0-9]*\) changes in [0-9]* s, CPU \([0-9]*\) ms in them, peak memory \([0-9]*\) MB, anonymous memory \([0-9.]*\) MB/\1 \2 \3 \4 \5 \6/p' "$1"
@@ -94,8 +86,8 @@ summary() { # <workload>
 
 shadow() {
     local display port round
-    start_xvfb 1024x768 "$work/shadow-display"
-    display=:$(cat "$work/shadow-display")
+    start_xvfb 1024x768
+    display=$xvfb_display
     DISPLAY=$display xterm -geometry 170x60+0+0 -e sh -c 'yes | cat -n' 2>/dev/null &
     pids+=($!)
     port=$(free_port)
@@ -119,17 +111,12 @@ set_limit_60() {
 
 1080p60() {
     local display round
-    start_xvfb 1920x1080 "$work/hd-display"
-    display=:$(cat "$work/hd-display")
+    start_xvfb 1920x1080
+    display=$xvfb_display
     DISPLAY=$display "$build/bin/screen_churn" 60 &
     pids+=($!)
-    echo "secret" >"$work/password"
-    openssl genrsa -out "$work/key.pem" 2048 2>/dev/null
-    hd_port=$(free_port)
-    "$build/bin/zentu2_display" --display "$display" --port "$hd_port" --password-file "$work/password" \
-        --key "$work/key.pem" >"$work/display.log" 2>&1 &
-    pids+=($!)
-    wait_port "$hd_port"
+    start_display_server "$build/bin/zentu2_display" "$display"
+    hd_port=$display_port
     echo "1080p60: 1920x1080 zentu2_display limited to 60 frames/s, the whole screen new every frame, $seconds s per client after $warmup s of warm-up"
     for round in $(seq "$rounds"); do
         echo " round $round"
@@ -138,8 +125,8 @@ set_limit_60() {
     summary 1080p60
 }
 
-start_xvfb 1920x1200 "$work/client-display"
-export DISPLAY=:$(cat "$work/client-display")
+start_xvfb 1920x1200
+export DISPLAY=$xvfb_display
 for workload in $workloads; do
     "$workload"
 done

@@ -13,10 +13,8 @@ seconds=${4:-30}
 drags=${5:-5}
 source "$(dirname "$0")/../common.sh"
 
-Xvfb -displayfd 6 6>"$work/displayfd" -screen 0 1920x1200x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/displayfd" ] && break; sleep 0.05; done
-export DISPLAY=":$(head -n1 "$work/displayfd")"
+start_xvfb 1920x1200
+export DISPLAY=$xvfb_display
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done

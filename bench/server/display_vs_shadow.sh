@@ -9,11 +9,8 @@ seconds=${2:-20}
 source "$(dirname "$0")/../common.sh"
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 
-Xvnc -displayfd 6 6>"$work/displayfd" -geometry 1024x768 -depth 24 -rfbport -1 \
-    -SecurityTypes None -nolisten tcp >"$work/xvnc.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/displayfd" ] && break; sleep 0.05; done
-display=":$(head -n1 "$work/displayfd")"
+start_xvnc 1024x768
+display=$xvnc_display
 DISPLAY=$display xterm -geometry 200x80+0+0 -e 'yes | cat -n' &
 pids+=($!)
 
@@ -29,13 +26,8 @@ measure() { # name pid port password
         "$(echo "($after - $before) * 100 / $(getconf CLK_TCK) / ($end - $start)" | bc -l)"
 }
 
-echo "secret" >"$work/password"
-openssl genrsa -out "$work/key.pem" 2048 2>/dev/null
-port=$(free_port)
-"$bin/zentu2_display" --display "$display" --port "$port" --password-file "$work/password" \
-    --key "$work/key.pem" >"$work/display.log" 2>&1 &
-pids+=($!)
-measure zentu2_display $! "$port" secret
+start_display_server "$bin/zentu2_display" "$display"
+measure zentu2_display "$display_pid" "$display_port" secret
 
 port=$(free_port)
 DISPLAY=$display freerdp-shadow-cli /bind-address:127.0.0.1 /port:"$port" /sec:rdp -auth \

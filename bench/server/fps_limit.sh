@@ -8,20 +8,13 @@ bin=$(cd "${1:?build bin directory}" && pwd)
 seconds=${2:-10}
 source "$(dirname "$0")/../common.sh"
 
-Xvfb -displayfd 6 6>"$work/displayfd" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/displayfd" ] && break; sleep 0.05; done
-display=":$(head -n1 "$work/displayfd")"
+start_xvfb 1024x768
+display=$xvfb_display
 DISPLAY=$display xterm -geometry 200x80+0+0 -e 'yes | cat -n' &
 pids+=($!)
 
-echo "secret" >"$work/password"
-openssl genrsa -out "$work/key.pem" 2048 2>/dev/null
-port=$(free_port)
-"$bin/zentu2_display" --display "$display" --port "$port" --password-file "$work/password" \
-    --key "$work/key.pem" >"$work/display.log" 2>&1 &
-pids+=($!)
-wait_port "$port"
+start_display_server "$bin/zentu2_display" "$display"
+port=$display_port
 
 printf '%-6s %s\n' limit 'received fps'
 for limit in 5 15 30 60; do

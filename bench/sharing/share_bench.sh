@@ -24,25 +24,15 @@ now_ms() { date +%s%3N; }
 sleep_until_ms() { local left=$(($1 - $(now_ms))); [ "$left" -le 0 ] || sleep "$(echo "$left / 1000" | bc -l)"; }
 
 # The session: Xvnc and the display server.
-Xvnc -displayfd 6 6>"$work/displayfd" -geometry 1024x768 -depth 24 -rfbport -1 \
-    -SecurityTypes None -nolisten tcp >"$work/xvnc.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/displayfd" ] && break; sleep 0.05; done
-session=":$(head -n1 "$work/displayfd")"
-echo "secret" >"$work/password"
-openssl genrsa -out "$work/key.pem" 2048 2>/dev/null
-port=$(free_port)
-"$bin/zentu2_display" --display "$session" --port "$port" --password-file "$work/password" \
-    --key "$work/key.pem" >"$work/display.log" 2>&1 &
-server=$!
-pids+=("$server")
-wait_port "$port" || { echo "the display server did not start" >&2; cat "$work/display.log" >&2; exit 1; }
+start_xvnc 1024x768
+session=$xvnc_display
+start_display_server "$bin/zentu2_display" "$session"
+port=$display_port
+server=$display_pid
 
 # The clients' display, and settings of their own.
-Xvfb -displayfd 7 -screen 0 1600x1200x24 -nolisten tcp 7>"$work/clientfd" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/clientfd" ] && break; sleep 0.05; done
-export DISPLAY=":$(head -n1 "$work/clientfd")"
+start_xvfb 1600x1200
+export DISPLAY=$xvfb_display
 mkdir -p "$work/home/config"
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/config WLOG_LEVEL=OFF
 

@@ -44,7 +44,6 @@
 #include <QMessageBox>
 #include <QMutex>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSlider>
@@ -57,7 +56,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QUuid>
-#include <QX11Info>
 
 #include <winpr/wlog.h>
 
@@ -65,8 +63,6 @@
 #include <csignal>
 #include <memory>
 #include <vector>
-
-#include <X11/Xlib.h>
 
 namespace {
 
@@ -149,52 +145,6 @@ int brightPixels(const QImage& image)
     }
     return count;
 }
-
-QString processName(qint64 pid)
-{
-    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-    return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
-}
-
-// Reads the CLIPBOARD of a session display with xclip, one run at a time,
-// without blocking the event loop: the owner may be this very client.
-class SessionClipboardReader
-{
-public:
-    SessionClipboardReader(const QString& display, const QString& authority)
-        : m_display(display), m_authority(authority)
-    {
-    }
-    ~SessionClipboardReader()
-    {
-        if (m_process && m_process->state() != QProcess::NotRunning) {
-            ::kill(pid_t(m_process->processId()), SIGKILL);
-            m_process->waitForFinished(5000);
-        }
-    }
-
-    // The text of the last finished run; starts the next run when none is going.
-    QString latest()
-    {
-        if (m_process && m_process->state() != QProcess::NotRunning)
-            return m_last;
-        if (m_process && m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == 0)
-            m_last = QString::fromUtf8(m_process->readAllStandardOutput());
-        m_process = std::make_unique<QProcess>();
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XAUTHORITY"), m_authority);
-        m_process->setProcessEnvironment(environment);
-        m_process->start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"),
-                                                   QStringLiteral("clipboard"), QStringLiteral("-display"),
-                                                   m_display});
-        return m_last;
-    }
-
-private:
-    QString m_display, m_authority;
-    std::unique_ptr<QProcess> m_process;
-    QString m_last;
-};
 
 // The user points into the session's xterm (its X focus follows the
 // pointer) and types a line. Typed through the X server (XTEST), since only
@@ -349,47 +299,6 @@ bool runDemoServer(const QString& action, const QProcessEnvironment& environment
     return true;
 }
 
-// An X client of a display (the test's own when display is empty): its
-// standard output.
-QString xTool(const QString& program, const QStringList& arguments, const QString& display = QString(),
-              const QString& authority = QString())
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    if (!display.isEmpty()) {
-        environment.insert(QStringLiteral("DISPLAY"), display);
-        environment.insert(QStringLiteral("XAUTHORITY"), authority);
-    }
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
-// The first window of a display with exactly this title; 0 when none.
-quint64 windowTitled(const QString& title, const QString& display, const QString& authority)
-{
-    return xTool(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"),
-                                             QStringLiteral("^%1$").arg(title)},
-                 display, authority)
-        .section(QLatin1Char('\n'), 0, 0)
-        .toULongLong();
-}
-
-// A window with its border, in root coordinates of its display.
-QRect windowArea(quint64 window, const QString& display = QString(), const QString& authority = QString())
-{
-    const QString info = xTool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)},
-                               display, authority);
-    const auto value = [&info](const char* label) {
-        return QRegularExpression(QStringLiteral("%1:\\s+(-?\\d+)").arg(QLatin1String(label)))
-            .match(info).captured(1).toInt();
-    };
-    const int border = 2 * value("Border width");
-    return QRect(value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width") + border,
-                 value("Height") + border);
-}
-
 // The visible local window of a rootless session with this title.
 RdpRailWidget* railWindow(const QString& title)
 {
@@ -398,42 +307,6 @@ RdpRailWidget* railWindow(const QString& title)
             return window;
     }
     return nullptr;
-}
-
-// All local windows of rootless sessions, hidden ones too.
-int railWindowCount()
-{
-    const QWidgetList widgets = QApplication::topLevelWidgets();
-    return int(std::count_if(widgets.cbegin(), widgets.cend(),
-                             [](QWidget* widget) { return qobject_cast<RdpRailWidget*>(widget); }));
-}
-
-// The window manager's close button: _NET_CLOSE_WINDOW to the root window.
-void closeWithWindowManager(QWidget* window)
-{
-    Display* display = QX11Info::display();
-    XEvent event = {};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = window->winId();
-    event.xclient.message_type = XInternAtom(display, "_NET_CLOSE_WINDOW", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = CurrentTime;
-    event.xclient.data.l[1] = 2;
-    XSendEvent(display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask,
-               &event);
-    XFlush(display);
-}
-
-// The first process of that name below this test program: for sshd, the
-// fixture's listener, whose per-login children come later.
-qint64 processBelowTest(const QString& name)
-{
-    const QList<qint64> below = SessionFixture::descendantsOf(QCoreApplication::applicationPid());
-    for (qint64 pid : below) {
-        if (processName(pid) == name)
-            return pid;
-    }
-    return 0;
 }
 
 // The longest time the event loop went without serving a timer, from
@@ -476,10 +349,8 @@ private slots:
     void failedDisplayTellsTheUser();
     void displayUsesOnlyItsOwnTunnel_data();
     void displayUsesOnlyItsOwnTunnel();
-    void lostLoginEndsItsDisplay();
     void killedPeerTellsTheUser_data();
     void killedPeerTellsTheUser();
-    void applicationQuitsAfterLastDisplay();
     void localDemoRunsAndEndsWithItsScript();
     void joiningWithTheKeyShowsTheSharedSession();
 
@@ -542,8 +413,7 @@ void EndToEndTest::cleanup()
         window->close();
     QTRY_VERIFY_WITH_TIMEOUT(sessionWindows().isEmpty(), Timeout);
     m_main.reset();
-    for (QMessageBox* box : messageBoxes())
-        box->close();
+    closeMessageBoxes();
 
     // Sessions end through the stand-in, as the Terminate button ends them.
     {
@@ -564,7 +434,7 @@ void EndToEndTest::cleanup()
         [this, &left]() {
             left.clear();
             for (auto it = m_processes.cbegin(); it != m_processes.cend(); ++it) {
-                if (SessionFixture::processRunning(it.key()) && processName(it.key()) == it.value())
+                if (SessionFixture::processRunning(it.key()) && SessionFixture::processName(it.key()) == it.value())
                     left.append(QStringLiteral("%1 (%2)").arg(it.value()).arg(it.key()));
             }
             return left.isEmpty();
@@ -685,14 +555,7 @@ bool EndToEndTest::disconnectFromToolbar(RdpMainWidget* display)
 qint64 EndToEndTest::sessionProcess(const QString& sessionId, const QString& name) const
 {
     const qint64 supervisor = qint64(runtimeOf(sessionId).value(QStringLiteral("pid")).toDouble());
-    if (supervisor <= 0)
-        return 0;
-    const QList<qint64> below = SessionFixture::descendantsOf(supervisor);
-    for (qint64 pid : below) {
-        if (processName(pid) == name)
-            return pid;
-    }
-    return 0;
+    return supervisor > 0 ? SessionFixture::descendantNamed(supervisor, name) : 0;
 }
 
 void EndToEndTest::track(const QString& sessionId)
@@ -700,10 +563,10 @@ void EndToEndTest::track(const QString& sessionId)
     const qint64 supervisor = qint64(runtimeOf(sessionId).value(QStringLiteral("pid")).toDouble());
     if (supervisor <= 0)
         return;
-    m_processes.insert(supervisor, processName(supervisor));
+    m_processes.insert(supervisor, SessionFixture::processName(supervisor));
     const QList<qint64> below = SessionFixture::descendantsOf(supervisor);
     for (qint64 pid : below)
-        m_processes.insert(pid, processName(pid));
+        m_processes.insert(pid, SessionFixture::processName(pid));
 }
 
 void EndToEndTest::startedSessionShowsAndRunsTypedCommand()
@@ -757,12 +620,25 @@ void EndToEndTest::startedSessionShowsAndRunsTypedCommand()
     if (QTest::currentTestFailed())
         return;
 
-    // The login ends with its last display.
-    QVERIFY(disconnectFromToolbar(display));
+    // The main window goes too; the event loop of start-up runs and the user
+    // disconnects the last display from its toolbar. The application may end
+    // only after the display has, and the login ends with its last display.
+    m_main->close();
+    QVERIFY(display && display->isVisible());
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, qApp, []() { QCoreApplication::exit(2); });
+    guard.start(2 * Timeout);
+    bool disconnected = false;
+    QTimer::singleShot(0, display, [this, display, &disconnected]() { disconnected = disconnectFromToolbar(display); });
+    const int code = QApplication::exec();
+    guard.stop();
+    QVERIFY(disconnected);
+    QCOMPARE(code, 0);
+    QVERIFY(!display);
+    QVERIFY2(messageBoxes().isEmpty(), qPrintable(messageBoxTexts()));
     QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
     QTRY_VERIFY_WITH_TIMEOUT(processGone(ssh), Timeout);
-    QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
-
 }
 
 void EndToEndTest::clipboardTravelsBothWays()
@@ -772,31 +648,22 @@ void EndToEndTest::clipboardTravelsBothWays()
     QVERIFY2(loginAsUser(passphrase), qPrintable(m_problem));
     QPointer<RdpMainWidget> display = start(QStringLiteral("xterm"));
     QVERIFY2(display, qPrintable(m_problem));
-    const QString x = runtimeOf(m_sessionId).value(QStringLiteral("display")).toString();
+    const QProcessEnvironment session =
+        xEnvironment(runtimeOf(m_sessionId).value(QStringLiteral("display")).toString(), authorityOf(m_sessionId));
 
     // Copied here, pasted in the session.
     const QString toSession = QStringLiteral("copied on the client \u00e4\u20ac %1").arg(m_sessionId.left(8));
     QGuiApplication::clipboard()->setText(toSession);
-    SessionClipboardReader reader(x, authorityOf(m_sessionId));
-    QTRY_COMPARE_WITH_TIMEOUT(reader.latest(), toSession, Timeout);
+    QTRY_COMPARE_WITH_TIMEOUT(pasteWithXclip(session), toSession, Timeout);
 
     // Copied in the session, pasted here.
     const QString fromSession = QStringLiteral("copied in the session %1").arg(m_sessionId.right(8));
     QProcess owner;
-    QProcessEnvironment ownerEnvironment = QProcessEnvironment::systemEnvironment();
-    ownerEnvironment.insert(QStringLiteral("XAUTHORITY"), authorityOf(m_sessionId));
-    owner.setProcessEnvironment(ownerEnvironment);
-    owner.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-i"), QStringLiteral("-selection"),
-                                          QStringLiteral("clipboard"), QStringLiteral("-display"), x});
-    QVERIFY(owner.waitForStarted(Timeout));
+    QVERIFY(copyWithXclip(&owner, session, fromSession));
     auto endOwner = qScopeGuard([&owner]() {
-        if (owner.state() != QProcess::NotRunning) {
-            ::kill(pid_t(owner.processId()), SIGKILL);
-            owner.waitForFinished(5000);
-        }
+        owner.kill();
+        owner.waitForFinished(5000);
     });
-    owner.write(fromSession.toUtf8());
-    owner.closeWriteChannel();
     QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::clipboard()->text(), fromSession, Timeout);
     QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
 
@@ -954,16 +821,11 @@ void EndToEndTest::singleApplicationShowsEachRemoteWindow()
 {
     // Rootless windows are placed, moved and closed by a real window manager.
     QProcess windowManager;
-    windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-    QVERIFY(windowManager.waitForStarted());
+    QVERIFY(startWindowManager(&windowManager));
     auto stopWindowManager = qScopeGuard([&windowManager] {
         windowManager.terminate();
         windowManager.waitForFinished(10000);
     });
-    QTRY_VERIFY_WITH_TIMEOUT(xTool(QStringLiteral("xprop"), {QStringLiteral("-root"),
-                                                             QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
-                                 .contains(QLatin1String("window id")),
-                             Timeout);
     QVERIFY2(loginAsUser(), qPrintable(m_problem));
 
     // The session's program opens a second window of its own; the session
@@ -1006,22 +868,22 @@ void EndToEndTest::singleApplicationShowsEachRemoteWindow()
     QVERIFY(visibleTopLevels<RdpMainWidget>().isEmpty());
 
     // Keys typed into it reach the session.
-    xTool(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
+    runX(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
                                       QString::number(first->winId())});
     QTRY_VERIFY_WITH_TIMEOUT(first->isActiveWindow(), Timeout);
     const QString typed = m_scratch->filePath(QStringLiteral("typed-Rootless"));
-    xTool(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"),
+    runX(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"),
                                       QStringLiteral("touch %1").arg(typed)});
-    xTool(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
+    runX(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(typed), Timeout);
 
     // Moved and resized by the local window manager: the remote window follows.
     const QRect placed = windowArea(first->winId());
-    xTool(QStringLiteral("xdotool"), {QStringLiteral("windowmove"), QString::number(first->winId()),
+    runX(QStringLiteral("xdotool"), {QStringLiteral("windowmove"), QString::number(first->winId()),
                                       QStringLiteral("400"), QStringLiteral("300")});
     QTRY_VERIFY_WITH_TIMEOUT(windowArea(first->winId()).topLeft() != placed.topLeft(), Timeout);
     QTRY_COMPARE_WITH_TIMEOUT(windowArea(remoteFirst, x, authority), windowArea(first->winId()), Timeout);
-    xTool(QStringLiteral("xdotool"), {QStringLiteral("windowsize"), QString::number(first->winId()),
+    runX(QStringLiteral("xdotool"), {QStringLiteral("windowsize"), QString::number(first->winId()),
                                       QStringLiteral("520"), QStringLiteral("260")});
     QTRY_VERIFY_WITH_TIMEOUT(windowArea(first->winId()).size() != placed.size(), Timeout);
     QTRY_COMPARE_WITH_TIMEOUT(windowArea(remoteFirst, x, authority), windowArea(first->winId()), Timeout);
@@ -1032,7 +894,7 @@ void EndToEndTest::singleApplicationShowsEachRemoteWindow()
 
     // The close button asks the program to close; its window goes when the
     // program has closed it.
-    closeWithWindowManager(first);
+    closeWithWindowManager(first->winId());
     QTRY_COMPARE_WITH_TIMEOUT(windowTitled(QStringLiteral("RailFirst"), x, authority), 0u, Timeout);
     QTRY_VERIFY_WITH_TIMEOUT(!first, Timeout);
 
@@ -1041,7 +903,7 @@ void EndToEndTest::singleApplicationShowsEachRemoteWindow()
     QPushButton* disconnect = findButton(m_window, "DisconnectSessionButton");
     QTRY_VERIFY_WITH_TIMEOUT(disconnect->isVisible() && disconnect->isEnabled(), Timeout);
     QTest::mouseClick(disconnect, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(railWindowCount(), 0, Timeout);
+    QTRY_COMPARE_WITH_TIMEOUT(topLevels<RdpRailWidget>().size(), 0, Timeout);
     QTRY_COMPARE_WITH_TIMEOUT(findSession(m_window, command).clients(), 0, Timeout);
     QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
 
@@ -1052,8 +914,8 @@ void EndToEndTest::singleApplicationShowsEachRemoteWindow()
     QTRY_VERIFY_WITH_TIMEOUT(connect->isVisible() && connect->isEnabled(), Timeout);
     QTest::mouseClick(connect, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(railWindow(QStringLiteral("RailSecond")), Timeout);
-    closeWithWindowManager(railWindow(QStringLiteral("RailSecond")));
-    QTRY_COMPARE_WITH_TIMEOUT(railWindowCount(), 0, Timeout);
+    closeWithWindowManager(railWindow(QStringLiteral("RailSecond"))->winId());
+    QTRY_COMPARE_WITH_TIMEOUT(topLevels<RdpRailWidget>().size(), 0, Timeout);
     QTRY_VERIFY_WITH_TIMEOUT(!findSession(m_window, command).isValid(), Timeout);
     QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
 }
@@ -1063,25 +925,11 @@ void EndToEndTest::failedDisplayTellsTheUser()
     const QString problem = QStringLiteral("There was a problem connecting to the session.");
     const QString advice = QStringLiteral("Make sure it is still running and that SSH tunneling is enabled.");
     QVERIFY2(loginAsUser(), qPrintable(m_problem));
-    // A display server that dies under a running display.
-    const QString first = QStringLiteral("xterm -title first");
-    QPointer<RdpMainWidget> display = start(first);
-    QVERIFY2(display, qPrintable(m_problem));
-    const qint64 firstServer = sessionProcess(m_sessionId, QStringLiteral("zentu2_display"));
-    QVERIFY(firstServer > 0);
-    QCOMPARE(::kill(pid_t(firstServer), SIGKILL), 0);
-    QTRY_VERIFY2_WITH_TIMEOUT(failureBox(problem), qPrintable(messageBoxTexts()), Timeout);
-    QVERIFY(failureBox(problem)->text().contains(advice));
-    QCOMPARE(failureBox(problem)->windowTitle(), QStringLiteral("Zentu Error"));
-    QTRY_VERIFY_WITH_TIMEOUT(!display, Timeout);
-    failureBox(problem)->close();
-    // The session went with its display server.
-    QTRY_VERIFY_WITH_TIMEOUT(!findSession(m_window, first).isValid(), Timeout);
-
     // A session the server still lists whose port nobody answers: its
     // supervisor is held so it cannot clear up after the display server.
+    // (A display server that dies under a running display: killedPeerTellsTheUser.)
     const QString second = QStringLiteral("xterm -title second");
-    display = start(second);
+    QPointer<RdpMainWidget> display = start(second);
     QVERIFY2(display, qPrintable(m_problem));
     const QString secondId = m_sessionId;
     // The server counts the client once it has logged on; then it lets it go.
@@ -1165,40 +1013,6 @@ void EndToEndTest::displayUsesOnlyItsOwnTunnel()
     QCOMPARE(foreignBytes, qint64(0));
 }
 
-void EndToEndTest::lostLoginEndsItsDisplay()
-{
-    QVERIFY2(loginAsUser(), qPrintable(m_problem));
-    QPointer<RdpMainWidget> display = start(QStringLiteral("xterm"));
-    QVERIFY2(display, qPrintable(m_problem));
-
-    // The ssh client dies under a running display, as on a lost network: the
-    // display went through its forward, so both the login and the display
-    // end, each with its own message; the session lives on at the server.
-    const qint64 ssh = sshProcessId(m_window);
-    QVERIFY(ssh > 0);
-    QCOMPARE(::kill(pid_t(ssh), SIGKILL), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
-    QTRY_VERIFY_WITH_TIMEOUT(!display, Timeout);
-    QTRY_VERIFY2_WITH_TIMEOUT(failureBox(QStringLiteral("There was a problem connecting to the session.")),
-                              qPrintable(messageBoxTexts()), Timeout);
-    QTRY_VERIFY2_WITH_TIMEOUT(failureBox(QStringLiteral("There was a problem with the connection.")),
-                              qPrintable(messageBoxTexts()), Timeout);
-    QVERIFY(SessionFixture::processRunning(qint64(runtimeOf(m_sessionId).value(QStringLiteral("pid")).toDouble())));
-
-    // Logging in again finds the session and connects to it.
-    for (QMessageBox* box : messageBoxes())
-        box->close();
-    m_window = logIn(*m_main, 0, &m_problem);
-    QVERIFY2(m_window, qPrintable(m_problem));
-    display = connectFromList(QStringLiteral("xterm"));
-    QVERIFY2(display, qPrintable(m_problem));
-    QString mismatch;
-    QTRY_VERIFY2_WITH_TIMEOUT(showsSessionDisplay(display->desktopWidget(),
-                                                  runtimeOf(m_sessionId).value(QStringLiteral("display")).toString(),
-                                                  authorityOf(m_sessionId), &mismatch),
-                              qPrintable(mismatch), Timeout);
-}
-
 void EndToEndTest::killedPeerTellsTheUser_data()
 {
     QTest::addColumn<QString>("victim");
@@ -1206,6 +1020,8 @@ void EndToEndTest::killedPeerTellsTheUser_data()
     QTest::addColumn<bool>("withDisplay");
     const QString connection = QStringLiteral("There was a problem with the connection.");
     QTest::newRow("ssh before the server's first byte") << QStringLiteral("ssh") << connection << false;
+    // As on a lost network: login and display end, the session lives on.
+    QTest::newRow("ssh under a display") << QStringLiteral("ssh") << connection << true;
     QTest::newRow("command interface with a request unanswered")
         << QStringLiteral("zentu2_sci") << connection << false;
     // ssh stays for the display's forward after its command has gone.
@@ -1252,6 +1068,9 @@ void EndToEndTest::killedPeerTellsTheUser()
         QGuiApplication::clipboard()->setText(QStringLiteral("offered to a stopped server"));
         watch = std::make_unique<StallWatch>();
         QCOMPARE(::kill(pid_t(server), SIGKILL), 0);
+    } else if (victim == QLatin1String("ssh") && withDisplay) {
+        watch = std::make_unique<StallWatch>();
+        QCOMPARE(::kill(pid_t(sshProcessId(m_window)), SIGKILL), 0);
     } else {
         if (!withDisplay)
             QVERIFY(disconnectFromToolbar(display));
@@ -1259,7 +1078,7 @@ void EndToEndTest::killedPeerTellsTheUser()
             // The login ends; the next one reaches an sshd that accepts but never answers.
             m_window->close();
             QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
-            sshd = processBelowTest(QStringLiteral("sshd"));
+            sshd = SessionFixture::descendantNamed(QCoreApplication::applicationPid(), QStringLiteral("sshd"));
             QVERIFY(sshd > 0);
             QCOMPARE(::kill(pid_t(sshd), SIGSTOP), 0);
             m_window = openConnection(*m_main, 0);
@@ -1271,7 +1090,7 @@ void EndToEndTest::killedPeerTellsTheUser()
             QCOMPARE(::kill(pid_t(sshProcessId(m_window)), SIGKILL), 0);
         } else {
             // Stopped before the next poll of the list goes out, killed with it unanswered.
-            const qint64 sci = processBelowTest(victim);
+            const qint64 sci = SessionFixture::descendantNamed(QCoreApplication::applicationPid(), victim);
             QVERIFY(sci > 0);
             QCOMPARE(::kill(pid_t(sci), SIGSTOP), 0);
             QTRY_VERIFY_WITH_TIMEOUT(m_window->handler()->pendingCount() > 0, Timeout);
@@ -1284,13 +1103,24 @@ void EndToEndTest::killedPeerTellsTheUser()
     QTRY_VERIFY2_WITH_TIMEOUT(failureBox(summary), qPrintable(messageBoxTexts()), Timeout);
     QVERIFY2(watch->longest() < 5000, qPrintable(QString::number(watch->longest())));
     QVERIFY2(!failureBox(summary)->text().contains(QLatin1String("debug1")), qPrintable(failureBox(summary)->text()));
+    QCOMPARE(failureBox(summary)->windowTitle(), QStringLiteral("Zentu Error"));
+    const QString displayProblem = QStringLiteral("There was a problem connecting to the session.");
+    if (summary == displayProblem) {
+        QVERIFY(failureBox(summary)->text().contains(
+            QStringLiteral("Make sure it is still running and that SSH tunneling is enabled.")));
+    }
     QTRY_VERIFY_WITH_TIMEOUT(!display, Timeout);
     QCOMPARE(savedConnections(), saved);
     resume();
+    if (victim == QLatin1String("ssh") && withDisplay) {
+        // The display went through the login's forward: each ends with its own message.
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
+        QTRY_VERIFY2_WITH_TIMEOUT(failureBox(displayProblem), qPrintable(messageBoxTexts()), Timeout);
+        QVERIFY(SessionFixture::processRunning(qint64(runtimeOf(m_sessionId).value(QStringLiteral("pid")).toDouble())));
+    }
 
     // Opened again, the connection lists what the server keeps.
-    for (QMessageBox* box : messageBoxes())
-        box->close();
+    closeMessageBoxes();
     if (m_window)
         m_window->close();
     QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
@@ -1301,38 +1131,16 @@ void EndToEndTest::killedPeerTellsTheUser()
     const int kept = victim == QLatin1String("zentu2_display") ? 0 : 1;
     QTRY_COMPARE_WITH_TIMEOUT(m_login->storedSessions().size(), kept, Timeout);
     QTRY_COMPARE_WITH_TIMEOUT(m_window->model()->rowCount(), kept, Timeout);
-    QVERIFY(kept == 0 || findSession(m_window, QStringLiteral("xterm")).isValid());
-}
-
-void EndToEndTest::applicationQuitsAfterLastDisplay()
-{
-    QVERIFY2(loginAsUser(), qPrintable(m_problem));
-    QPointer<RdpMainWidget> display = start(QStringLiteral("xterm"));
+    if (kept == 0)
+        return;
+    // And connects to the session again.
+    display = connectFromList(QStringLiteral("xterm"));
     QVERIFY2(display, qPrintable(m_problem));
-    const qint64 ssh = sshProcessId(m_window);
-    QVERIFY(ssh > 0);
-
-    // The main window and the session window go; the display stays up.
-    m_main->close();
-    m_window->close();
-    QVERIFY(m_window && !m_window->isVisible());
-    QVERIFY(display && display->isVisible());
-
-    // The event loop of start-up runs; the user closes the last window, the
-    // desktop window. The application may end only after the display has.
-    QTimer guard;
-    guard.setSingleShot(true);
-    connect(&guard, &QTimer::timeout, qApp, []() { QCoreApplication::exit(2); });
-    guard.start(Timeout);
-    QTimer::singleShot(0, display, [display]() { display->close(); });
-    const int code = QApplication::exec();
-    guard.stop();
-    QCOMPARE(code, 0);
-    QVERIFY(!display);
-    QVERIFY(messageBoxes().isEmpty());
-    // ssh held the display's forward open; it ends with it.
-    QTRY_VERIFY_WITH_TIMEOUT(!m_window, Timeout);
-    QTRY_VERIFY_WITH_TIMEOUT(!SessionFixture::processRunning(ssh), Timeout);
+    QString mismatch;
+    QTRY_VERIFY2_WITH_TIMEOUT(showsSessionDisplay(display->desktopWidget(),
+                                                  runtimeOf(m_sessionId).value(QStringLiteral("display")).toString(),
+                                                  authorityOf(m_sessionId), &mismatch),
+                              qPrintable(mismatch), Timeout);
 }
 
 void EndToEndTest::localDemoRunsAndEndsWithItsScript()
@@ -1422,8 +1230,8 @@ void EndToEndTest::localDemoRunsAndEndsWithItsScript()
     QVERIFY2(demoRunning, qPrintable(error));
     const qint64 sshd = contents(demoState + QStringLiteral("/sshd.pid")).trimmed().toLongLong();
     const qint64 agent = contents(demoState + QStringLiteral("/agent.pid")).trimmed().toLongLong();
-    QCOMPARE(processName(sshd), QStringLiteral("sshd"));
-    QCOMPARE(processName(agent), QStringLiteral("ssh-agent"));
+    QCOMPARE(SessionFixture::processName(sshd), QStringLiteral("sshd"));
+    QCOMPARE(SessionFixture::processName(agent), QStringLiteral("ssh-agent"));
 
     // "Local demo" heads the list, above the user's own connection.
     m_main = std::make_unique<ConnectionListWidget>(m_login->userDirectory(), m_login->globalDirectory(), nullptr,
@@ -1494,7 +1302,7 @@ void EndToEndTest::localDemoRunsAndEndsWithItsScript()
     m_processes.insert(sshd, QStringLiteral("sshd"));
     m_processes.insert(agent, QStringLiteral("ssh-agent"));
     for (auto it = m_processes.cbegin(); it != m_processes.cend(); ++it)
-        QVERIFY2(!SessionFixture::processRunning(it.key()) || processName(it.key()) != it.value(),
+        QVERIFY2(!SessionFixture::processRunning(it.key()) || SessionFixture::processName(it.key()) != it.value(),
                  qPrintable(QStringLiteral("%1 (%2) left running").arg(it.value()).arg(it.key())));
     // No session password, session key or login key stays; the host key does,
     // so that the next start needs no question.
@@ -1535,9 +1343,13 @@ void EndToEndTest::joiningWithTheKeyShowsTheSharedSession()
     QVERIFY(sharing);
     auto* sharingButton = findButton(sharing, "SharingButton");
     QTRY_VERIFY_WITH_TIMEOUT(sharingButton->isEnabled(), Timeout);
+    // Two quick clicks start sharing once, with one key.
+    sharingButton->click();
+    const QString key = sharing->sharingKey();
     sharingButton->click();
     QTRY_VERIFY_WITH_TIMEOUT(sharing->isSharing(), Timeout);
-    const QString key = sharing->sharingKey();
+    QCOMPARE(sharing->sharingKey(), key);
+    QVERIFY(findButton(sharing, "ShareKeyButton")->isEnabled());
 
     // This process's ssh and askpass children: a join's login runs askpass
     // for the login name first, then ssh.
@@ -1590,8 +1402,7 @@ void EndToEndTest::joiningWithTheKeyShowsTheSharedSession()
     const QByteArray hostile = QByteArrayLiteral("{\"Hostname\":\"-oProxyCommand=touch x\",\"RdpPort\":3390}").toBase64();
     QVERIFY(openJoin(QStringLiteral("bo"), QString::fromLatin1(hostile)));
     QTRY_VERIFY_WITH_TIMEOUT(messageBoxTexts().contains(QStringLiteral("Invalid sharing key.")), Timeout);
-    for (QMessageBox* box : messageBoxes())
-        box->close();
+    closeMessageBoxes();
     QVERIFY(visibleTopLevels<OperationStatusDialog>().isEmpty());
     QCOMPARE(loginChildren(), sshBefore);
 
@@ -1630,10 +1441,17 @@ void EndToEndTest::joiningWithTheKeyShowsTheSharedSession()
     QVERIFY(RdpSharingKey::decode(key, &decoded, &error));
     // The login reached the server by the key's host name.
     QCOMPARE(viewer->windowTitle(), QStringLiteral("Viewing %1:%2").arg(decoded.hostname).arg(decoded.rdpPort));
+    QCOMPARE(decoded.sshPort, m_login->server().port());
+    auto* viewerSharing = viewer->findChild<RdpSharingDialog*>();
+    QVERIFY(viewerSharing);
+    QTRY_VERIFY_WITH_TIMEOUT(viewerSharing->isSharing(), Timeout);
+    QVERIFY(!findButton(viewerSharing, "SharingButton")->isEnabled());
+    QVERIFY(!findButton(viewerSharing, "ShareKeyButton")->isEnabled());
     auto* list = sharing->findChild<QTableView*>();
     QTRY_COMPARE_WITH_TIMEOUT(list->model()->rowCount(), 2, Timeout);
     const auto picture = [](RdpMainWidget* display) { return display->desktopWidget()->grab().toImage(); };
-    QTRY_VERIFY_WITH_TIMEOUT(picture(owner) == picture(viewer), Timeout);
+    // The same picture, with the xterm on it.
+    QTRY_VERIFY_WITH_TIMEOUT(picture(owner) == picture(viewer) && brightPixels(picture(owner)) > 10000, Timeout);
     QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
     // The owner's window slides the banner in.
     RdpSharingNotification* banner = owner->sharingNotification();
@@ -1667,7 +1485,12 @@ void EndToEndTest::joiningWithTheKeyShowsTheSharedSession()
     QTRY_COMPARE_WITH_TIMEOUT(viewerUpdates->isChecked(), manual, Timeout);
     viewerOptions->close();
     QVERIFY(!touched(QStringLiteral("without-control")));
-    sharing->show();
+    // Only the owner resizes the shared desktop, once the server gave its size range.
+    QTRY_VERIFY_WITH_TIMEOUT(findButton(owner->toolbar(), "ResizeButton")->isEnabled(), Timeout);
+    QTRY_COMPARE_WITH_TIMEOUT(viewer->desktopWidget()->minimumSize(), QSize(64, 64), Timeout);
+    QVERIFY(!findButton(viewer->toolbar(), "ResizeButton")->isEnabled());
+    // The owner's toolbar opens the sharing dialog.
+    findButton(owner->toolbar(), "SharingButton")->click();
     QVERIFY(QTest::qWaitForWindowExposed(sharing));
     const auto inRow = [&](const QString& name, const char* button) -> QPushButton* {
         for (int row = 0; row < list->model()->rowCount(); ++row) {
@@ -1680,10 +1503,12 @@ void EndToEndTest::joiningWithTheKeyShowsTheSharedSession()
     };
     QPushButton* give = inRow(QStringLiteral("bo"), "GiveControlButton");
     QVERIFY(give);
+    QVERIFY(findButton(sharing, "KickViewerButton")->isEnabled());
     give->click();
     QTRY_COMPARE_WITH_TIMEOUT(banner->text(), QStringLiteral("bo now has control of the session."), Timeout);
-    auto* viewerSharing = viewer->findChild<RdpSharingDialog*>();
-    QTRY_VERIFY_WITH_TIMEOUT(viewerSharing && viewerSharing->hasControl(), Timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(viewerSharing->hasControl(), Timeout);
+    QVERIFY(!sharing->hasControl());
+    QTRY_VERIFY_WITH_TIMEOUT(!give->isEnabled(), Timeout);
     typeTouch(viewer, QStringLiteral("with-control"));
     QTRY_VERIFY_WITH_TIMEOUT(touched(QStringLiteral("with-control")), Timeout);
     QVERIFY(!touched(QStringLiteral("without-control")));
@@ -1706,6 +1531,7 @@ void EndToEndTest::joiningWithTheKeyShowsTheSharedSession()
     sharingButton->click();
     QTRY_VERIFY_WITH_TIMEOUT(!viewer, Timeout);
     QTRY_VERIFY_WITH_TIMEOUT(!sharing->isSharing(), Timeout);
+    QVERIFY(sharing->sharingKey().isEmpty());
     QVERIFY2(messageBoxTexts().isEmpty(), qPrintable(messageBoxTexts()));
     QVERIFY(!joinThroughLogin(QStringLiteral("di")));
     QVERIFY(owner);

@@ -7,7 +7,6 @@
 #include "RdpOptionsDialog.h"
 #include "RdpSharingDialog.h"
 #include "RdpSharingKey.h"
-#include "RdpSharingNotification.h"
 #include "RdpTestServers.h"
 #include "RdpToolbar.h"
 #include "TopLevels.h"
@@ -322,7 +321,6 @@ private slots:
     void optionsSlidersMapAndLabel_data();
     void optionsSlidersMapAndLabel();
     void optionsDialogFollowsServerAndRemembersChoices();
-    void sharingHandsOutKeyAndControl();
     void directConnectionAsksOnceForAnUntrustedCertificate();
 
 private:
@@ -825,112 +823,6 @@ void TestRdpChannels::optionsDialogFollowsServerAndRemembersChoices()
     QCOMPARE(child<QSlider>(dialog, "FpsSlider")->value(), 5);
     QCOMPARE(sentOptions(), sentThird);
     third.quit();
-}
-
-void TestRdpChannels::sharingHandsOutKeyAndControl()
-{
-    RdpDisplayServer server;
-    QString error;
-    QVERIFY2(server.start(&error), qPrintable(error));
-    // Something on the shared screen to compare.
-    QProcess xterm;
-    xterm.setProcessEnvironment(server.environment());
-    xterm.start(QStringLiteral("xterm"), {QStringLiteral("-geometry"), QStringLiteral("60x20+30+40"), QStringLiteral("-e"),
-                                          QStringLiteral("echo shared screen; sleep 600")});
-    QVERIFY(xterm.waitForStarted(10000));
-    const auto endXterm = qScopeGuard([&] {
-        xterm.kill();
-        xterm.waitForFinished(5000);
-    });
-
-    RdpInstance owner;
-    QSignalSpy ownerConnected(&owner, &RdpInstance::connected);
-    const QVariantMap params{{QStringLiteral("SshHost"), QStringLiteral("share.example")},
-                             {QStringLiteral("SshPort"), 2222}};
-    owner.start(QStringLiteral("127.0.0.1"), server.port(), QStringLiteral("ann"), server.password(), 0,
-                QStringLiteral("800x600"), QStringLiteral("Owner"), false, params);
-    QVERIFY(ownerConnected.wait(Timeout));
-    RdpClientContext* ownerContext = owner.context();
-    RdpSharingDialog* ownerDialog = ownerContext->sharingDialog;
-    QVERIFY(ownerDialog);
-    auto* sharingButton = child<QPushButton>(ownerDialog, "SharingButton");
-    QTRY_VERIFY_WITH_TIMEOUT(sharingButton->isEnabled(), Timeout);
-
-    // The toolbar opens the dialog; two quick clicks start sharing once.
-    child<QPushButton>(ownerContext->mainWidget->toolbar(), "SharingButton")->click();
-    QVERIFY(QTest::qWaitForWindowExposed(ownerDialog));
-    sharingButton->click();
-    const QString key = ownerDialog->sharingKey();
-    sharingButton->click();
-    QCOMPARE(ownerDialog->sharingKey(), key);
-    QTRY_VERIFY_WITH_TIMEOUT(ownerDialog->isSharing(), Timeout);
-    QCOMPARE(ownerDialog->sharingKey(), key);
-    RdpSharingKey decoded;
-    QVERIFY2(RdpSharingKey::decode(key, &decoded, &error), qPrintable(error));
-    QCOMPARE(decoded.hostname, QStringLiteral("share.example"));
-    QCOMPARE(decoded.sshPort, quint16(2222));
-    QCOMPARE(decoded.rdpPort, server.port());
-    QVERIFY(child<QPushButton>(ownerDialog, "ShareKeyButton")->isEnabled());
-
-    // A viewer joins with the key's password and port.
-    RdpInstance viewer;
-    QSignalSpy viewerConnected(&viewer, &RdpInstance::connected);
-    viewer.start(QStringLiteral("127.0.0.1"), decoded.rdpPort, QStringLiteral("bo"), decoded.password, 0,
-                 decoded.windowMode, QStringLiteral("Viewer"), false, QVariantMap());
-    QVERIFY(viewerConnected.wait(Timeout));
-    RdpClientContext* viewerContext = viewer.context();
-    RdpSharingDialog* viewerDialog = viewerContext->sharingDialog;
-    QVERIFY(viewerDialog);
-    auto* ownerList = child<QTableView>(ownerDialog, "ViewerListView");
-    QTRY_COMPARE_WITH_TIMEOUT(ownerList->model()->rowCount(), 2, Timeout);
-    QTRY_COMPARE_WITH_TIMEOUT(ownerContext->mainWidget->sharingNotification()->text(),
-                              QStringLiteral("bo has joined the session."), Timeout);
-    QTRY_VERIFY_WITH_TIMEOUT(viewerDialog->isSharing(), Timeout);
-    QVERIFY(!child<QPushButton>(viewerDialog, "SharingButton")->isEnabled());
-    QVERIFY(!child<QPushButton>(viewerDialog, "ShareKeyButton")->isEnabled());
-    // Only the owner resizes the shared desktop, once the server gave its size range.
-    freerdp_input_send_synchronize_event(ownerContext->rdp()->input, 0);
-    freerdp_input_send_synchronize_event(viewerContext->rdp()->input, 0);
-    QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(ownerContext->mainWidget->toolbar(), "ResizeButton")->isEnabled(), Timeout);
-    QTRY_COMPARE_WITH_TIMEOUT(viewerContext->mainWidget->desktopWidget()->minimumSize(), QSize(64, 64), Timeout);
-    QVERIFY(!child<QPushButton>(viewerContext->mainWidget->toolbar(), "ResizeButton")->isEnabled());
-
-    // Both see the same pixels.
-    const auto picture = [](RdpClientContext* context) {
-        return context->mainWidget->desktopWidget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    };
-    const auto samePicture = [&] {
-        const QImage shared = picture(ownerContext);
-        // The xterm is on it, not only the bare screen.
-        return shared == picture(viewerContext) && shared.pixel(5, 5) != shared.pixel(60, 60);
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(samePicture(), Timeout);
-
-    // The owner hands control over with the viewer's in-row button.
-    int row = 0;
-    while (row < ownerList->model()->rowCount()
-           && !ownerList->model()->index(row, 0).data().toString().startsWith(QStringLiteral("bo")))
-        ++row;
-    ownerList->selectRow(row);
-    auto* give = child<QPushButton>(ownerDialog, "GiveControlButton");
-    QTRY_VERIFY_WITH_TIMEOUT(give->isVisible(), Timeout);
-    QVERIFY(give->isEnabled());
-    QVERIFY(child<QPushButton>(ownerDialog, "KickViewerButton")->isEnabled());
-    give->click();
-    QTRY_VERIFY_WITH_TIMEOUT(viewerDialog->hasControl(), Timeout);
-    QTRY_COMPARE_WITH_TIMEOUT(ownerContext->mainWidget->sharingNotification()->text(),
-                              QStringLiteral("bo now has control of the session."), Timeout);
-    QVERIFY(!ownerDialog->hasControl());
-    QTRY_VERIFY_WITH_TIMEOUT(!give->isEnabled(), Timeout);
-
-    // Ending sharing clears the key and leaves the owner alone.
-    QSignalSpy viewerFinished(&viewer, &RdpInstance::finished);
-    sharingButton->click();
-    QTRY_VERIFY_WITH_TIMEOUT(!ownerDialog->isSharing(), Timeout);
-    QVERIFY(ownerDialog->sharingKey().isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(viewerFinished.size(), 1, Timeout);
-    owner.quit();
-    QCOMPARE(owner.exitCode(), 0);
 }
 
 void TestRdpChannels::directConnectionAsksOnceForAnUntrustedCertificate()

@@ -197,3 +197,18 @@ bool SessionFixture::processRunning(qint64 pid)
     char state = 0;
     return readStat(pid, &parent, &state) && state != 'Z' && state != 'X';
 }
+
+QString SessionFixture::processName(qint64 pid)
+{
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+    return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
+}
+
+qint64 SessionFixture::descendantNamed(qint64 pid, const QString& name)
+{
+    for (qint64 below : descendantsOf(pid)) {
+        if (processName(below) == name)
+            return below;
+    }
+    return 0;
+}

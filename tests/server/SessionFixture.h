@@ -41,6 +41,10 @@ public:
     static QList<qint64> descendantsOf(qint64 pid);
     // True while the process exists and is not a zombie.
     static bool processRunning(qint64 pid);
+    // The command name of a process (as "sshd"); empty once it has gone.
+    static QString processName(qint64 pid);
+    // The first process below pid with this command name; 0 when none.
+    static qint64 descendantNamed(qint64 pid, const QString& name);
     // Whether an X client (xdpyinfo) opens the display with the given
     // authority file, as this process's user or as a user id that no
     // account holds (unprivileged, no groups).

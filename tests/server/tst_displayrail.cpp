@@ -1,6 +1,7 @@
 // A rootless session against real peers: the supervisor's Xvnc session with
 // real X programs, and our probe client in remote application mode.
 
+#include "ChannelMessage.h"
 #include "DisplayCapture.h"
 #include "RdpProbe.h"
 #include "SessionFixture.h"
@@ -20,23 +21,15 @@ namespace {
 
 using Order = RdpProbe::WindowOrder;
 
-// Runs an X program of the test on the session's display; returns its output.
+// X programs of the test on the session's display.
 QString runX(const SessionFixture& session, const QString& program, const QStringList& arguments)
 {
-    QProcess process;
-    process.setProcessEnvironment(session.environment());
-    process.start(program, arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    return runX(program, arguments, session.display(), session.authority());
 }
 
-// The id of the session's window with this title, 0 while there is none.
 quint32 windowNamed(const SessionFixture& session, const QString& title)
 {
-    return runX(session, QStringLiteral("xdotool"),
-                { QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^%1$").arg(title) })
-        .section(QLatin1Char('\n'), 0, 0)
-        .toUInt();
+    return quint32(windowTitled(title, session.display(), session.authority()));
 }
 
 QByteArray u32s(std::initializer_list<quint32> values)
@@ -50,20 +43,9 @@ QByteArray u32s(std::initializer_list<quint32> values)
     return out;
 }
 
-QByteArray u16s(std::initializer_list<quint16> values)
-{
-    QByteArray out;
-    for (quint16 v : values) {
-        char bytes[2];
-        qToLittleEndian<quint16>(v, bytes);
-        out.append(bytes, 2);
-    }
-    return out;
-}
-
 bool sendSysCommand(RdpProbe& probe, quint32 id, quint16 command)
 {
-    return probe.sendRail(TS_RAIL_ORDER_SYSCOMMAND, u32s({ id }) + u16s({ command }));
+    return probe.sendRail(TS_RAIL_ORDER_SYSCOMMAND, u32s({ id }) + encodeU16List({ command }));
 }
 
 // Pumps until an order received from index `from` on matches.
@@ -132,7 +114,7 @@ void TestDisplayRail::xWindowsBecomeRootlessWindows()
     QVERIFY(probe.waitFor([&] { return !probe.railMessages().isEmpty(); }, 10000));
     QCOMPARE(qFromLittleEndian<quint16>(probe.railMessages().first().constData()), quint16(TS_RAIL_ORDER_HANDSHAKE));
     const QByteArray program = QByteArray("n\0o\0t\0h\0i\0n\0g\0", 14);
-    QVERIFY(probe.sendRail(TS_RAIL_ORDER_EXEC, u16s({ 0, quint16(program.size()), 0, 0 }) + program));
+    QVERIFY(probe.sendRail(TS_RAIL_ORDER_EXEC, encodeU16List({ 0, quint16(program.size()), 0, 0 }) + program));
     QVERIFY(probe.waitFor([&] {
         for (const QByteArray& m : probe.railMessages()) {
             if (qFromLittleEndian<quint16>(m.constData()) == TS_RAIL_ORDER_EXEC_RESULT && m.contains(program))
@@ -292,7 +274,7 @@ void TestDisplayRail::clientCommandsReachTheXWindows()
 
     // The monitor layout sizes the screen to cover the client's monitors.
     QVERIFY(probe.send(QStringLiteral("qzrail"), 9,
-                       u32s({ 2 }) + u16s({ 0, 0, 1024, 768 }) + u16s({ 1024, 0, 2048, 900 })));
+                       u32s({ 2 }) + encodeU16List({ 0, 0, 1024, 768 }) + encodeU16List({ 1024, 0, 2048, 900 })));
     QVERIFY(probe.waitFor([&] { return probe.frame().size() == QSize(2048, 900); }, 10000));
     QCOMPARE(captureDisplay(session.display(), session.authority()).size(), QSize(2048, 900));
     // A window maximised fills its monitor.

@@ -56,16 +56,6 @@ QString readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-// The first process below the session's supervisor with this name.
-qint64 sessionProcess(const SessionFixture& session, const QString& name)
-{
-    for (qint64 pid : SessionFixture::descendantsOf(session.supervisorPid())) {
-        if (readFile(QStringLiteral("/proc/%1/comm").arg(pid)).trimmed() == name)
-            return pid;
-    }
-    return 0;
-}
-
 QJsonObject lastJson(const RdpProbe& probe, quint16 type)
 {
     const QList<ChannelMessage>& list = probe.messages(QStringLiteral("qzcfg"));
@@ -93,15 +83,11 @@ QImage screenOf(const SessionFixture& session)
     return captureDisplay(session.display(), session.authority());
 }
 
-// The CLIPBOARD text of the display that the environment names.
-QString clipboardOf(const QProcessEnvironment& display)
+// Messages of one type the probe received on the clipboard channel.
+int clipboardMessages(const RdpProbe& probe, quint16 type)
 {
-    QProcess reader;
-    reader.setProcessEnvironment(display);
-    reader.start(QStringLiteral("xclip"),
-                 { QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard") });
-    reader.waitForFinished(10000);
-    return QString::fromUtf8(reader.readAllStandardOutput());
+    const QList<ChannelMessage>& list = probe.messages(QStringLiteral("cliprdr"));
+    return int(std::count_if(list.begin(), list.end(), [&](const ChannelMessage& m) { return m.type == type; }));
 }
 
 // FreeRDP's own client, waited for until its first frame (from its debug
@@ -206,6 +192,15 @@ private:
         options.port = session.port();
         options.password = session.password();
         return options;
+    }
+    // A session with an xterm, and a probe that speaks the clipboard channel itself.
+    bool connectRawClipboard(SessionFixture& session, RdpProbe& probe, QString* error) const
+    {
+        if (!session.start(QStringLiteral("xterm"), QStringLiteral("640x480"), error))
+            return false;
+        RdpProbe::Options options = optionsFor(session);
+        options.rawClipboard = true;
+        return probe.connect(options, error);
     }
 
 private slots:
@@ -511,26 +506,17 @@ void TestDisplayServer::clipboardTextTravelsBothWays()
     QVERIFY(startXfreerdp(viewer, session));
     QCOMPARE(session.clients(), 1);
 
-    auto own = [](QProcess& owner, const QProcessEnvironment& display, const QString& text) {
-        owner.setProcessEnvironment(display);
-        owner.start(QStringLiteral("xclip"),
-                    { QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard") });
-        owner.waitForStarted(10000);
-        owner.write(text.toUtf8());
-        owner.closeWriteChannel();
-    };
-
     // Local copy reaches the session display, as UTF-16 through the channel.
     const QString fromClient = QStringLiteral("copied on the client \u00fc\u20ac");
     QProcess clientOwner;
-    own(clientOwner, QProcessEnvironment::systemEnvironment(), fromClient);
-    QTRY_COMPARE_WITH_TIMEOUT(clipboardOf(session.environment()), fromClient, 15000);
+    QVERIFY(copyWithXclip(&clientOwner, QProcessEnvironment::systemEnvironment(), fromClient));
+    QTRY_COMPARE_WITH_TIMEOUT(pasteWithXclip(session.environment()), fromClient, 15000);
 
     // Text copied in the session is offered to the client and fetched on paste.
     const QString fromSession = QStringLiteral("copied in the session \u00df");
     QProcess sessionOwner;
-    own(sessionOwner, session.environment(), fromSession);
-    QTRY_COMPARE_WITH_TIMEOUT(clipboardOf(QProcessEnvironment::systemEnvironment()), fromSession, 15000);
+    QVERIFY(copyWithXclip(&sessionOwner, session.environment(), fromSession));
+    QTRY_COMPARE_WITH_TIMEOUT(pasteWithXclip(QProcessEnvironment::systemEnvironment()), fromSession, 15000);
 
     for (QProcess* process : { &clientOwner, &sessionOwner, &viewer }) {
         process->kill();
@@ -562,16 +548,10 @@ void TestDisplayServer::clipboardDataLengthIsChecked()
 {
     QFETCH(quint32, format);
     SessionFixture session;
-    QString error;
-    QVERIFY2(session.start(QStringLiteral("xterm"), QStringLiteral("640x480"), &error), qPrintable(error));
     RdpProbe probe;
-    RdpProbe::Options options = optionsFor(session);
-    options.rawClipboard = true;
-    QVERIFY2(probe.connect(options, &error), qPrintable(error));
-    auto received = [&](quint16 type) {
-        const QList<ChannelMessage>& list = probe.messages(QStringLiteral("cliprdr"));
-        return std::any_of(list.begin(), list.end(), [&](const ChannelMessage& m) { return m.type == type; });
-    };
+    QString error;
+    QVERIFY2(connectRawClipboard(session, probe, &error), qPrintable(error));
+    const auto received = [&](quint16 type) { return clipboardMessages(probe, type) > 0; };
     // "Monitor ready" (1) opens the exchange; the server asks (4) for the
     // text the client offers in a format list (2) of one unnamed format.
     QVERIFY(probe.waitFor([&] { return received(1); }, 10000));
@@ -587,35 +567,20 @@ void TestDisplayServer::clipboardDataLengthIsChecked()
     QVERIFY(probe.sendRaw(QStringLiteral("cliprdr"), response));
     framesDuring(probe, 1500);
     QVERIFY2(probe.connected(), qPrintable(session.log()));
-    QCOMPARE(clipboardOf(session.environment()), QString());
+    QCOMPARE(pasteWithXclip(session.environment()), QString());
 }
 
 void TestDisplayServer::clipboardOwnerThatNeverAnswersIsGivenUp()
 {
     SessionFixture session;
-    QString error;
-    QVERIFY2(session.start(QStringLiteral("xterm"), QStringLiteral("640x480"), &error), qPrintable(error));
     RdpProbe probe;
-    RdpProbe::Options options = optionsFor(session);
-    options.rawClipboard = true;
-    QVERIFY2(probe.connect(options, &error), qPrintable(error));
-    auto received = [&](quint16 type) {
-        const QList<ChannelMessage>& list = probe.messages(QStringLiteral("cliprdr"));
-        return int(std::count_if(list.begin(), list.end(), [&](const ChannelMessage& m) { return m.type == type; }));
-    };
+    QString error;
+    QVERIFY2(connectRawClipboard(session, probe, &error), qPrintable(error));
+    const auto received = [&](quint16 type) { return clipboardMessages(probe, type); };
     auto lastAnswer = [&] {
         const QList<ChannelMessage>& list = probe.messages(QStringLiteral("cliprdr"));
         const auto it = std::find_if(list.rbegin(), list.rend(), [](const ChannelMessage& m) { return m.type == 5; });
         return it == list.rend() ? QByteArray("none") : it->payload;
-    };
-    auto copyInSession = [&](QProcess& owner, const QString& text) {
-        owner.setProcessEnvironment(session.environment());
-        owner.start(QStringLiteral("xclip"),
-                    { QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard") });
-        owner.waitForStarted(10000);
-        owner.write(text.toUtf8());
-        owner.waitForBytesWritten(10000);
-        owner.closeWriteChannel();
     };
     QByteArray unicodeRequest(4, '\0');
     qToLittleEndian<quint32>(13, unicodeRequest.data());
@@ -624,7 +589,7 @@ void TestDisplayServer::clipboardOwnerThatNeverAnswersIsGivenUp()
     // (4 asks for the text, 5 answers), then ends without answering at all.
     QVERIFY(probe.waitFor([&] { return received(1) == 1; }, 10000));
     QProcess hung;
-    copyInSession(hung, QStringLiteral("never sent"));
+    QVERIFY(copyWithXclip(&hung, session.environment(), QStringLiteral("never sent")));
     QVERIFY(probe.waitFor([&] { return received(2) > 0; }, 10000));
     QCOMPARE(kill(pid_t(hung.processId()), SIGSTOP), 0);
     QVERIFY(probe.send(QStringLiteral("cliprdr"), 4, unicodeRequest));
@@ -638,7 +603,7 @@ void TestDisplayServer::clipboardOwnerThatNeverAnswersIsGivenUp()
     const QString text = QStringLiteral("answered \u00e9");
     const int offers = received(2);
     QProcess owner;
-    copyInSession(owner, text);
+    QVERIFY(copyWithXclip(&owner, session.environment(), text));
     QVERIFY(probe.waitFor([&] { return received(2) > offers; }, 10000));
     QVERIFY(probe.send(QStringLiteral("cliprdr"), 4, unicodeRequest));
     QVERIFY(probe.waitFor([&] { return received(5) == 2; }, 10000));
@@ -655,8 +620,8 @@ void TestDisplayServer::idleConnectionsLeaveTheSessionServing()
     QVERIFY2(session.start(QStringLiteral("sh -c 'yes zentu-flood | head -c 2000000 >&2; exec xterm'"),
                            QStringLiteral("640x480"), &error),
              qPrintable(error));
-    const qint64 server = sessionProcess(session, QStringLiteral("zentu2_display"));
-    const qint64 program = sessionProcess(session, QStringLiteral("xterm"));
+    const qint64 server = SessionFixture::descendantNamed(session.supervisorPid(), QStringLiteral("zentu2_display"));
+    const qint64 program = SessionFixture::descendantNamed(session.supervisorPid(), QStringLiteral("xterm"));
     QVERIFY(server > 0 && program > 0);
     std::vector<std::unique_ptr<QTcpSocket>> idle;
     const auto closedByServer = [&] {
@@ -734,12 +699,8 @@ void TestDisplayServer::sharingAdmitsViewersUnderTheOwnersControl()
     QVERIFY(owner.waitFor([&] { return readFile(log).contains(QLatin1String("MapNotify")); }, 10000));
     owner.sendMouse(PTR_FLAGS_MOVE, 120, 110);
     QProcess copied;
-    copied.setProcessEnvironment(session.environment());
-    copied.start(QStringLiteral("xclip"), { QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard") });
-    QVERIFY(copied.waitForStarted(10000));
-    copied.write("the owner's secret");
-    copied.closeWriteChannel();
-    QTRY_COMPARE_WITH_TIMEOUT(clipboardOf(session.environment()), QStringLiteral("the owner's secret"), 10000);
+    QVERIFY(copyWithXclip(&copied, session.environment(), QStringLiteral("the owner's secret")));
+    QTRY_COMPARE_WITH_TIMEOUT(pasteWithXclip(session.environment()), QStringLiteral("the owner's secret"), 10000);
 
     // The owner's client makes the sharing password and sends it.
     const QString password = QStringLiteral("3f2a9c0d5b7e41a6b8c9d0e1f2a3b4c5");

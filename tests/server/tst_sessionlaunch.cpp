@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -142,10 +143,10 @@ void TestSessionLaunch::cleanupTestCase()
 void TestSessionLaunch::startConnectDisconnectTerminate()
 {
     const QString id = sessionId('a');
-    const QJsonObject started = call(QStringLiteral("Zentu.start"),
-                                     { { QStringLiteral("id"), id },
-                                       { QStringLiteral("command"), QStringLiteral("xterm -e 'echo \"$DISPLAY\"; exec sleep 600'") },
-                                       { QStringLiteral("geometry"), QStringLiteral("800x600") } });
+    const QJsonObject startParams { { QStringLiteral("id"), id },
+                                    { QStringLiteral("command"), QStringLiteral("xterm -e 'echo \"$DISPLAY\"; exec sleep 600'") },
+                                    { QStringLiteral("geometry"), QStringLiteral("800x600") } };
+    const QJsonObject started = call(QStringLiteral("Zentu.start"), startParams);
     const QJsonObject result = started.value(QStringLiteral("result")).toObject();
     QVERIFY2(!result.isEmpty(), QJsonDocument(started).toJson().constData());
     QCOMPARE(result.value(QStringLiteral("geometry")).toString(), QStringLiteral("800x600"));
@@ -156,6 +157,17 @@ void TestSessionLaunch::startConnectDisconnectTerminate()
     options.port = quint16(result.value(QStringLiteral("port")).toInt());
     options.socksPort = m_socksPort;
     QVERIFY(options.port > 0);
+
+    // The same id cannot start twice. A name given to the session is kept
+    // for the next login (each call here is a login and a stand-in of its own).
+    QVERIFY(call(QStringLiteral("Zentu.start"), startParams).contains(QStringLiteral("error")));
+    QVERIFY(call(QStringLiteral("Zentu.params"), { { QStringLiteral("id"), id }, { QStringLiteral("name"), QStringLiteral("Tools") } })
+                .contains(QStringLiteral("result")));
+    const QJsonObject first = listed(id);
+    QCOMPARE(first.value(QStringLiteral("params")).toObject().value(QStringLiteral("name")).toString(), QStringLiteral("Tools"));
+    QCOMPARE(first.value(QStringLiteral("clients")).toInt(-1), 0);
+    QVERIFY(QRegularExpression(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}T\\d{2}:\\d{2}:\\d{2}$"))
+                .match(first.value(QStringLiteral("started")).toString()).hasMatch());
 
     // The session outlived the ssh login that started it.
     const QString dir = m_data.path() + QStringLiteral("/zentu-server/sessions/") + id;

@@ -107,8 +107,7 @@ void SessionLoginTest::cleanup()
     QTRY_VERIFY_WITH_TIMEOUT(sessionWindows().isEmpty(), Timeout);
     m_main.reset();
     QTRY_VERIFY_WITH_TIMEOUT(onlyMessageBoxesVisible(), Timeout);
-    for (QMessageBox* box : messageBoxes())
-        box->close();
+    closeMessageBoxes();
     m_login.reset();
     m_root.reset();
 }

@@ -27,12 +27,6 @@ namespace {
 
 const int Timeout = 20000;
 
-void closeFailureBoxes()
-{
-    for (QMessageBox* box : messageBoxes())
-        box->close();
-}
-
 // Xvfb runs without a window manager: activate the window by hand.
 void showActive(QWidget* widget)
 {
@@ -80,7 +74,7 @@ void SessionWindowTest::init()
 
 void SessionWindowTest::cleanup()
 {
-    closeFailureBoxes();
+    closeMessageBoxes();
     m_sci.reset();
 }
 
@@ -228,7 +222,7 @@ void SessionWindowTest::refusedStartWithoutItsLog()
     QCOMPARE(messageBoxes().size(), 1);
     QVERIFY(messageBoxes().first()->text().contains(QStringLiteral("No room.")));
     QVERIFY(messageBoxes().first()->detailedText().isEmpty());
-    closeFailureBoxes();
+    closeMessageBoxes();
 
     // A refused log fetch still reports the start failure.
     window.handleStartReply(QString(), QJsonValue(),
@@ -247,11 +241,11 @@ void SessionWindowTest::connectRefusedAndButtonRules()
     window.callConnect(newSessionId(), QStringLiteral("gone"));
     QTRY_COMPARE_WITH_TIMEOUT(messageBoxes().size(), 1, Timeout);
     QVERIFY(messageBoxes().first()->text().contains(QStringLiteral("Failed to connect to the session.")));
-    closeFailureBoxes();
+    closeMessageBoxes();
     window.callDisconnect(newSessionId());
     QTRY_COMPARE_WITH_TIMEOUT(messageBoxes().size(), 1, Timeout);
     QVERIFY(messageBoxes().first()->text().contains(QStringLiteral("Failed to disconnect the session.")));
-    closeFailureBoxes();
+    closeMessageBoxes();
 
     // A session with a client: Connect disabled, Disconnect enabled, activation does nothing.
     window.model()->updateSessions({Session(jsonObject(R"({"id": "busy", "command": "xterm", "clients": 1})"))});

@@ -159,18 +159,18 @@ qint64 sshProcessId(SessionListWidget* window)
 
 QList<SessionListWidget*> sessionWindows()
 {
-    QList<SessionListWidget*> windows;
-    const QWidgetList widgets = QApplication::topLevelWidgets();
-    for (QWidget* widget : widgets) {
-        if (auto* window = qobject_cast<SessionListWidget*>(widget))
-            windows.append(window);
-    }
-    return windows;
+    return topLevels<SessionListWidget>();
 }
 
 QList<QMessageBox*> messageBoxes()
 {
     return visibleTopLevels<QMessageBox>();
+}
+
+void closeMessageBoxes()
+{
+    for (QMessageBox* box : messageBoxes())
+        box->close();
 }
 
 QString messageBoxTexts()
@@ -211,11 +211,3 @@ bool selectSession(SessionListWidget* window, const QString& command)
     return false;
 }
 
-bool processGone(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray text = stat.readAll();
-    return text.mid(text.lastIndexOf(')') + 2, 1) == "Z";
-}

@@ -66,10 +66,9 @@ qint64 sshProcessId(SessionListWidget* window);
 // Hidden ones too: a closed window stays until it is deleted.
 QList<SessionListWidget*> sessionWindows();
 QList<QMessageBox*> messageBoxes();
+void closeMessageBoxes();
 // The texts of the visible message boxes, for failure reports.
 QString messageBoxTexts();
 QPushButton* findButton(QWidget* parent, const char* name);
 Session findSession(SessionListWidget* window, const QString& command);
 bool selectSession(SessionListWidget* window, const QString& command);
-// True once a process has ended (reaped, or a zombie).
-bool processGone(qint64 pid);

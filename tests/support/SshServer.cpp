@@ -409,3 +409,12 @@ SshServer::RunResult SshServer::runSsh(const QString& command, const QByteArray&
     result.standardError = process.readAllStandardError();
     return result;
 }
+
+bool processGone(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray text = stat.readAll();
+    return text.mid(text.lastIndexOf(')') + 2, 1) == "Z";
+}

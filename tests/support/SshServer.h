@@ -114,3 +114,6 @@ private:
 // Runs a program to completion with a timeout; used for ssh-keygen and similar.
 bool runTool(const QString& program, const QStringList& arguments, QByteArray* output,
              QString* error, int timeoutMs = 30000);
+
+// True once a process has ended (reaped, or a zombie): for ssh clients and servers.
+bool processGone(qint64 pid);
