@@ -238,6 +238,30 @@ void TestRdpDisplay::showsRemoteScreen()
         QCOMPARE(desktop->paintsOnScreen(), sharedMemory);
         QTRY_VERIFY2_WITH_TIMEOUT(showsRemoteOnScreen(desktop, remote, 1.0, &mismatch), qPrintable(mismatch),
                                   20000);
+        // Another participant's pointer shows over the remote screen.
+        const QPoint pointer(300, 300);
+        const QImage cursor = QImage(QStringLiteral(":/images/resources/cursor.png")).convertToFormat(QImage::Format_ARGB32);
+        QVERIFY(!cursor.isNull());
+        desktop->handleOverlayMouseEvent(pointer, 0);
+        const auto showsPointer = [&] {
+            const QPoint at = desktop->mapToGlobal(pointer);
+            const QImage shown = desktop->screen()
+                                     ->grabWindow(0, at.x(), at.y(), cursor.width(), cursor.height())
+                                     .toImage()
+                                     .convertToFormat(QImage::Format_RGB32);
+            int opaque = 0;
+            for (int y = 0; y < cursor.height(); ++y) {
+                for (int x = 0; x < cursor.width(); ++x) {
+                    if (qAlpha(cursor.pixel(x, y)) < 255)
+                        continue;
+                    ++opaque;
+                    if (!sameColour(shown.pixel(x, y), cursor.pixel(x, y)))
+                        return false;
+                }
+            }
+            return opaque > 0;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(showsPointer(), 20000);
     }
     if (throughSsh) {
         client.kill();
