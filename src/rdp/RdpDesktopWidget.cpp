@@ -288,18 +288,27 @@ QRect RdpDesktopWidget::overlayArea() const
     return circle.united(QRect(m_overlayPosition, m_overlayCursor.size()));
 }
 
+void RdpDesktopWidget::repaintOverlay(const QRect& area)
+{
+    // On screen at once, like the frames, without the toolkit's repaint.
+    if (!m_screen)
+        update(area);
+    else if (isVisible())
+        paintLocal(area);
+}
+
 void RdpDesktopWidget::setOverlayMouseClickRadius(double rad)
 {
     const QRect before = overlayArea();
     m_overlayClickRadius = rad;
-    update(before.united(overlayArea()));
+    repaintOverlay(before.united(overlayArea()));
 }
 
 void RdpDesktopWidget::setOverlayMousePosition(QPoint pos)
 {
     const QRect before = overlayArea();
     m_overlayPosition = pos;
-    update(before.united(overlayArea()));
+    repaintOverlay(before.united(overlayArea()));
 }
 
 void RdpDesktopWidget::handleOverlayMouseEvent(QPoint pos, unsigned long flags)

@@ -67,6 +67,7 @@ private:
     void sendKey(QKeyEvent* event, bool press);
     QRect overlayArea() const;
     bool overlayShown() const;
+    void repaintOverlay(const QRect& area);
     void paintOverlay(QPainter& painter) const;
     // The local area from the frame buffer, as drawn at the current scale.
     QImage composed(const QImage& frame, const QRect& local) const;

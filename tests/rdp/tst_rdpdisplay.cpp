@@ -255,13 +255,16 @@ void TestRdpDisplay::showsRemoteScreen()
                     if (qAlpha(cursor.pixel(x, y)) < 255)
                         continue;
                     ++opaque;
-                    if (!sameColour(shown.pixel(x, y), cursor.pixel(x, y)))
+                    if (!sameColour(shown.pixel(x, y), cursor.pixel(x, y))) {
+                        mismatch = QStringLiteral("pointer pixel %1,%2: %3 instead of %4")
+                                       .arg(x).arg(y).arg(shown.pixel(x, y), 8, 16).arg(cursor.pixel(x, y), 8, 16);
                         return false;
+                    }
                 }
             }
             return opaque > 0;
         };
-        QTRY_VERIFY_WITH_TIMEOUT(showsPointer(), 20000);
+        QTRY_VERIFY2_WITH_TIMEOUT(showsPointer(), qPrintable(mismatch), 20000);
     }
     if (throughSsh) {
         client.kill();
