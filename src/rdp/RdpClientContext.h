@@ -18,6 +18,7 @@ class RdpInstance;
 class RdpMainWidget;
 class RdpOptionsDialog;
 class RdpSharingDialog;
+class RdpSharedFrame;
 class RdpRailWindows;
 
 // The per-connection library context: the library's own structure first,
@@ -50,6 +51,9 @@ struct RdpClientContext
     double inverseScale;
     // Painted areas held back until the end of a server frame.
     RdpFrameGrouper* frames;
+    // The frame buffer's memory when shared with the X server; null when
+    // the library keeps the frame buffer in memory of its own.
+    RdpSharedFrame* sharedFrame;
     // The pointer shape the server set last; applied when the desktop
     // window appears.
     RdpPointer* pointer;

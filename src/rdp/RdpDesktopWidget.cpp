@@ -4,6 +4,8 @@
 #include "RdpCoordinates.h"
 #include "RdpInputFlags.h"
 #include "RdpKeyboardState.h"
+#include "RdpScreenPainter.h"
+#include "RdpSharedFrame.h"
 
 #include <QCursor>
 #include <QKeyEvent>
@@ -34,11 +36,25 @@ RdpDesktopWidget::RdpDesktopWidget(RdpClientContext* context, QWidget* parent)
     setAutoFillBackground(false);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
+    if (m_context->sharedFrame) {
+        // Its siblings and ancestors become native windows too, so the
+        // toolbar and the banner stay stacked above it.
+        m_screen = std::make_unique<RdpScreenPainter>(m_context->sharedFrame->connection());
+        setAttribute(Qt::WA_NativeWindow);
+        setAttribute(Qt::WA_PaintOnScreen);
+    }
     setMouseTracking(true);
     setFocusPolicy(Qt::ClickFocus);
     m_mouseTimer.setSingleShot(true);
     m_mouseTimer.setInterval(0);
     connect(&m_mouseTimer, &QTimer::timeout, this, &RdpDesktopWidget::sendMousePosition);
+}
+
+RdpDesktopWidget::~RdpDesktopWidget() = default;
+
+QPaintEngine* RdpDesktopWidget::paintEngine() const
+{
+    return m_screen ? nullptr : QWidget::paintEngine();
 }
 
 QSize RdpDesktopWidget::sizeHint() const
@@ -154,6 +170,13 @@ void RdpDesktopWidget::focusOutEvent(QFocusEvent* event)
 
 void RdpDesktopWidget::paintEvent(QPaintEvent* event)
 {
+    // Rendered into another device (grab, render) the widget paints through
+    // the toolkit in either mode.
+    const QPaintDevice* device = redirected(nullptr);
+    if (m_screen && (!device || device == this)) {
+        paintLocal(event->region());
+        return;
+    }
     const rdpGdi* gdi = m_context->rdp()->gdi;
     if (!gdi || !gdi->primary_buffer)
         return;
@@ -168,9 +191,82 @@ void RdpDesktopWidget::paintEvent(QPaintEvent* event)
     } else {
         painter.drawImage(QRectF(target), frame, RdpCoordinates::localToRemote(QRectF(target), m_context->scale));
     }
+    if (overlayShown() && overlayArea().intersects(target))
+        paintOverlay(painter);
+}
 
-    if (m_overlayPosition.x() < 0 || !rect().contains(m_overlayPosition) || !overlayArea().intersects(target))
+void RdpDesktopWidget::paintRemote(const QRegion& remote)
+{
+    if (!m_screen || !isVisible())
         return;
+    if (m_context->inverseScale == 1.0) {
+        paintLocal(remote);
+        return;
+    }
+    QRegion local;
+    for (const QRect& rect : remote)
+        local += RdpCoordinates::remoteToLocal(rect, m_context->inverseScale);
+    paintLocal(local);
+}
+
+QImage RdpDesktopWidget::composed(const QImage& frame, const QRect& local) const
+{
+    QImage image(local.size(), QImage::Format_RGB32);
+    image.fill(Qt::black);
+    QPainter painter(&image);
+    painter.translate(-local.topLeft());
+    if (m_context->scale == 1.0)
+        painter.drawImage(local.topLeft(), frame, local);
+    else
+        painter.drawImage(QRectF(local), frame, RdpCoordinates::localToRemote(QRectF(local), m_context->scale));
+    return image;
+}
+
+void RdpDesktopWidget::paintLocal(const QRegion& local)
+{
+    const rdpGdi* gdi = m_context->rdp()->gdi;
+    const auto window = static_cast<quint32>(internalWinId());
+    if (!gdi || !gdi->primary_buffer || !window || !m_screen->accepts(window))
+        return;
+    const QSize frameSize(gdi->width, gdi->height);
+    const QImage frame(gdi->primary_buffer, frameSize.width(), frameSize.height(), static_cast<int>(gdi->stride),
+                       QImage::Format_RGB32);
+    const bool unscaled = m_context->scale == 1.0;
+    const QRect shown = unscaled ? QRect(QPoint(0, 0), frameSize)
+                                 : RdpCoordinates::remoteToLocal(QRect(QPoint(0, 0), frameSize), m_context->inverseScale);
+    const QRegion wanted = local & rect();
+    // The library may have left shared memory after a failed resize.
+    const quint32 segment = m_context->sharedFrame ? m_context->sharedFrame->segment() : 0;
+    for (const QRect& area : wanted & shown) {
+        if (unscaled && segment)
+            m_screen->putShared(window, segment, frameSize, area);
+        else
+            m_screen->putImage(window, composed(frame, area), area.topLeft());
+    }
+    // A widget larger than the remote desktop, until the server follows.
+    const QRegion beyond = wanted - shown;
+    if (!beyond.isEmpty())
+        m_screen->fill(window, beyond);
+    // The overlay last, on a copy of the frame under it.
+    const QRect overlay = overlayArea() & rect();
+    if (overlayShown() && wanted.intersects(overlay)) {
+        QImage piece = composed(frame, overlay);
+        QPainter painter(&piece);
+        painter.translate(-overlay.topLeft());
+        paintOverlay(painter);
+        painter.end();
+        m_screen->putImage(window, piece, overlay.topLeft());
+    }
+    m_screen->flush();
+}
+
+bool RdpDesktopWidget::overlayShown() const
+{
+    return m_overlayPosition.x() >= 0 && rect().contains(m_overlayPosition);
+}
+
+void RdpDesktopWidget::paintOverlay(QPainter& painter) const
+{
     painter.setRenderHint(QPainter::Antialiasing);
     if (m_overlayClickRadius > 0.0) {
         QRadialGradient gradient(m_overlayPosition, m_overlayClickRadius);
@@ -192,18 +288,27 @@ QRect RdpDesktopWidget::overlayArea() const
     return circle.united(QRect(m_overlayPosition, m_overlayCursor.size()));
 }
 
+void RdpDesktopWidget::repaintOverlay(const QRect& area)
+{
+    // On screen at once, like the frames, without the toolkit's repaint.
+    if (!m_screen)
+        update(area);
+    else if (isVisible())
+        paintLocal(area);
+}
+
 void RdpDesktopWidget::setOverlayMouseClickRadius(double rad)
 {
     const QRect before = overlayArea();
     m_overlayClickRadius = rad;
-    update(before.united(overlayArea()));
+    repaintOverlay(before.united(overlayArea()));
 }
 
 void RdpDesktopWidget::setOverlayMousePosition(QPoint pos)
 {
     const QRect before = overlayArea();
     m_overlayPosition = pos;
-    update(before.united(overlayArea()));
+    repaintOverlay(before.united(overlayArea()));
 }
 
 void RdpDesktopWidget::handleOverlayMouseEvent(QPoint pos, unsigned long flags)

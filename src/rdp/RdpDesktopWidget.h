@@ -8,10 +8,16 @@
 
 #include "RdpKeyInput.h"
 
+#include <memory>
+
+class RdpScreenPainter;
 struct RdpClientContext;
 
 // Paints the remote frame buffer and turns local mouse and keyboard input
-// into RDP input events. Sits in the desktop window's scroll area.
+// into RDP input events. Sits in the desktop window's scroll area. When the
+// frame buffer is shared with the X server the widget is a native window
+// that gets the changed areas put straight from it, past the toolkit's
+// backing store; otherwise it paints through the toolkit.
 class RdpDesktopWidget : public QWidget
 {
     Q_OBJECT
@@ -20,8 +26,16 @@ class RdpDesktopWidget : public QWidget
 
 public:
     explicit RdpDesktopWidget(RdpClientContext* context, QWidget* parent = nullptr);
+    ~RdpDesktopWidget() override;
 
     QSize sizeHint() const override;
+    QPaintEngine* paintEngine() const override;
+
+    // Whether areas go on screen straight from the frame buffer.
+    bool paintsOnScreen() const { return m_screen != nullptr; }
+    // Shows a changed region of the frame buffer (remote pixels) at once;
+    // only when paintsOnScreen.
+    void paintRemote(const QRegion& remote);
 
     double overlayMouseClickRadius() const { return m_overlayClickRadius; }
     QPoint overlayMousePosition() const { return m_overlayPosition; }
@@ -52,8 +66,15 @@ private:
     void sendButton(QMouseEvent* event, bool press);
     void sendKey(QKeyEvent* event, bool press);
     QRect overlayArea() const;
+    bool overlayShown() const;
+    void repaintOverlay(const QRect& area);
+    void paintOverlay(QPainter& painter) const;
+    // The local area from the frame buffer, as drawn at the current scale.
+    QImage composed(const QImage& frame, const QRect& local) const;
+    void paintLocal(const QRegion& local);
 
     RdpClientContext* m_context;
+    std::unique_ptr<RdpScreenPainter> m_screen;
     QTimer m_mouseTimer;
     int m_lastX = -1;
     int m_lastY = -1;

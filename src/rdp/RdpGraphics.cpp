@@ -5,13 +5,18 @@
 #include "RdpDesktopWidget.h"
 #include "RdpFrameGrouper.h"
 #include "RdpMainWidget.h"
+#include "RdpLogging.h"
 #include "RdpRailWindows.h"
+#include "RdpSharedFrame.h"
 
 #include <QCursor>
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
 #include <QThread>
+
+#include <algorithm>
+#include <cstring>
 
 #include <freerdp/cache/pointer.h>
 #include <freerdp/codec/color.h>
@@ -89,21 +94,56 @@ BOOL RdpInstanceSurfaceFrameMarker(rdpContext* context, const SURFACE_FRAME_MARK
     return TRUE;
 }
 
+// The library moves to a buffer of its own, keeping the picture.
+bool resizeCopying(rdpGdi* gdi, UINT32 width, UINT32 height)
+{
+    const QImage::Format format = imageFormat(gdi->dstFormat);
+    const QImage old = QImage(gdi->primary_buffer, gdi->width, gdi->height, static_cast<int>(gdi->stride), format).copy();
+    if (!gdi_resize(gdi, width, height))
+        return false;
+    QImage current(gdi->primary_buffer, gdi->width, gdi->height, static_cast<int>(gdi->stride), format);
+    QPainter painter(&current);
+    painter.drawImage(0, 0, old);
+    return true;
+}
+
+// The library moves to the shared frame's new segment, keeping the picture;
+// the old segment goes once the library has let it go.
+bool resizeShared(rdpGdi* gdi, RdpSharedFrame* shared, UINT32 width, UINT32 height)
+{
+    const int rows = std::min(shared->previousHeight(), static_cast<int>(height));
+    const int bytes = std::min(shared->previousStride(), shared->stride());
+    for (int y = 0; y < rows; ++y)
+        std::memcpy(shared->data() + y * shared->stride(), shared->previousData() + y * shared->previousStride(),
+                    static_cast<size_t>(bytes));
+    if (!gdi_resize_ex(gdi, width, height, static_cast<UINT32>(shared->stride()), gdi->dstFormat, shared->data(),
+                       nullptr))
+        return false;
+    shared->releasePrevious();
+    return true;
+}
+
 BOOL RdpInstanceDesktopResize(rdpContext* context)
 {
     rdpGdi* gdi = context->gdi;
-    const QImage::Format format = imageFormat(gdi->dstFormat);
-    const QImage old = QImage(gdi->primary_buffer, gdi->width, gdi->height, static_cast<int>(gdi->stride), format).copy();
     const UINT32 width = freerdp_settings_get_uint32(context->settings, FreeRDP_DesktopWidth);
     const UINT32 height = freerdp_settings_get_uint32(context->settings, FreeRDP_DesktopHeight);
-    if (!gdi_resize(gdi, width, height))
-        return FALSE;
-    QImage current(gdi->primary_buffer, gdi->width, gdi->height, static_cast<int>(gdi->stride), format);
-    {
-        QPainter painter(&current);
-        painter.drawImage(0, 0, old);
-    }
     RdpClientContext* client = clientContext(context);
+    RdpSharedFrame* shared = client->sharedFrame;
+    const bool sameSize = UINT32(gdi->width) == width && UINT32(gdi->height) == height;
+    QString error;
+    if (!shared || !shared->data() || sameSize) {
+        if (!resizeCopying(gdi, width, height))
+            return FALSE;
+    } else if (shared->allocate(static_cast<int>(width), static_cast<int>(height), &error)) {
+        if (!resizeShared(gdi, shared, width, height))
+            return FALSE;
+    } else {
+        qCWarning(lcRdp) << "the frame buffer leaves shared memory:" << error;
+        if (!resizeCopying(gdi, width, height))
+            return FALSE;
+        shared->releaseAll();
+    }
     if (RdpDesktopWidget* desktop = desktopWidget(client)) {
         const QRect remote(0, 0, static_cast<int>(width), static_cast<int>(height));
         desktop->resize(RdpCoordinates::remoteToLocal(remote, client->inverseScale).size());
@@ -201,6 +241,10 @@ void repaint(RdpClientContext* context, const QRegion& remote)
     RdpDesktopWidget* desktop = desktopWidget(context);
     if (!desktop)
         return;
+    if (desktop->paintsOnScreen()) {
+        desktop->paintRemote(remote);
+        return;
+    }
     if (context->inverseScale == 1.0) {
         desktop->repaint(remote);
         return;

@@ -14,6 +14,7 @@
 #include "RdpMonitorLayout.h"
 #include "RdpOptionsDialog.h"
 #include "RdpSharingDialog.h"
+#include "RdpSharedFrame.h"
 #include "RdpRailWindows.h"
 #include "RdpToolbar.h"
 #include "RdpWindowMode.h"
@@ -24,6 +25,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QStringList>
+#include <QX11Info>
 
 #include <algorithm>
 
@@ -78,11 +80,31 @@ BOOL RdpInstancePreConnect(freerdp* instance)
     return TRUE;
 }
 
+// The frame buffer in memory shared with the X server when it can attach
+// it, else in the library's own.
+bool initFrameBuffer(freerdp* instance, RdpClientContext* context)
+{
+    if (RdpSharedFrame* shared = context->sharedFrame) {
+        const auto width = static_cast<int>(freerdp_settings_get_uint32(instance->settings, FreeRDP_DesktopWidth));
+        const auto height = static_cast<int>(freerdp_settings_get_uint32(instance->settings, FreeRDP_DesktopHeight));
+        QString error;
+        // No free function: the segments are ours to release.
+        if (shared->allocate(width, height, &error)
+            && gdi_init_ex(instance, PIXEL_FORMAT_BGRX32, static_cast<UINT32>(shared->stride()), shared->data(),
+                           nullptr))
+            return true;
+        qCInfo(lcRdp) << "the frame buffer is not shared with the X server:" << error;
+        delete shared;
+        context->sharedFrame = nullptr;
+    }
+    return gdi_init(instance, PIXEL_FORMAT_BGRX32);
+}
+
 BOOL RdpInstancePostConnect(freerdp* instance)
 {
-    if (!gdi_init(instance, PIXEL_FORMAT_BGRX32))
-        return FALSE;
     auto* context = reinterpret_cast<RdpClientContext*>(instance->context);
+    if (!initFrameBuffer(instance, context))
+        return FALSE;
     RdpGraphics::install(context);
     if (context->railWindows)
         context->railWindows->install();
@@ -172,6 +194,8 @@ bool RdpInstance::start(const QString& host, quint16 port, const QString& user,
     m_context = reinterpret_cast<RdpClientContext*>(rdp);
     m_context->instance = this;
     m_context->frames = new RdpFrameGrouper;
+    if (QX11Info::isPlatformX11() && RdpSharedFrame::supported(QX11Info::connection()))
+        m_context->sharedFrame = new RdpSharedFrame(QX11Info::connection());
 
     QSettings store;
     store.beginGroup(QStringLiteral("%1-Settings").arg(m_params.value(QStringLiteral("SessionId")).toString()));
@@ -588,6 +612,8 @@ void RdpInstance::stop(int reason)
     m_exitCode = RdpExitCode::fromReason(reason);
     m_isConnected = false;
     gdi_free(instance);
+    delete m_context->sharedFrame;
+    m_context->sharedFrame = nullptr;
     delete m_context->frames;
     m_context->frames = nullptr;
     delete m_context->certificates;

@@ -1,10 +1,14 @@
 #include "RdpTestServers.h"
 
+#include "RdpDesktopWidget.h"
+#include "RdpMainWidget.h"
+#include "RdpToolbar.h"
 #include "SessionKey.h"
 #include "SshServer.h"
 
 #include <QDir>
 #include <QFile>
+#include <QScreen>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -28,6 +32,42 @@ bool started(QProcess& process, QString* error)
 }
 
 } // namespace
+
+bool showsRemoteOnScreen(RdpDesktopWidget* desktop, const QImage& remote, double scale, QString* mismatch)
+{
+    QWidget* viewport = desktop->parentWidget();
+    const QRect shown = QRect(desktop->mapFrom(viewport, QPoint(0, 0)), viewport->size()) & desktop->rect();
+    const QPoint origin = desktop->mapToGlobal(shown.topLeft());
+    // The root window's pixels: what the X server shows there.
+    const QImage screen = desktop->screen()
+                              ->grabWindow(0, origin.x(), origin.y(), shown.width(), shown.height())
+                              .toImage()
+                              .convertToFormat(QImage::Format_RGB32);
+    const auto* window = qobject_cast<RdpMainWidget*>(desktop->window());
+    const QRect toolbar(desktop->mapFrom(window, window->toolbar()->pos()), window->toolbar()->size());
+    int compared = 0;
+    for (int y = 8; y < remote.height(); y += 48) {
+        for (int x = 8; x < remote.width(); x += 48) {
+            const QPoint local(static_cast<int>(x / scale), static_cast<int>(y / scale));
+            if (!shown.contains(local) || toolbar.contains(local))
+                continue;
+            ++compared;
+            const QRgb a = screen.pixel(local - shown.topLeft());
+            const QRgb b = remote.pixel(x, y);
+            // RemoteFX quantises a little.
+            if (qAbs(qRed(a) - qRed(b)) > 12 || qAbs(qGreen(a) - qGreen(b)) > 12 || qAbs(qBlue(a) - qBlue(b)) > 12) {
+                *mismatch = QStringLiteral("on screen at %1,%2: %3 instead of %4")
+                                .arg(local.x()).arg(local.y()).arg(a, 8, 16).arg(b, 8, 16);
+                return false;
+            }
+        }
+    }
+    if (compared < 20) {
+        *mismatch = QStringLiteral("only %1 points shown").arg(compared);
+        return false;
+    }
+    return true;
+}
 
 bool portAccepts(quint16 port)
 {

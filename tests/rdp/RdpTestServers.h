@@ -82,3 +82,11 @@ public:
 };
 
 bool portAccepts(quint16 port);
+
+class RdpDesktopWidget;
+
+// Whether the X server shows the remote screen in the desktop widget at the
+// given scale (remote pixels per local pixel): the centres of the probe's
+// 16-pixel cells, where the codec leaves flat colour, as far as the scroll
+// area shows them and the toolbar leaves them uncovered.
+bool showsRemoteOnScreen(RdpDesktopWidget* desktop, const QImage& remote, double scale, QString* mismatch);

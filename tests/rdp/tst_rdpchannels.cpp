@@ -9,11 +9,13 @@
 #include "RdpSharingKey.h"
 #include "RdpTestServers.h"
 #include "RdpToolbar.h"
+#include "SshServer.h"
 #include "TopLevels.h"
 
 #include <freerdp/gdi/gdi.h>
 #include <winpr/wlog.h>
 
+#include <QDir>
 #include <QDirIterator>
 #include <QGroupBox>
 #include <QLabel>
@@ -652,6 +654,21 @@ void TestRdpChannels::displayServerConnectsTheDesktopChannels()
     desktop->resize(size / 2);
     context->qzdesk->RequestDesktopSize(context->qzdesk, UINT16(size.width()), UINT16(size.height()));
     QTRY_COMPARE_WITH_TIMEOUT(desktop->size(), size, Timeout);
+    // A new size moves the frame buffer to new memory; the window shows
+    // from there the probe's pattern, drawn after the resize.
+    context->qzdesk->RequestDesktopSize(context->qzdesk, 640, 480);
+    QTRY_COMPARE_WITH_TIMEOUT(desktop->size(), QSize(640, 480), Timeout);
+    QProcess probe;
+    probe.setProcessEnvironment(server.environment());
+    probe.start(QDir(SshServer::binDir()).filePath(QStringLiteral("rdp_probe")), QStringList());
+    QVERIFY(probe.waitForReadyRead(Timeout));
+    const auto endProbe = qScopeGuard([&probe] {
+        probe.kill();
+        probe.waitForFinished();
+    });
+    QString mismatch;
+    QTRY_VERIFY2_WITH_TIMEOUT(showsRemoteOnScreen(desktop, captureDisplay(server.display()), 1.0, &mismatch),
+                              qPrintable(mismatch), Timeout);
     QCOMPARE(context->qzdesk->custom, static_cast<void*>(context));
     QCOMPARE(context->qzshare->custom, static_cast<void*>(context));
     QCOMPARE(context->qzcfg->custom, static_cast<void*>(context));
