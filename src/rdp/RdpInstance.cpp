@@ -28,6 +28,7 @@
 #include <QX11Info>
 
 #include <algorithm>
+#include <malloc.h>
 
 #include <common/handover.h>
 #include <freerdp/gdi/gdi.h>
@@ -173,6 +174,12 @@ bool RdpInstance::start(const QString& host, quint16 port, const QString& user,
     m_params = params;
     // Skips a benchmark of the pixel routines that would delay every first connect.
     primitives_set_hints(PRIMITIVES_ONLY_CPU);
+    // glibc raises its mmap threshold to the size of each large block freed,
+    // up to 32 MB; after the first display ends, the next displays' buffers
+    // come from the per-thread pools of their threads, which keep that memory
+    // when the display is gone, so the process grows with every display. A
+    // fixed threshold keeps large blocks mapped and returned when freed.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 
     RDP_CLIENT_ENTRY_POINTS entryPoints = {};
     entryPoints.Size = sizeof(RDP_CLIENT_ENTRY_POINTS);
