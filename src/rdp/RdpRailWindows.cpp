@@ -250,7 +250,7 @@ void RdpRailWindows::buttonReleased()
         restack();
 }
 
-// Each shown window directly below the next one up in the server's order.
+// Each shown window directly above the next one down in the server's order.
 void RdpRailWindows::restack()
 {
     RdpRailWidget* previous = nullptr;
@@ -258,13 +258,13 @@ void RdpRailWindows::restack()
         if (!widget || !widget->isVisible() || widget->isMinimized())
             continue;
         if (previous)
-            placeBelow(previous, widget);
+            placeAbove(widget, previous);
         previous = widget;
     }
     m_restackPending = false;
 }
 
-void RdpRailWindows::placeBelow(RdpRailWidget* lower, RdpRailWidget* upper)
+void RdpRailWindows::placeAbove(RdpRailWidget* upper, RdpRailWidget* lower)
 {
     // A window kept on top stays where the window manager has it.
     if (lower->windowFlags() & Qt::WindowStaysOnTopHint)
@@ -276,9 +276,18 @@ void RdpRailWindows::placeBelow(RdpRailWidget* lower, RdpRailWidget* upper)
     Display* display = QX11Info::display();
     if (!display)
         return;
-    Window frames[2] = {frameOf(display, upper->winId()), frameOf(display, lower->winId())};
-    if (frames[0] && frames[1])
-        XRestackWindows(display, frames, 2);
+    // The upper window is raised onto the lower one rather than the lower
+    // one lowered under it: window managers that ignore the sibling of a
+    // stacking request (openbox, mutter) raise to the top or lower to the
+    // bottom, and a lowered window would drop under every other program's
+    // windows, the one in use included.
+    XWindowChanges changes = {};
+    changes.sibling = frameOf(display, lower->winId());
+    changes.stack_mode = Above;
+    if (const Window frame = frameOf(display, upper->winId()); frame && changes.sibling) {
+        XConfigureWindow(display, frame, CWSibling | CWStackMode, &changes);
+        XFlush(display);
+    }
 }
 
 void RdpRailWindows::scaleChanged()

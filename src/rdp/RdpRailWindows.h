@@ -98,7 +98,7 @@ private:
     void setOwner(RdpRailWidget* widget, quint32 ownerId);
     void desktopOrder(const RdpRailOrder& order);
     void restack();
-    void placeBelow(RdpRailWidget* lower, RdpRailWidget* upper);
+    void placeAbove(RdpRailWidget* upper, RdpRailWidget* lower);
 
     RdpClientContext* m_context;
     QMap<quint32, RdpRailWidget*> m_windows;

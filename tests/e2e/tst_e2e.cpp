@@ -409,13 +409,9 @@ void EndToEndTest::cleanup()
     for (RdpMainWidget* display : visibleTopLevels<RdpMainWidget>())
         display->close();
     QTRY_VERIFY_WITH_TIMEOUT(visibleTopLevels<RdpMainWidget>().isEmpty(), Timeout);
-    for (SessionListWidget* window : sessionWindows())
-        window->close();
-    QTRY_VERIFY_WITH_TIMEOUT(sessionWindows().isEmpty(), Timeout);
-    m_main.reset();
-    closeMessageBoxes();
 
-    // Sessions end through the stand-in, as the Terminate button ends them.
+    // Sessions end through the stand-in, as the Terminate button ends them;
+    // rootless displays end with them.
     {
         SciProcess sci(m_login->serverData());
         QString error;
@@ -429,6 +425,12 @@ void EndToEndTest::cleanup()
             QVERIFY2(result.isObject(), qPrintable(QJsonDocument(failure.toObject()).toJson()));
         }
     }
+    QTRY_VERIFY_WITH_TIMEOUT(topLevels<RdpRailWidget>().isEmpty(), Timeout);
+    for (SessionListWidget* window : sessionWindows())
+        window->close();
+    QTRY_VERIFY_WITH_TIMEOUT(sessionWindows().isEmpty(), Timeout);
+    m_main.reset();
+    closeMessageBoxes();
     QStringList left;
     const bool allEnded = QTest::qWaitFor(
         [this, &left]() {
@@ -862,15 +864,18 @@ void EndToEndTest::singleApplicationShowsEachRemoteWindow()
         return sameBlocks(captureDisplay(local).copy(area),
                           captureDisplay(x, authority).copy(windowArea(remoteFirst, x, authority)), &mismatch);
     };
+    // A window the session opens comes up without the keyboard, under the
+    // window in use (the session window here, which may cover it): the
+    // user brings it up.
+    runX(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
+                                      QString::number(first->winId())});
+    QTRY_VERIFY_WITH_TIMEOUT(first->isActiveWindow(), Timeout);
     QTRY_VERIFY2_WITH_TIMEOUT(showsRemote(), qPrintable(mismatch), Timeout);
     // Connected by now: no desktop window besides.
     QTRY_COMPARE_WITH_TIMEOUT(findSession(m_window, command).clients(), 1, Timeout);
     QVERIFY(visibleTopLevels<RdpMainWidget>().isEmpty());
 
     // Keys typed into it reach the session.
-    runX(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
-                                      QString::number(first->winId())});
-    QTRY_VERIFY_WITH_TIMEOUT(first->isActiveWindow(), Timeout);
     const QString typed = m_scratch->filePath(QStringLiteral("typed-Rootless"));
     runX(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"),
                                       QStringLiteral("touch %1").arg(typed)});
