@@ -855,7 +855,7 @@ void EndToEndTest::singleApplicationShowsEachRemoteWindow()
     QPointer<RdpRailWidget> first = railWindow(QStringLiteral("RailFirst"));
     const quint64 remoteFirst = windowTitled(QStringLiteral("RailFirst"), x, authority);
     QVERIFY(remoteFirst);
-    QCOMPARE(windowArea(remoteFirst, x, authority).topLeft(), QPoint(120, 140));
+    QTRY_COMPARE_WITH_TIMEOUT(windowArea(remoteFirst, x, authority).topLeft(), QPoint(120, 140), Timeout);
     QTRY_COMPARE_WITH_TIMEOUT(windowArea(first->winId()), windowArea(remoteFirst, x, authority), Timeout);
     const QString local = QString::fromLocal8Bit(qgetenv("DISPLAY"));
     QString mismatch;
